@@ -1,0 +1,141 @@
+#include <cstdlib>
+#include <string>
+
+#include "input/float_scanner.hpp"
+#include "input/sample_set.hpp"
+
+namespace trapft {
+namespace {
+
+// White space as the C locale's isspace has it.
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Converts a whole item to the nearest float, as "%f" does, then widens it.
+double convert(const std::string& item) {
+    return static_cast<double>(std::strtof(item.c_str(), nullptr));
+}
+
+// Buffered bytes of a stream; the stream is read in blocks and never pushed back.
+struct byte_reader {
+    std::FILE* stream = nullptr;
+    std::size_t position = 0;
+    std::size_t size = 0;
+    bool failed = false;
+    std::int64_t line = 1;
+    char buffer[1 << 14];
+};
+
+// Next byte without taking it; false at the end of input or after a read error.
+bool peek(byte_reader& reader, char& c) {
+    if (reader.position == reader.size) {
+        if (reader.failed) return false;
+        reader.size = std::fread(reader.buffer, 1, sizeof reader.buffer, reader.stream);
+        reader.position = 0;
+        if (reader.size == 0) {
+            reader.failed = std::ferror(reader.stream) != 0;
+            return false;
+        }
+    }
+    c = reader.buffer[reader.position];
+    return true;
+}
+
+void take(byte_reader& reader) {
+    if (reader.buffer[reader.position] == '\n') ++reader.line;
+    ++reader.position;
+}
+
+// Skips white space; false when the input ends first.
+bool skip_space(byte_reader& reader) {
+    char c;
+    while (peek(reader, c)) {
+        if (!is_space(c)) return true;
+        take(reader);
+    }
+    return false;
+}
+
+// Reads one "%f" item at the current position into `value`.
+bool read_number(byte_reader& reader, std::string& item, double& value) {
+    item.clear();
+    float_scanner scanner;
+    char c;
+    while (peek(reader, c) && float_scanner_take(scanner, c)) {
+        item.push_back(c);
+        take(reader);
+    }
+    if (!float_scanner_complete(scanner)) return false;
+    value = convert(item);
+    return true;
+}
+
+}  // namespace
+
+load_result load_samples(std::FILE* stream, sample_set& samples) {
+    byte_reader reader;
+    reader.stream = stream;
+    std::string item;
+    item.reserve(64);
+
+    auto fail = [&](load_status status, std::int64_t line) {
+        return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
+    };
+
+    std::int32_t count = 0;
+    while (skip_space(reader)) {
+        const std::int64_t time_line = reader.line;
+        double time = 0.0;
+        if (!read_number(reader, item, time)) return fail(load_status::not_a_number, time_line);
+        if (count == max_samples) return fail(load_status::too_many_samples, time_line);
+        if (!skip_space(reader)) return fail(load_status::time_without_value, time_line);
+        const std::int64_t value_line = reader.line;
+        double value = 0.0;
+        if (!read_number(reader, item, value)) return fail(load_status::not_a_number, value_line);
+        samples.times[count] = time;
+        samples.values[count] = value;
+        ++count;
+    }
+    if (reader.failed) return {load_status::read_error, 0};
+    if (count == 0) {
+        // A file without numbers still makes one (empty) read attempt: one
+        // sample, which bounds no interval and so changes no result.
+        samples.times[0] = 0.0;
+        samples.values[0] = 0.0;
+        count = 1;
+    }
+    samples.count = count;
+    return {};
+}
+
+bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used) {
+    std::size_t i = 0;
+    while (i < size && is_space(text[i])) ++i;
+    const std::size_t begin = i;
+    float_scanner scanner;
+    while (i < size && float_scanner_take(scanner, text[i])) ++i;
+    used = i;
+    if (!float_scanner_complete(scanner)) return false;
+    value = convert(std::string(text + begin, i - begin));
+    return true;
+}
+
+bool parse_count(const char* text, std::int32_t& count) {
+    while (is_space(*text)) ++text;
+    const bool negative = *text == '-';
+    if (*text == '+' || *text == '-') ++text;
+    if (*text < '0' || *text > '9') return false;
+    // Magnitude up to 2^31, enough for the lowest int32 and one past the highest.
+    std::int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > (std::int64_t{1} << 31)) return false;
+    }
+    const std::int64_t signed_value = negative ? -magnitude : magnitude;
+    if (signed_value > INT32_MAX) return false;
+    count = static_cast<std::int32_t>(signed_value);
+    return true;
+}
+
+}  // namespace trapft
