@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "process.hpp"
+#include "reference.hpp"
+
+namespace {
+
+const std::string binary = TRAPFT_BINARY;
+const std::string two_samples = process::write_file("two_samples.txt", "0 1\n1 1\n");
+
+struct run_case {
+    const char* name;
+    std::vector<std::string> args;  // after the program name
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void check(const run_case& c) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{binary};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const process::outcome o = process::run(argv);
+    EXPECT_FALSE(o.timed_out);
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.err, c.err);
+    EXPECT_EQ(o.status, c.status);
+}
+
+const std::string usage = "Usage: trapft SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
+const std::string first_two = "0 1 -0 1\n0.5 0 -6.12323399573677e-17 6.12323399573677e-17\n";
+
+TEST(trapft, runs_and_parses_its_arguments) {
+    const run_case cases[] = {
+        {"worked example", {two_samples, "0", "0.5", "2"}, first_two, "", 0},
+        {"extra arguments ignored", {two_samples, "0", "0.5", "2", "x", "--help"}, first_two, "", 0},
+        {"leading blanks and units", {two_samples, "  0Hz", " 5e-1", " 2x"}, first_two, "", 0},
+        {"exponent", {two_samples, "1e1", "0", "1"}, "10 1 1.22464679914735e-15 1\n", "", 0},
+        {"single-precision start", {two_samples, "0.1", "0", "1"},
+         "0.100000001490116 0.904508494435852 -0.293892629933518 0.951056514848541\n", "", 0},
+        {"count zero", {two_samples, "0", "1", "0"}, "", "", 0},
+        {"count negative", {two_samples, "0", "1", "-7"}, "", "", 0},
+        {"lowest count", {two_samples, "0", "1", "-2147483648"}, "", "", 0},
+        {"count with fraction", {two_samples, "0", "0.5", "2.9"}, first_two, "", 0},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
+    const std::string header = process::write_file("header.txt", "time value\n0 1\n");
+    const std::string comma = process::write_file("comma.txt", "0 1\n0,5 1\n");
+    const std::string bom = process::write_file("bom.txt", "\xEF\xBB\xBF" "0 1\n");
+    const std::string dangling = process::write_file("dangling.txt", "0 1\n1 1e\n");
+    const std::string half = process::write_file("half.txt", "0 1\n\n1 2\n3\n");
+    const std::string text_exponent = process::write_file("text_exponent.txt", "0 1\n1 12.5eV\n");
+    std::string many;
+    for (int k = 0; k <= 16384; ++k) many += std::to_string(k) + " 1\n";
+    const std::string too_many = process::write_file("too_many.txt", many);
+
+    const run_case cases[] = {
+        {"no arguments", {}, "", usage, 2},
+        {"three arguments", {two_samples, "0", "1"}, "", usage, 2},
+        {"help with other arguments", {"--help", "0"}, "", usage, 2},
+        {"start holds no number", {two_samples, "12.5eV", "1", "2"}, "", "Invalid start frequency.\n", 2},
+        {"end holds no number", {two_samples, "0", "x", "2"}, "", "Invalid end frequency.\n", 2},
+        {"end is a bare sign", {two_samples, "0", "-", "2"}, "", "Invalid end frequency.\n", 2},
+        {"count holds no number", {two_samples, "0", "1", "many"}, "", "Invalid frequency count.\n", 2},
+        {"count beyond int32", {two_samples, "0", "1", "2147483648"}, "", "Invalid frequency count.\n", 2},
+        {"arguments checked before opening", {"missing.txt", "0", "1", ""}, "", "Invalid frequency count.\n", 2},
+        {"missing file", {"missing.txt", "0", "1", "2"}, "", "Error opening file.\n", 1},
+        {"missing file, count zero", {"missing.txt", "0", "1", "0"}, "", "Error opening file.\n", 1},
+        {"directory", {".", "0", "1", "2"}, "", "Error reading file.\n", 1},
+        {"header line", {header, "0", "1", "2"}, "", "Error reading file: line 1: not a number.\n", 1},
+        {"decimal comma", {comma, "0", "1", "2"}, "", "Error reading file: line 2: not a number.\n", 1},
+        {"byte-order mark", {bom, "0", "1", "2"}, "", "Error reading file: line 1: not a number.\n", 1},
+        {"exponent without digits", {dangling, "0", "1", "2"}, "", "Error reading file: line 2: not a number.\n", 1},
+        {"text after exponent", {text_exponent, "0", "1", "0"}, "", "Error reading file: line 2: not a number.\n", 1},
+        {"half pair", {half, "0", "1", "2"}, "", "Error reading file: line 4: time without a value.\n", 1},
+        {"too many samples", {too_many, "0", "1", "2"}, "", "Error reading file: more than 16384 samples.\n", 1},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+TEST(trapft, answers_help_and_version) {
+    const process::outcome help = process::run({binary, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(usage, 0), 0u);
+    EXPECT_GT(help.out.size(), usage.size());
+    EXPECT_EQ(process::run({binary, "-h"}).out, help.out);
+
+    const process::outcome version = process::run({binary, "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "trapft " TRAPFT_VERSION "\n");
+}
+
+TEST(trapft, prints_zero_spectra_for_a_file_without_numbers) {
+    for (const char* text : {"", "  \n\n \t\n"}) {
+        const std::string empty = process::write_file("empty.txt", text);
+        const process::outcome o = process::run({binary, empty, "1", "3", "3"});
+        EXPECT_EQ(o.out, "1 0 -0 0\n2 0 -0 0\n3 0 -0 0\n");
+        EXPECT_EQ(o.status, 0);
+    }
+}
+
+TEST(trapft, reports_a_full_output_device) {
+    const process::outcome o =
+        process::run({binary, two_samples, "0", "1", "2147483647"}, {.stdout_path = "/dev/full"});
+    EXPECT_FALSE(o.timed_out);
+    EXPECT_EQ(o.err, "Error writing output.\n");
+    EXPECT_EQ(o.status, 1);
+}
+
+// Random files in every notation the reader takes, against the plain evaluation.
+TEST(trapft, matches_the_plain_evaluation_on_random_files) {
+    std::mt19937_64 rng(42);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 12; ++trial) {
+        const int n = trial == 0 ? 16384 : static_cast<int>(rng() % 3000) + 2;
+        std::string text;
+        std::vector<double> t, x;
+        double time = 0;
+        for (int k = 0; k < 2 * n; ++k) {
+            double v = k % 2 == 0 ? (time += unit(rng) - 0.1) : (unit(rng) - 0.5) * 20;
+            char number[64];
+            switch (rng() % 8) {
+            case 0: std::snprintf(number, sizeof number, "%a", v); break;
+            case 1: std::snprintf(number, sizeof number, "%.3e", v); break;
+            case 2: std::snprintf(number, sizeof number, "%.20f", v); break;
+            default: std::snprintf(number, sizeof number, "%.9g", v); break;
+            }
+            if (trial == 5 && k == 2 * n - 1) std::snprintf(number, sizeof number, "-inf");
+            text += number;
+            text += (k % 2 == 0) ? (rng() % 5 == 0 ? "\r\n" : "\t") : "\n";
+            (k % 2 == 0 ? t : x).push_back(static_cast<double>(std::strtof(number, nullptr)));
+        }
+        const std::string path = process::write_file("random.txt", text);
+        const double start = static_cast<double>(static_cast<float>(unit(rng) * 3));
+        const double end = static_cast<double>(static_cast<float>(unit(rng) * 50));
+        char start_text[32], end_text[32];
+        std::snprintf(start_text, sizeof start_text, "%.9g", start);
+        std::snprintf(end_text, sizeof end_text, "%.9g", end);
+        const std::int32_t count = trial == 0 ? 7 : 40;
+        const process::outcome o =
+            process::run({binary, path, start_text, end_text, std::to_string(count)});
+        SCOPED_TRACE(trial);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(o.out, reference::sweep(t, x, start, end, count));
+    }
+}
+
+}  // namespace
