@@ -1,0 +1,58 @@
+// One width of the vector table filling. The build compiles this file once per
+// instruction set, with TRAPFT_SLEEF_LANES set to 2 (SSE2), 4 (AVX) or 8
+// (AVX-512F) and the matching -m flag; only the chosen width runs.
+#include <immintrin.h>
+#include <sleef.h>
+
+#include "spectrum/phase_tables_sleef.hpp"
+
+#if TRAPFT_SLEEF_LANES == 8
+#define LANES_VECTOR __m512d
+#define LANES_LOAD _mm512_loadu_pd
+#define LANES_STORE _mm512_storeu_pd
+#define LANES_SINCOS Sleef_sincosd8_u10
+#define LANES_FILL fill_phase_tables_sleef8
+#elif TRAPFT_SLEEF_LANES == 4
+#define LANES_VECTOR __m256d
+#define LANES_LOAD _mm256_loadu_pd
+#define LANES_STORE _mm256_storeu_pd
+#define LANES_SINCOS Sleef_sincosd4_u10
+#define LANES_FILL fill_phase_tables_sleef4
+#elif TRAPFT_SLEEF_LANES == 2
+#define LANES_VECTOR __m128d
+#define LANES_LOAD _mm_loadu_pd
+#define LANES_STORE _mm_storeu_pd
+#define LANES_SINCOS Sleef_sincosd2_u10
+#define LANES_FILL fill_phase_tables_sleef2
+#else
+#error "TRAPFT_SLEEF_LANES must be 2, 4 or 8"
+#endif
+
+namespace trapft {
+
+void LANES_FILL(const double* times, std::int32_t count, double omega, double* cosines,
+                double* sines) {
+    constexpr std::int32_t lanes = TRAPFT_SLEEF_LANES;
+    // Phases of one block; the last, partial block is padded with zero phases.
+    alignas(64) double phases[lanes];
+    alignas(64) double block_cosines[lanes];
+    alignas(64) double block_sines[lanes];
+    for (std::int32_t first = 0; first < count; first += lanes) {
+        const std::int32_t used = count - first < lanes ? count - first : lanes;
+        for (std::int32_t k = 0; k < lanes; ++k) phases[k] = k < used ? omega * times[first + k] : 0.0;
+        const auto result = LANES_SINCOS(LANES_LOAD(phases));  // x: sine, y: cosine
+        if (used == lanes) {
+            LANES_STORE(cosines + first, result.y);
+            LANES_STORE(sines + first, result.x);
+        } else {
+            LANES_STORE(block_cosines, result.y);
+            LANES_STORE(block_sines, result.x);
+            for (std::int32_t k = 0; k < used; ++k) {
+                cosines[first + k] = block_cosines[k];
+                sines[first + k] = block_sines[k];
+            }
+        }
+    }
+}
+
+}  // namespace trapft
