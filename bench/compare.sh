@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Times the whole tool against the plain stdio program of the same formulas
+# (trapft_plain, bench/baseline.cpp) and prints the ratios, tool ÷ plain:
+#   (a) 16384 samples × 401 frequencies: the transform,
+#   (b) 2 samples × 1.5 million frequencies: the result lines;
+# then the Google Benchmark ratios (transform ÷ bare sin and cos, result line
+# ÷ snprintf) and the peak memory of a count of 10 and of 3 million.
+# Each ratio comes from one hyperfine or benchmark run, repeated REPEATS times.
+#
+# Usage: bench/compare.sh [BUILD_DIR [REPEATS]]   (defaults: build 3)
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+repeats=${2:-3}
+tool=$build/trapft
+plain=$build/trapft_plain
+bench=$build/trapft_bench
+for binary in "$tool" "$plain" "$bench"; do
+  [ -x "$binary" ] || { echo "missing $binary: build with -DTRAPFT_BENCHMARKS=ON first" >&2; exit 1; }
+done
+
+missing=()
+command -v hyperfine >/dev/null || missing+=(hyperfine)
+[ -x /usr/bin/time ] || missing+=(time)
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "please install: ${missing[*]} (apt-get install -y ${missing[*]})" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# (a): uneven times about a millisecond apart, values in [-1, 1].
+awk 'BEGIN { srand(4); for (k = 0; k < 16384; ++k)
+  printf "%.9g %.9g\n", k * 0.001 + rand() * 0.0005, rand() * 2 - 1 }' > "$work/a.txt"
+printf '0.25 1\n1.75 -0.5\n' > "$work/b.txt"
+args_a=("$work/a.txt" 0 400 401)
+args_b=("$work/b.txt" 0 1000 1500000)
+
+# Both programs must print the same bytes, or the timing compares nothing.
+cmp <("$tool" "${args_a[@]}") <("$plain" "${args_a[@]}") || { echo "(a): outputs differ" >&2; exit 1; }
+cmp <("$tool" "${args_b[@]}") <("$plain" "${args_b[@]}") || { echo "(b): outputs differ" >&2; exit 1; }
+
+# From hyperfine's CSV: the first command's median wall time over the second's,
+# and the same for mean CPU time (user + system), which others' load disturbs less.
+ratios() {
+  awk -F, 'NR == 2 { a = $4; ac = $5 + $6 } NR == 3 { b = $4; bc = $5 + $6 }
+    END { printf "%.3f wall (%.1f / %.1f ms), %.3f CPU (%.1f / %.1f ms)", a / b, a * 1000, b * 1000, ac / bc, ac * 1000, bc * 1000 }' "$1"
+}
+
+echo "CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "tool / plain program, whole process:"
+for run in $(seq "$repeats"); do
+  hyperfine -N --style none --warmup 2 --runs 10 --export-csv "$work/a.csv" \
+    "$tool ${args_a[*]}" "$plain ${args_a[*]}" > /dev/null
+  hyperfine -N --style none --warmup 1 --runs 5 --export-csv "$work/b.csv" \
+    "$tool ${args_b[*]}" "$plain ${args_b[*]}" > /dev/null
+  echo "  run $run: (a) 16384 x 401: $(ratios "$work/a.csv")"
+  echo "         (b) 2 x 1500000: $(ratios "$work/b.csv")"
+done
+
+# Google Benchmark: median CPU time of 7 interleaved repetitions; prints
+# "name_a / name_b: ratio (a / b ns per unit)".
+gbench_ratio() {
+  "$bench" --benchmark_filter="^($1|$2)\$" --benchmark_repetitions=7 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2> /dev/null |
+  awk -F, -v a="$1" -v b="$2" -v per="$3" -v unit="$4" '/_median"/ { gsub(/"/, "", $1); sub(/_median$/, "", $1); cpu[$1] = $4 }
+    END { printf "%s / %s: %.3f (%.2f / %.2f ns per %s)\n", a, b, cpu[a] / cpu[b], cpu[a] / per, cpu[b] / per, unit }'
+}
+echo "in-process (Google Benchmark):"
+for run in $(seq "$repeats"); do
+  echo "  run $run: $(gbench_ratio evaluate_spectrum/16384 sin_cos_floor/16384 16384 pair)"
+  echo "         $(gbench_ratio format_result_line snprintf_line 1 line)"
+done
+
+peak() { /usr/bin/time -f %M "$tool" "$work/b.txt" 0 1000 "$1" 2>&1 > /dev/null; }
+echo "peak memory: count 10: $(peak 10) KiB, count 3000000: $(peak 3000000) KiB"
