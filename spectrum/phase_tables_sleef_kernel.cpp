@@ -10,18 +10,24 @@
 #define LANES_VECTOR __m512d
 #define LANES_LOAD _mm512_loadu_pd
 #define LANES_STORE _mm512_storeu_pd
+#define LANES_SET1 _mm512_set1_pd
+#define LANES_MUL _mm512_mul_pd
 #define LANES_SINCOS Sleef_sincosd8_u10
 #define LANES_FILL fill_phase_tables_sleef8
 #elif TRAPFT_SLEEF_LANES == 4
 #define LANES_VECTOR __m256d
 #define LANES_LOAD _mm256_loadu_pd
 #define LANES_STORE _mm256_storeu_pd
+#define LANES_SET1 _mm256_set1_pd
+#define LANES_MUL _mm256_mul_pd
 #define LANES_SINCOS Sleef_sincosd4_u10
 #define LANES_FILL fill_phase_tables_sleef4
 #elif TRAPFT_SLEEF_LANES == 2
 #define LANES_VECTOR __m128d
 #define LANES_LOAD _mm_loadu_pd
 #define LANES_STORE _mm_storeu_pd
+#define LANES_SET1 _mm_set1_pd
+#define LANES_MUL _mm_mul_pd
 #define LANES_SINCOS Sleef_sincosd2_u10
 #define LANES_FILL fill_phase_tables_sleef2
 #else
@@ -33,25 +39,25 @@ namespace trapft {
 void LANES_FILL(const double* times, std::int32_t count, double omega, double* cosines,
                 double* sines) {
     constexpr std::int32_t lanes = TRAPFT_SLEEF_LANES;
-    // Phases of one block; the last, partial block is padded with zero phases.
-    alignas(64) double phases[lanes];
-    alignas(64) double block_cosines[lanes];
-    alignas(64) double block_sines[lanes];
-    for (std::int32_t first = 0; first < count; first += lanes) {
-        const std::int32_t used = count - first < lanes ? count - first : lanes;
-        for (std::int32_t k = 0; k < lanes; ++k) phases[k] = k < used ? omega * times[first + k] : 0.0;
-        const auto result = LANES_SINCOS(LANES_LOAD(phases));  // x: sine, y: cosine
-        if (used == lanes) {
-            LANES_STORE(cosines + first, result.y);
-            LANES_STORE(sines + first, result.x);
-        } else {
-            LANES_STORE(block_cosines, result.y);
-            LANES_STORE(block_sines, result.x);
-            for (std::int32_t k = 0; k < used; ++k) {
-                cosines[first + k] = block_cosines[k];
-                sines[first + k] = block_sines[k];
-            }
-        }
+    const LANES_VECTOR omegas = LANES_SET1(omega);
+    std::int32_t first = 0;
+    for (; first + lanes <= count; first += lanes) {
+        // Lane by lane the same rounded product omega × time as the scalar code.
+        const auto result = LANES_SINCOS(LANES_MUL(omegas, LANES_LOAD(times + first)));
+        LANES_STORE(cosines + first, result.y);  // y: cosine, x: sine
+        LANES_STORE(sines + first, result.x);
+    }
+    if (first == count) return;
+    // The last, partial block, padded with zero phases.
+    alignas(64) double block[3][lanes] = {};
+    const std::int32_t used = count - first;
+    for (std::int32_t k = 0; k < used; ++k) block[0][k] = times[first + k];
+    const auto result = LANES_SINCOS(LANES_MUL(omegas, LANES_LOAD(block[0])));
+    LANES_STORE(block[1], result.y);
+    LANES_STORE(block[2], result.x);
+    for (std::int32_t k = 0; k < used; ++k) {
+        cosines[first + k] = block[1][k];
+        sines[first + k] = block[2][k];
     }
 }
 
