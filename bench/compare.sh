@@ -5,12 +5,16 @@
 #   (b) 2 samples × 1.5 million frequencies: the result lines;
 # then the Google Benchmark ratios (transform ÷ bare sin and cos, result line
 # ÷ snprintf) and the peak memory of a count of 10 and of 3 million.
+# With a vector build (TRAPFT_VECTOR_MATH) in VECTOR_DIR, also its speed-up
+# over the exact build on (a) and its largest differences from it.
 # Each ratio comes from one hyperfine or benchmark run, repeated REPEATS times.
 #
-# Usage: bench/compare.sh [BUILD_DIR [REPEATS]]   (defaults: build 3)
+# Usage: bench/compare.sh [BUILD_DIR [REPEATS [VECTOR_DIR]]]
+#        (defaults: build, 3, and build-vector when it holds a trapft)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 repeats=${2:-3}
+vector_dir=${3:-build-vector}
 tool=$build/trapft
 plain=$build/trapft_plain
 bench=$build/trapft_bench
@@ -55,9 +59,9 @@ echo "CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut 
 echo "tool / plain program, whole process:"
 for run in $(seq "$repeats"); do
   hyperfine -N --style none --warmup 2 --runs 10 --export-csv "$work/a.csv" \
-    "$tool ${args_a[*]}" "$plain ${args_a[*]}" > /dev/null
+    "$tool ${args_a[*]}" "$plain ${args_a[*]}" > /dev/null 2>> "$work/warnings"
   hyperfine -N --style none --warmup 1 --runs 5 --export-csv "$work/b.csv" \
-    "$tool ${args_b[*]}" "$plain ${args_b[*]}" > /dev/null
+    "$tool ${args_b[*]}" "$plain ${args_b[*]}" > /dev/null 2>> "$work/warnings"
   echo "  run $run: (a) 16384 x 401: $(ratios "$work/a.csv")"
   echo "         (b) 2 x 1500000: $(ratios "$work/b.csv")"
 done
@@ -76,6 +80,32 @@ for run in $(seq "$repeats"); do
   echo "  run $run: $(gbench_ratio evaluate_spectrum/16384 sin_cos_floor/16384 16384 pair)"
   echo "         $(gbench_ratio format_result_line snprintf_line 1 line)"
 done
+
+if [ -x "$vector_dir/trapft" ]; then
+  vector=$(cd "$vector_dir" && pwd)/trapft
+  echo "vector build / exact build, whole process:"
+  for run in $(seq "$repeats"); do
+    hyperfine -N --style none --warmup 2 --runs 10 --export-csv "$work/v.csv" \
+      "$vector ${args_a[*]}" "$tool ${args_a[*]}" > /dev/null 2>> "$work/warnings"
+    echo "  run $run: (a) 16384 x 401: $(ratios "$work/v.csv")"
+  done
+  # Largest differences from the exact build, over every line's three sums:
+  # absolute, and relative to that line's magnitude.
+  example=$(dirname "$0")/../examples/two_tone.txt
+  echo "vector build's largest differences from the exact build:"
+  for run_args in "$example 0 10 1001" "$example -3.7 1e4 777" "${args_a[*]}" "$work/b.txt 0.3 -7e8 100001"; do
+    # shellcheck disable=SC2086  # the arguments are split on purpose
+    paste -d' ' <("$tool" $run_args) <("$vector" $run_args) | awk -v name="$run_args" '
+      function abs(v) { return v < 0 ? -v : v }
+      { if ($1 != $5) { print "frequencies differ: " $0; exit 1 }
+        differ += ($0 != $1 " " $2 " " $3 " " $4 " " $1 " " $2 " " $3 " " $4)
+        for (i = 2; i <= 4; ++i) { d = abs($i - $(i + 4)); if (d > most) most = d
+          if ($4 > 0 && d / $4 > relative) relative = d / $4 } }
+      END { sub(/.*\//, "", name); printf "  %s: %d of %d lines differ; largest %.3g absolute, %.3g of |X|\n", name, differ, NR, most, relative }'
+  done
+fi
+
+if [ -s "$work/warnings" ]; then echo "(hyperfine warned of outliers: the machine was busy)"; fi
 
 peak() { /usr/bin/time -f %M "$tool" "$work/b.txt" 0 1000 "$1" 2>&1 > /dev/null; }
 echo "peak memory: count 10: $(peak 10) KiB, count 3000000: $(peak 3000000) KiB"

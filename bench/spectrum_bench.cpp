@@ -51,29 +51,22 @@ void evaluate_spectrum(benchmark::State& state) {
 
 // The floor: the cosine and sine of each phase (paired into sincos by the
 // compiler, as in the tool), nothing else.
-void sin_cos_floor(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
-    const auto samples = make_samples(n);
-    int j = 0;
-    for (auto _ : state) {
-        const double omega = j * two_pi;
-        for (int k = 0; k < n; ++k) {
-            const double phase = omega * samples->times[k];
-            double cosine = std::cos(phase);
-            double sine = std::sin(phase);
-            benchmark::DoNotOptimize(cosine);
-            benchmark::DoNotOptimize(sine);
-        }
-        j = j + 1 == grid_size ? 0 : j + 1;
-    }
-    per_pair(state);
-}
+struct paired_calls {
+    static double cosine(double x) { return std::cos(x); }
+    static double sine(double x) { return std::sin(x); }
+};
 
 // The same with two separate calls, which the compiler cannot pair.
 double (*volatile separate_cos)(double) = static_cast<double (*)(double)>(std::cos);
 double (*volatile separate_sin)(double) = static_cast<double (*)(double)>(std::sin);
 
-void sin_cos_unpaired(benchmark::State& state) {
+struct separate_calls {
+    static double cosine(double x) { return separate_cos(x); }
+    static double sine(double x) { return separate_sin(x); }
+};
+
+template <typename calls>
+void sin_cos_only(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const auto samples = make_samples(n);
     int j = 0;
@@ -81,8 +74,8 @@ void sin_cos_unpaired(benchmark::State& state) {
         const double omega = j * two_pi;
         for (int k = 0; k < n; ++k) {
             const double phase = omega * samples->times[k];
-            double cosine = separate_cos(phase);
-            double sine = separate_sin(phase);
+            double cosine = calls::cosine(phase);
+            double sine = calls::sine(phase);
             benchmark::DoNotOptimize(cosine);
             benchmark::DoNotOptimize(sine);
         }
@@ -90,6 +83,9 @@ void sin_cos_unpaired(benchmark::State& state) {
     }
     per_pair(state);
 }
+
+void sin_cos_floor(benchmark::State& state) { sin_cos_only<paired_calls>(state); }
+void sin_cos_unpaired(benchmark::State& state) { sin_cos_only<separate_calls>(state); }
 
 // Result points as the tool prints them: a sweep's own lines, and random doubles.
 std::vector<trapft::spectrum_point> make_points() {
