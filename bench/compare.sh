@@ -7,7 +7,8 @@
 # ÷ snprintf) and the peak memory of a count of 10 and of 3 million.
 # With a vector build (TRAPFT_VECTOR_MATH) in VECTOR_DIR, also its speed-up
 # over the exact build on (a) and its largest differences from it.
-# Each ratio comes from one hyperfine or benchmark run, repeated REPEATS times.
+# Whole-process ratios are medians over 3 × REPEATS alternating hyperfine
+# rounds; in-process ones come from REPEATS Google Benchmark runs.
 #
 # Usage: bench/compare.sh [BUILD_DIR [REPEATS [VECTOR_DIR]]]
 #        (defaults: build, 3, and build-vector when it holds a trapft)
@@ -48,23 +49,36 @@ args_b=("$work/b.txt" 0 1000 1500000)
 cmp <("$tool" "${args_a[@]}") <("$plain" "${args_a[@]}") || { echo "(a): outputs differ" >&2; exit 1; }
 cmp <("$tool" "${args_b[@]}") <("$plain" "${args_b[@]}") || { echo "(b): outputs differ" >&2; exit 1; }
 
-# From hyperfine's CSV: the first command's median wall time over the second's,
-# and the same for mean CPU time (user + system), which others' load disturbs less.
-ratios() {
+# One hyperfine round of two commands, a few runs each; appends to FILE one
+# line: wall ratio (medians), CPU ratio (mean user + system), and both walls.
+round_of() {
+  local file=$1 runs=$2 first=$3 second=$4
+  hyperfine -N --style none --warmup 1 --runs "$runs" --export-csv "$work/round.csv" \
+    "$first" "$second" > /dev/null 2>> "$work/warnings"
   awk -F, 'NR == 2 { a = $4; ac = $5 + $6 } NR == 3 { b = $4; bc = $5 + $6 }
-    END { printf "%.3f wall (%.1f / %.1f ms), %.3f CPU (%.1f / %.1f ms)", a / b, a * 1000, b * 1000, ac / bc, ac * 1000, bc * 1000 }' "$1"
+    END { printf "%.4f %.4f %.1f %.1f\n", a / b, ac / bc, a * 1000, b * 1000 }' "$work/round.csv" >> "$file"
 }
 
+# Median and range of the rounds in FILE.
+summary() {
+  sort -n -k1,1 "$1" | awk '{ wall[NR] = $1; a[NR] = $3; b[NR] = $4 }
+    END { m = int((NR + 1) / 2); printf "%.3f wall (range %.3f-%.3f; median round %.1f / %.1f ms)", wall[m], wall[1], wall[NR], a[m], b[m] }'
+  sort -n -k2,2 "$1" | awk '{ cpu[NR] = $2 } END { printf ", %.3f CPU\n", cpu[int((NR + 1) / 2)] }'
+}
+
+# Rounds alternate the two commands, so that others' load on a shared machine
+# falls on both alike; the figure is the median over the rounds.
+rounds=$((repeats * 3))
 echo "CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "tool / plain program, whole process:"
-for run in $(seq "$repeats"); do
-  hyperfine -N --style none --warmup 2 --runs 10 --export-csv "$work/a.csv" \
-    "$tool ${args_a[*]}" "$plain ${args_a[*]}" > /dev/null 2>> "$work/warnings"
-  hyperfine -N --style none --warmup 1 --runs 5 --export-csv "$work/b.csv" \
-    "$tool ${args_b[*]}" "$plain ${args_b[*]}" > /dev/null 2>> "$work/warnings"
-  echo "  run $run: (a) 16384 x 401: $(ratios "$work/a.csv")"
-  echo "         (b) 2 x 1500000: $(ratios "$work/b.csv")"
+echo "tool / plain program, whole process, median of $rounds rounds:"
+: > "$work/a.rounds"
+: > "$work/b.rounds"
+for round in $(seq "$rounds"); do
+  round_of "$work/a.rounds" 3 "$tool ${args_a[*]}" "$plain ${args_a[*]}"
+  round_of "$work/b.rounds" 2 "$tool ${args_b[*]}" "$plain ${args_b[*]}"
 done
+echo "  (a) 16384 x 401:  $(summary "$work/a.rounds")"
+echo "  (b) 2 x 1500000:  $(summary "$work/b.rounds")"
 
 # Google Benchmark: median CPU time of 7 interleaved repetitions; prints
 # "name_a / name_b: ratio (a / b ns per unit)".
@@ -83,12 +97,12 @@ done
 
 if [ -x "$vector_dir/trapft" ]; then
   vector=$(cd "$vector_dir" && pwd)/trapft
-  echo "vector build / exact build, whole process:"
-  for run in $(seq "$repeats"); do
-    hyperfine -N --style none --warmup 2 --runs 10 --export-csv "$work/v.csv" \
-      "$vector ${args_a[*]}" "$tool ${args_a[*]}" > /dev/null 2>> "$work/warnings"
-    echo "  run $run: (a) 16384 x 401: $(ratios "$work/v.csv")"
+  echo "vector build / exact build, whole process, median of $rounds rounds:"
+  : > "$work/v.rounds"
+  for round in $(seq "$rounds"); do
+    round_of "$work/v.rounds" 3 "$vector ${args_a[*]}" "$tool ${args_a[*]}"
   done
+  echo "  (a) 16384 x 401:  $(summary "$work/v.rounds")"
   # Largest differences from the exact build, over every line's three sums:
   # absolute, and relative to that line's magnitude.
   example=$(dirname "$0")/../examples/two_tone.txt
