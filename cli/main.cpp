@@ -1,4 +1,6 @@
 // trapft: the trapezoidal Fourier transform of unevenly sampled data.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -69,6 +71,11 @@ int report_load_failure(const load_result& result) {
 sample_set samples;
 spectrum_work work;
 
+// Standard output's buffer when it is not a terminal: sixteen times the usual
+// block, so a long sweep makes few writes; small enough that a sweep of a
+// few lines and one of millions reach the same peak memory.
+char output_buffer[1 << 16];
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +104,7 @@ int main(int argc, char** argv) {
     const load_result loaded = load_samples(file, samples);
     if (loaded.status != load_status::ok) return report_load_failure(loaded);
 
+    if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     const bool written = run_sweep(samples, parameters.start_frequency, parameters.end_frequency,
                                    parameters.count, stdout, work);
     if (!written || std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "spectrum/phase_tables.hpp"
+
 namespace trapft {
 namespace {
 
@@ -22,12 +24,7 @@ spectrum_point evaluate_spectrum(const sample_set& samples, double frequency, sp
     double* const c = work.cosines;
     double* const s = work.sines;
 
-    const double omega = frequency * two_pi;
-    for (std::int32_t k = 0; k < n; ++k) {
-        const double phase = omega * t[k];
-        c[k] = std::cos(phase);  // the compiler pairs these into one sincos call
-        s[k] = std::sin(phase);
-    }
+    fill_phase_tables(t, n, frequency * two_pi, c, s);
 
     double cosine_sum = 0.0;
     double sine_sum = 0.0;

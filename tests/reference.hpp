@@ -20,9 +20,14 @@ inline std::string line(double f, double re, double im, double mag) {
     return text;
 }
 
-// Result line at one frequency, term by term as documented. Every product is
+// The two sums at one frequency, term by term as documented. Every product is
 // stored before it is added, so that no build flag can fuse the two roundings.
-inline std::string line_at(const std::vector<double>& t, const std::vector<double>& x, double f) {
+struct sums {
+    double cosine;
+    double sine;
+};
+
+inline sums sums_at(const std::vector<double>& t, const std::vector<double>& x, double f) {
     const double omega = f * 6.283185307179586;
     double c_sum = 0.0;
     double s_sum = 0.0;
@@ -39,9 +44,15 @@ inline std::string line_at(const std::vector<double>& t, const std::vector<doubl
         s_sum = s_sum + s_term;
         c_sum = c_sum + c_term;
     }
-    volatile double c_squared = c_sum * c_sum;
-    volatile double s_squared = s_sum * s_sum;
-    return line(f, c_sum, -s_sum, std::sqrt(c_squared + s_squared));
+    return {c_sum, s_sum};
+}
+
+// Result line at one frequency.
+inline std::string line_at(const std::vector<double>& t, const std::vector<double>& x, double f) {
+    const sums s = sums_at(t, x, f);
+    volatile double c_squared = s.cosine * s.cosine;
+    volatile double s_squared = s.sine * s.sine;
+    return line(f, s.cosine, -s.sine, std::sqrt(c_squared + s_squared));
 }
 
 // Every line of a sweep: a running-sum frequency from start.

@@ -1,0 +1,33 @@
+#include "spectrum/phase_tables_sleef.hpp"
+
+#include "spectrum/phase_tables.hpp"
+
+namespace trapft {
+namespace {
+
+using fill_function = void (*)(const double*, std::int32_t, double, double*, double*);
+
+fill_function widest_fill() {
+    switch (sleef_lanes()) {
+    case 8: return fill_phase_tables_sleef8;
+    case 4: return fill_phase_tables_sleef4;
+    default: return fill_phase_tables_sleef2;
+    }
+}
+
+}  // namespace
+
+int sleef_lanes() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return 8;
+    if (__builtin_cpu_supports("avx")) return 4;
+    return 2;
+}
+
+void fill_phase_tables(const double* times, std::int32_t count, double omega, double* cosines,
+                       double* sines) {
+    static const fill_function fill = widest_fill();
+    fill(times, count, omega, cosines, sines);
+}
+
+}  // namespace trapft
