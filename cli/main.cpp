@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
+#include "cli/arguments.hpp"
 #include "input/sample_set.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -29,21 +29,9 @@ constexpr const char* help_text =
     "Each output line holds: frequency, real part, imaginary part, magnitude.\n"
     "Numbers are read in single precision; at most 16384 samples.\n";
 
-struct run_parameters {
-    const char* path;
-    double start_frequency;
-    double end_frequency;
-    std::int32_t count;
-};
-
 int fail(const char* message, int status) {
     std::fputs(message, stderr);
     return status;
-}
-
-bool parse_frequency(const char* text, double& value) {
-    std::size_t used = 0;
-    return parse_float_prefix(text, std::strlen(text), value, used);
 }
 
 int report_load_failure(const load_result& result) {
@@ -67,6 +55,14 @@ int report_load_failure(const load_result& result) {
     return exit_failure;
 }
 
+// Help and version go to standard output, which can fail like any output.
+int print(const char* first, const char* second) {
+    std::fputs(first, stdout);
+    std::fputs(second, stdout);
+    if (std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);
+    return exit_ok;
+}
+
 // One per run and too large for the stack.
 sample_set samples;
 spectrum_work work;
@@ -79,24 +75,16 @@ char output_buffer[1 << 16];
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(usage_line, stdout);
-        std::fputs(help_text, stdout);
-        return exit_ok;
+    run_parameters parameters{};
+    switch (parse_arguments(argc, argv, parameters)) {
+    case argument_status::run: break;
+    case argument_status::help: return print(usage_line, help_text);
+    case argument_status::version: return print("trapft " TRAPFT_VERSION "\n", "");
+    case argument_status::usage: return fail(usage_line, exit_usage);
+    case argument_status::invalid_start: return fail("Invalid start frequency.\n", exit_usage);
+    case argument_status::invalid_end: return fail("Invalid end frequency.\n", exit_usage);
+    case argument_status::invalid_count: return fail("Invalid frequency count.\n", exit_usage);
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::fputs("trapft " TRAPFT_VERSION "\n", stdout);
-        return exit_ok;
-    }
-    if (argc < 5) return fail(usage_line, exit_usage);
-
-    run_parameters parameters{argv[1], 0.0, 0.0, 0};
-    if (!parse_frequency(argv[2], parameters.start_frequency))
-        return fail("Invalid start frequency.\n", exit_usage);
-    if (!parse_frequency(argv[3], parameters.end_frequency))
-        return fail("Invalid end frequency.\n", exit_usage);
-    if (!parse_count(argv[4], parameters.count))
-        return fail("Invalid frequency count.\n", exit_usage);
 
     std::FILE* const file = std::fopen(parameters.path, "r");
     if (file == nullptr) return fail("Error opening file.\n", exit_failure);

@@ -1,0 +1,323 @@
+// The built tool under hostile surroundings: odd standard outputs, pipes that
+// close, FIFOs, files that vanish, and endless sweeps.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.hpp"
+#include "reference.hpp"
+
+namespace {
+
+const std::string binary = TRAPFT_BINARY;
+const std::string two_samples = process::write_file("fault_two_samples.txt", "0 1\n1 1\n");
+const std::string first_two = "0 1 -0 1\n0.5 0 -6.12323399573677e-17 6.12323399573677e-17\n";
+const std::string endless = "2147483647";
+// Per process, so that test processes run side by side do not share files.
+const std::string tag = std::to_string(getpid());
+
+// Guards against hangs only; a healthy run ends in well under a second.
+constexpr int guard_seconds = 30;
+
+struct ended {
+    int status = -1;  // exit status, or -1 when ended by a signal
+    int signal = 0;
+    bool timed_out = false;
+    long peak_rss_kib = 0;
+    std::string err;
+};
+
+// Starts the tool with standard output on `out_fd` (closed when negative),
+// standard error into a file, and SIGPIPE as the shell would leave it, or ignored.
+// Descriptors of the test itself are opened close-on-exec, so that the tool holds
+// no other end of its pipes.
+pid_t start(const std::vector<std::string>& args, int out_fd, bool ignore_sigpipe = false) {
+    std::vector<std::string> argv_text{binary};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (const std::string& a : argv_text) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string err_path = "stderr_" + tag;
+    // Only async-signal-safe calls after fork: another thread may be running.
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in_fd = open("/dev/null", O_RDONLY);
+    dup2(in_fd, 0);
+    dup2(err_fd, 2);
+    if (out_fd >= 0) dup2(out_fd, 1);
+    else close(1);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+// The file's contents; the file is removed.
+std::string take_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::remove(path.c_str());
+    return text.str();
+}
+
+// Waits for the tool to end, killing it once the guard runs out.
+ended finish(pid_t pid) {
+    ended e;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(guard_seconds);
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            e.timed_out = true;
+            kill(pid, SIGKILL);
+            wait4(pid, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status)) e.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
+    e.peak_rss_kib = usage.ru_maxrss;
+    e.err = take_file("stderr_" + tag);
+    return e;
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+std::string pairs(int n) {
+    std::string text;
+    for (int k = 0; k < n; ++k) text += std::to_string(k) + " " + std::to_string(k % 7) + "\n";
+    return text;
+}
+
+enum class output { pipe, file, full_device, closed };
+
+struct outcome {
+    ended run;
+    std::string out;  // what reached standard output, where it can be seen
+};
+
+outcome run_with_output(const std::vector<std::string>& args, output kind) {
+    outcome o;
+    int fds[2] = {-1, -1};
+    int out_fd = -1;
+    if (kind == output::pipe) {
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        out_fd = fds[1];
+    } else if (kind == output::file) {
+        out_fd = open(("stdout_" + tag).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } else if (kind == output::full_device) {
+        out_fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    }
+    const pid_t pid = start(args, out_fd);
+    if (out_fd >= 0) close(out_fd);
+    if (kind == output::pipe) {
+        o.out = read_all(fds[0]);  // ends when the tool closes its end
+        close(fds[0]);
+    }
+    o.run = finish(pid);
+    if (kind == output::file) o.out = take_file("stdout_" + tag);
+    return o;
+}
+
+struct failure_case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+    int status;
+};
+
+// Every refusal: one line on standard error, its documented status, and nothing
+// on standard output, whatever standard output is.
+TEST(faults, every_error_is_one_line_on_standard_error_and_nothing_else) {
+    const std::string bad = process::write_file("fault_bad.txt", "0 1\n1 x\n");
+    const std::string odd = process::write_file("fault_odd.txt", "0 1\n1\n");
+    const std::string full = process::write_file("fault_full.txt", pairs(16384) + "16384 1\n");
+    const failure_case cases[] = {
+        {"usage", {two_samples, "0", "1"}, "Usage: trapft SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n", 2},
+        {"start", {two_samples, "x", "1", "2"}, "Invalid start frequency.\n", 2},
+        {"end", {two_samples, "0", "1e", "2"}, "Invalid end frequency.\n", 2},
+        {"count", {two_samples, "0", "1", "-2147483649"}, "Invalid frequency count.\n", 2},
+        {"missing file", {"fault_missing.txt", "0", "1", endless}, "Error opening file.\n", 1},
+        {"directory", {".", "0", "1", endless}, "Error reading file.\n", 1},
+        {"not a number", {bad, "0", "1", endless}, "Error reading file: line 2: not a number.\n", 1},
+        {"half pair", {odd, "0", "1", endless}, "Error reading file: line 2: time without a value.\n", 1},
+        {"one pair too many", {full, "0", "1", endless}, "Error reading file: more than 16384 samples.\n", 1},
+    };
+    for (output kind : {output::pipe, output::file, output::full_device, output::closed}) {
+        for (const failure_case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", output kind " << static_cast<int>(kind));
+            const outcome o = run_with_output(c.args, kind);
+            EXPECT_FALSE(o.run.timed_out);
+            EXPECT_EQ(o.run.err, c.err);
+            EXPECT_EQ(o.run.status, c.status);
+            EXPECT_EQ(o.out, "");
+        }
+    }
+}
+
+// Output that cannot be written is a failure, never a success, for every kind
+// of output the tool makes; an endless sweep stops at the first failed write.
+TEST(faults, unwritable_output_fails_with_status_one) {
+    const std::vector<std::string> runs[] = {
+        {two_samples, "0", "1", endless}, {two_samples, "0", "1", "1"}, {"--help"}, {"--version"},
+    };
+    for (output kind : {output::full_device, output::closed}) {
+        for (const std::vector<std::string>& args : runs) {
+            SCOPED_TRACE(testing::Message() << args[0] << ", output kind " << static_cast<int>(kind));
+            const outcome o = run_with_output(args, kind);
+            EXPECT_FALSE(o.run.timed_out);
+            EXPECT_EQ(o.run.err, "Error writing output.\n");
+            EXPECT_EQ(o.run.status, 1);
+        }
+    }
+}
+
+// Reads `lines` lines of an endless sweep's output, closes the pipe, and lets
+// the tool run into the closed end.
+ended read_then_close(std::size_t lines, bool ignore_sigpipe) {
+    int fds[2];
+    EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    const pid_t pid = start({two_samples, "0", "0.5", endless}, fds[1], ignore_sigpipe);
+    close(fds[1]);
+    std::string first;
+    std::size_t seen = 0;
+    char buffer[4096];
+    while (seen < lines) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        if (first.empty()) first.assign(buffer, static_cast<std::size_t>(n));
+        seen += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
+    }
+    close(fds[0]);
+    EXPECT_GE(seen, lines);
+    EXPECT_EQ(first.rfind("0 1 -0 1\n", 0), 0u);
+    return finish(pid);
+}
+
+TEST(faults, a_closed_pipe_ends_an_endless_sweep) {
+    // As a shell leaves it: the signal ends the run quietly.
+    const ended quiet = read_then_close(2, false);
+    EXPECT_FALSE(quiet.timed_out);
+    EXPECT_EQ(quiet.signal, SIGPIPE);
+    EXPECT_EQ(quiet.err, "");
+
+    // Ignored by whoever started the tool: the failed write ends it instead.
+    const ended reported = read_then_close(2, true);
+    EXPECT_FALSE(reported.timed_out);
+    EXPECT_EQ(reported.status, 1);
+    EXPECT_EQ(reported.err, "Error writing output.\n");
+}
+
+// Nothing grows with the number of lines: the peak resident size after half a
+// million lines (some 30 MB) is that after two, give or take a few pages.
+TEST(faults, memory_stays_flat_over_an_endless_sweep) {
+    const ended brief = read_then_close(2, false);
+    const ended long_run = read_then_close(500000, false);
+    ASSERT_FALSE(brief.timed_out);
+    ASSERT_FALSE(long_run.timed_out);
+    ASSERT_GT(brief.peak_rss_kib, 0);
+    EXPECT_LE(long_run.peak_rss_kib, brief.peak_rss_kib + brief.peak_rss_kib / 8)
+        << "after 2 lines: " << brief.peak_rss_kib << " KiB, after 500000: " << long_run.peak_rss_kib << " KiB";
+    std::printf("peak resident size after 2 lines %ld KiB, after 500000 lines %ld KiB\n",
+                brief.peak_rss_kib, long_run.peak_rss_kib);
+}
+
+TEST(faults, reads_a_full_table_of_samples) {
+    std::vector<double> t, x;
+    for (int k = 0; k < 16384; ++k) {
+        t.push_back(k);
+        x.push_back(k % 7);
+    }
+    const std::string path = process::write_file("fault_exactly_full.txt", pairs(16384));
+    const outcome o = run_with_output({path, "0.25", "0.5", "2"}, output::pipe);
+    EXPECT_EQ(o.run.status, 0);
+    EXPECT_EQ(o.run.err, "");
+    EXPECT_EQ(o.out, reference::sweep(t, x, 0.25, 0.5, 2));
+}
+
+// A FIFO fed piece by piece by another thread, which may also remove the FIFO's
+// name once the tool has it open: the tool reads what was written, to the end.
+struct fifo_case {
+    const char* name;
+    std::vector<std::string> pieces;
+    bool unlink_after_open;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+TEST(faults, reads_a_fifo_to_its_end) {
+    // A writer whose reader went away fails its write instead of ending the test.
+    signal(SIGPIPE, SIG_IGN);
+    const fifo_case cases[] = {
+        {"pairs in pieces", {"0 1\n", "1", " ", "1", "\n"}, false, first_two, "", 0},
+        {"a number split across writes", {"0 1\n0.", "5 1\n1 1e", "0\n"}, false,
+         reference::sweep({0, 0.5, 1}, {1, 1, 1}, 0, 0.5, 2), "", 0},
+        {"name removed after opening", {"0 1\n", "1 1\n"}, true, first_two, "", 0},
+        {"writer sends nothing", {}, false, "0 0 -0 0\n0.5 0 -0 0\n", "", 0},
+        {"bad text late", {"0 1\n", "1 1\n", "2 two\n"}, false, "", "Error reading file: line 3: not a number.\n", 1},
+    };
+    for (const fifo_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = "fifo_" + tag;
+        unlink(path.c_str());
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        std::thread writer([&] {
+            const int fd = open(path.c_str(), O_WRONLY);  // returns once the tool has opened it
+            if (fd < 0) return;
+            if (c.unlink_after_open) unlink(path.c_str());
+            for (const std::string& piece : c.pieces) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                EXPECT_EQ(write(fd, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+            }
+            close(fd);
+        });
+        const outcome o = run_with_output({path, "0", "0.5", "2"}, output::pipe);
+        // Should the tool have ended without opening the FIFO, free the writer.
+        const int unblock = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        if (unblock >= 0) close(unblock);
+        unlink(path.c_str());
+        EXPECT_FALSE(o.run.timed_out);
+        EXPECT_EQ(o.out, c.out);
+        EXPECT_EQ(o.run.err, c.err);
+        EXPECT_EQ(o.run.status, c.status);
+    }
+}
+
+// A file that no longer has a name, reached only through a descriptor the tool
+// inherits: it reads as the file it was.
+TEST(faults, reads_a_file_without_a_name) {
+    const std::string path = process::write_file("fault_unnamed.txt", "0 1\n1 1\n");
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    const outcome o = run_with_output({"/proc/self/fd/" + std::to_string(fd), "0", "0.5", "2"}, output::pipe);
+    close(fd);
+    EXPECT_EQ(o.out, first_two);
+    EXPECT_EQ(o.run.status, 0);
+}
+
+}  // namespace
