@@ -68,8 +68,8 @@ sample_set samples;
 spectrum_work work;
 
 // Standard output's buffer when it is not a terminal: sixteen times the usual
-// block, so a long sweep makes few writes; small enough that a sweep of a
-// few lines and one of millions reach the same peak memory.
+// block, so a long sweep makes few writes. Fixed, so memory stays flat
+// whatever the count.
 char output_buffer[1 << 16];
 
 }  // namespace
