@@ -110,8 +110,8 @@ void run(const std::string& text, const expectation& e, std::size_t piece, bool 
     if (e.status == load_status::ok) check(samples->count == count);
     check(count >= 1 && count <= trapft::max_samples);
     for (std::int32_t k = 0; k < count; ++k) {
-        check(plain::same_bits(samples->times[k], e.numbers[2 * std::size_t(k)]));
-        check(plain::same_bits(samples->values[k], e.numbers[2 * std::size_t(k) + 1]));
+        check(plain::same_number(samples->times[k], e.numbers[2 * std::size_t(k)]));
+        check(plain::same_number(samples->values[k], e.numbers[2 * std::size_t(k) + 1]));
     }
 }
 

@@ -1,7 +1,16 @@
 #include "input/float_scanner.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
 namespace trapft {
 namespace {
+
+// Bound of the point position and the exponent: far past where every float
+// overflows or underflows, far below where the arithmetic would.
+constexpr std::int64_t saturation = std::int64_t{1} << 40;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -17,6 +26,42 @@ bool is_payload_char(char c) {
 
 constexpr char infinity_word[] = "infinity";
 constexpr char nan_word[] = "nan";
+
+// One mantissa digit (decimal or hexadecimal). The value is kept as
+// 0.digits × base^point: leading zeros only move the point.
+void add_digit(float_scanner& scanner, char c) {
+    if (scanner.digit_count == 0 && c == '0') {
+        if (scanner.in_fraction && scanner.point > -saturation) --scanner.point;
+        return;
+    }
+    if (!scanner.in_fraction && scanner.point < saturation) ++scanner.point;
+    if (scanner.digit_count < kept_digits) scanner.digits[scanner.digit_count++] = c;
+    else if (c != '0') scanner.sticky = true;
+}
+
+// Keeps what the conversion needs of `c`, taken into state `next`.
+void record(float_scanner& scanner, float_state next, char c) {
+    using enum float_state;
+    switch (next) {
+    case sign: scanner.negative = c == '-'; break;
+    case zero: case integer: case hex_integer: add_digit(scanner, c); break;
+    case dot: case hex_dot: scanner.in_fraction = true; break;
+    case fraction: case hex_fraction:
+        if (c == '.') scanner.in_fraction = true;
+        else add_digit(scanner, c);
+        break;
+    case exponent_sign: case hex_exponent_sign: scanner.exponent_negative = c == '-'; break;
+    case exponent: case hex_exponent:
+        scanner.exponent_value = std::min(scanner.exponent_value * 10 + (c - '0'), saturation);
+        break;
+    default: break;
+    }
+}
+
+bool is_hex(float_state state) {
+    using enum float_state;
+    return state == hex_integer || state == hex_fraction || state == hex_exponent;
+}
 
 }  // namespace
 
@@ -112,6 +157,7 @@ bool float_scanner_take(float_scanner& scanner, char c) {
     case payload_closed:
         return false;
     }
+    record(scanner, next, c);
     scanner.state = next;
     return true;
 }
@@ -130,6 +176,35 @@ bool float_scanner_complete(const float_scanner& scanner) {
     default:
         return false;
     }
+}
+
+
+double float_scanner_value(const float_scanner& scanner) {
+    using enum float_state;
+    // The shortest text that strtof converts as it would the whole item.
+    char text[kept_digits + 32];
+    char* p = text;
+    if (scanner.negative) *p++ = '-';
+    if (scanner.state == infinity) {
+        p = std::copy_n("inf", 3, p);
+    } else if (scanner.state == not_a_number || scanner.state == payload_closed) {
+        p = std::copy_n("nan", 3, p);
+    } else if (scanner.digit_count == 0) {
+        *p++ = '0';
+    } else {
+        const bool hex = is_hex(scanner.state);
+        if (hex) p = std::copy_n("0x", 2, p);
+        p = std::copy_n("0.", 2, p);
+        p = std::copy_n(scanner.digits, scanner.digit_count, p);
+        if (scanner.sticky) *p++ = '1';
+        const std::int64_t written = scanner.exponent_negative ? -scanner.exponent_value : scanner.exponent_value;
+        const std::int64_t scale = std::clamp((hex ? 4 : 1) * scanner.point + written,
+                                              -saturation, saturation);
+        *p++ = hex ? 'p' : 'e';
+        p = std::to_chars(p, text + sizeof text, scale).ptr;
+    }
+    *p = '\0';
+    return static_cast<double>(std::strtof(text, nullptr));
 }
 
 }  // namespace trapft

@@ -1,4 +1,4 @@
-// Recognises the text of one "%f" number a character at a time.
+// Recognises the text of one "%f" number a character at a time and converts it.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,26 @@ enum class float_state : std::uint8_t {
     infinity, not_a_number, payload, payload_closed,   // inf[inity], nan[(...)]
 };
 
+// Significant mantissa digits kept. A float's rounding boundaries have at most
+// 113 significant decimal digits, so the digits past these can only tip the
+// rounding as one "something nonzero follows" digit: numbers of any length
+// convert exactly in fixed space.
+inline constexpr int kept_digits = 160;
+
 // An input item as the C library's scanf defines it: the longest prefix that is,
-// or can still begin, a floating-point number, taken without backtracking.
+// or can still begin, a floating-point number, taken without backtracking;
+// with what its conversion needs, in fixed space.
 struct float_scanner {
     float_state state = float_state::start;
-    std::uint8_t letters = 0;  // letters of "infinity" or "nan" matched so far
+    std::uint8_t letters = 0;         // letters of "infinity" or "nan" matched so far
+    bool negative = false;
+    bool exponent_negative = false;
+    bool in_fraction = false;
+    bool sticky = false;              // a nonzero digit past the kept ones
+    std::int16_t digit_count = 0;     // significant digits kept
+    std::int64_t point = 0;           // point position after the first kept digit, in digits
+    std::int64_t exponent_value = 0;  // the written exponent's magnitude, saturated
+    char digits[kept_digits];
 };
 
 // Whether `c` continues the item; if so the scanner takes it.
@@ -26,5 +41,10 @@ bool float_scanner_take(float_scanner& scanner, char c);
 
 // Whether the item taken so far is a whole number rather than only the start of one.
 bool float_scanner_complete(const float_scanner& scanner);
+
+// The item's value as strtof gives it for the whole item, widened to double;
+// the item must be complete. A NaN keeps its sign but not its payload, which
+// no result shows.
+double float_scanner_value(const float_scanner& scanner);
 
 }  // namespace trapft

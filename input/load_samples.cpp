@@ -1,6 +1,3 @@
-#include <cstdlib>
-#include <string>
-
 #include "input/float_scanner.hpp"
 #include "input/sample_set.hpp"
 
@@ -10,11 +7,6 @@ namespace {
 // White space as the C locale's isspace has it.
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Converts a whole item to the nearest float, as "%f" does, then widens it.
-double convert(const std::string& item) {
-    return static_cast<double>(std::strtof(item.c_str(), nullptr));
 }
 
 // Buffered bytes of a stream; the stream is read in blocks and never pushed back.
@@ -58,16 +50,12 @@ bool skip_space(byte_reader& reader) {
 }
 
 // Reads one "%f" item at the current position into `value`.
-bool read_number(byte_reader& reader, std::string& item, double& value) {
-    item.clear();
+bool read_number(byte_reader& reader, double& value) {
     float_scanner scanner;
     char c;
-    while (peek(reader, c) && float_scanner_take(scanner, c)) {
-        item.push_back(c);
-        take(reader);
-    }
+    while (peek(reader, c) && float_scanner_take(scanner, c)) take(reader);
     if (!float_scanner_complete(scanner)) return false;
-    value = convert(item);
+    value = float_scanner_value(scanner);
     return true;
 }
 
@@ -76,8 +64,6 @@ bool read_number(byte_reader& reader, std::string& item, double& value) {
 load_result load_samples(std::FILE* stream, sample_set& samples) {
     byte_reader reader;
     reader.stream = stream;
-    std::string item;
-    item.reserve(64);
 
     auto fail = [&](load_status status, std::int64_t line) {
         return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
@@ -87,12 +73,12 @@ load_result load_samples(std::FILE* stream, sample_set& samples) {
     while (skip_space(reader)) {
         const std::int64_t time_line = reader.line;
         double time = 0.0;
-        if (!read_number(reader, item, time)) return fail(load_status::not_a_number, time_line);
+        if (!read_number(reader, time)) return fail(load_status::not_a_number, time_line);
         if (count == max_samples) return fail(load_status::too_many_samples, time_line);
         if (!skip_space(reader)) return fail(load_status::time_without_value, time_line);
         const std::int64_t value_line = reader.line;
         double value = 0.0;
-        if (!read_number(reader, item, value)) return fail(load_status::not_a_number, value_line);
+        if (!read_number(reader, value)) return fail(load_status::not_a_number, value_line);
         samples.times[count] = time;
         samples.values[count] = value;
         ++count;
@@ -112,12 +98,11 @@ load_result load_samples(std::FILE* stream, sample_set& samples) {
 bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used) {
     std::size_t i = 0;
     while (i < size && is_space(text[i])) ++i;
-    const std::size_t begin = i;
     float_scanner scanner;
     while (i < size && float_scanner_take(scanner, text[i])) ++i;
     used = i;
     if (!float_scanner_complete(scanner)) return false;
-    value = convert(std::string(text + begin, i - begin));
+    value = float_scanner_value(scanner);
     return true;
 }
 

@@ -244,6 +244,26 @@ TEST(faults, memory_stays_flat_over_an_endless_sweep) {
                 brief.peak_rss_kib, long_run.peak_rss_kib);
 }
 
+// A number of any length is read exactly in fixed space: sixteen million
+// digits cost no more memory than a short number.
+TEST(faults, memory_stays_flat_over_a_number_of_millions_of_digits) {
+    const std::string short_path = process::write_file("fault_short_number.txt", "0 1\n1 1\n");
+    const std::string long_path = "fault_long_number.txt";
+    {  // written and let go before the runs, which start as copies of this process
+        const std::string digits(16 << 20, '0');
+        std::ofstream(long_path) << "0 1\n1." << digits << " 0." << digits << "1e" << digits.size() + 1 << "\n";
+    }
+    const outcome brief = run_with_output({short_path, "0", "0.5", "2"}, output::pipe);
+    const outcome long_run = run_with_output({long_path, "0", "0.5", "2"}, output::pipe);
+    std::remove(long_path.c_str());
+    ASSERT_FALSE(long_run.run.timed_out);
+    EXPECT_EQ(long_run.run.status, 0);
+    EXPECT_EQ(long_run.out, first_two);
+    EXPECT_EQ(long_run.out, brief.out);
+    EXPECT_LE(long_run.run.peak_rss_kib, brief.run.peak_rss_kib + brief.run.peak_rss_kib / 8)
+        << "short: " << brief.run.peak_rss_kib << " KiB, long: " << long_run.run.peak_rss_kib << " KiB";
+}
+
 TEST(faults, reads_a_full_table_of_samples) {
     std::vector<double> t, x;
     for (int k = 0; k < 16384; ++k) {

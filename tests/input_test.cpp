@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,68 @@ TEST(parse_float_prefix, widens_the_nearest_float_exactly) {
     EXPECT_EQ(value, 0.100000001490116119384765625);
     ASSERT_TRUE(trapft::parse_float_prefix("16777217", 8, value, used));
     EXPECT_EQ(value, 16777216.0);
+}
+
+// Decimal digits of 2^-n, which has n digits after the point.
+std::string power_of_half(int n) {
+    std::string digits = "1";  // 5^n, most significant digit first
+    for (int k = 0; k < n; ++k) {
+        int carry = 0;
+        for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+            const int d = (*it - '0') * 5 + carry;
+            *it = static_cast<char>('0' + d % 10);
+            carry = d / 10;
+        }
+        if (carry != 0) digits.insert(digits.begin(), static_cast<char>('0' + carry));
+    }
+    std::string text = "0.";
+    text.append(static_cast<std::size_t>(n) - digits.size(), '0');
+    return text.append(digits);
+}
+
+// Numbers far longer than any float needs: the digits past those kept may
+// only tip a tie, and must do so exactly as the whole text would.
+TEST(parse_float_prefix, converts_numbers_of_any_length_exactly) {
+    const std::string zeros(3000, '0');
+    const std::string ties[] = {
+        "1.000000059604644775390625",  // halfway between 1 and the next float
+        power_of_half(150),            // halfway between 0 and the least subnormal
+        "340282356779733661637539395458142568448",  // halfway to overflow
+        "0x1.000001",
+    };
+    std::vector<std::string> texts;
+    for (const std::string& tie : ties) {
+        const bool has_point = tie.find('.') != std::string::npos;
+        const std::string longer = has_point ? tie + zeros : tie + "." + zeros;
+        texts.insert(texts.end(), {tie, longer, longer + "1", "-" + longer + "1", longer + "1e0"});
+    }
+    texts.insert(texts.end(), {
+        "0." + zeros + "1e3001", "1" + zeros + "e-3000", "0x0." + zeros + "1p12004",
+        "1e99999999999999999999999", "1e-99999999999999999999999", "0e99999999999999999999",
+        "-0x0p-99999999999999999", zeros + "." + zeros, "nan(" + zeros + ")",
+    });
+    std::mt19937_64 rng(3);
+    for (int k = 0; k < 2000; ++k) {
+        std::string text = std::to_string(rng() % 1000);
+        text.append(".").append(std::to_string(rng())).append(std::to_string(rng()));
+        text.append(rng() % 200, '0');
+        if (rng() % 2 != 0) text.append(std::to_string(rng() % 10));
+        text.append("e").append(std::to_string(static_cast<int>(rng() % 120) - 80));
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 60));
+        double value = 0.0;
+        std::size_t used = 0;
+        ASSERT_TRUE(trapft::parse_float_prefix(text.data(), text.size(), value, used));
+        EXPECT_EQ(used, text.size());
+        const double expected = widened(text.c_str());
+        if (std::isnan(expected)) {
+            EXPECT_TRUE(std::isnan(value));
+        } else {
+            EXPECT_TRUE(same_bits(value, expected)) << value << " vs " << expected;
+        }
+    }
 }
 
 TEST(parse_count, follows_the_scanf_decimal_integer_rule) {
