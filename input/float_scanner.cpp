@@ -63,9 +63,8 @@ bool is_hex(float_state state) {
     return state == hex_integer || state == hex_fraction || state == hex_exponent;
 }
 
-}  // namespace
-
-bool float_scanner_take(float_scanner& scanner, char c) {
+// Whether `c` continues the item; if so the scanner takes it.
+bool take_one(float_scanner& scanner, char c) {
     using enum float_state;
     float_state next = scanner.state;
     switch (scanner.state) {
@@ -162,6 +161,14 @@ bool float_scanner_take(float_scanner& scanner, char c) {
     return true;
 }
 
+}  // namespace
+
+std::size_t float_scanner_take(float_scanner& scanner, const char* text, std::size_t size) {
+    std::size_t taken = 0;
+    while (taken < size && take_one(scanner, text[taken])) ++taken;
+    return taken;
+}
+
 bool float_scanner_complete(const float_scanner& scanner) {
     using enum float_state;
     switch (scanner.state) {
@@ -204,6 +211,13 @@ double float_scanner_value(const float_scanner& scanner) {
         p = std::to_chars(p, text + sizeof text, scale).ptr;
     }
     *p = '\0';
+    // from_chars rounds decimal text as strtof does, at twice its speed, but
+    // leaves out-of-range results (overflow, underflow) and hexadecimal to it.
+    if (!is_hex(scanner.state)) {
+        float value = 0.0f;
+        const std::from_chars_result read = std::from_chars(text, p, value);
+        if (read.ec == std::errc{} && read.ptr == p) return static_cast<double>(value);
+    }
     return static_cast<double>(std::strtof(text, nullptr));
 }
 

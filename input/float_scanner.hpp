@@ -1,6 +1,7 @@
 // Recognises the text of one "%f" number a character at a time and converts it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace trapft {
@@ -36,8 +37,10 @@ struct float_scanner {
     char digits[kept_digits];
 };
 
-// Whether `c` continues the item; if so the scanner takes it.
-bool float_scanner_take(float_scanner& scanner, char c);
+// Takes the leading characters of `text` that continue the item and returns
+// how many; fewer than `size` means the item has ended. An item never holds
+// white space, so the scanner can be fed a buffer at a time.
+std::size_t float_scanner_take(float_scanner& scanner, const char* text, std::size_t size);
 
 // Whether the item taken so far is a whole number rather than only the start of one.
 bool float_scanner_complete(const float_scanner& scanner);

@@ -53,7 +53,12 @@ bool skip_space(byte_reader& reader) {
 bool read_number(byte_reader& reader, double& value) {
     float_scanner scanner;
     char c;
-    while (peek(reader, c) && float_scanner_take(scanner, c)) take(reader);
+    while (peek(reader, c)) {  // refills the buffer when it is used up
+        const std::size_t available = reader.size - reader.position;
+        const std::size_t taken = float_scanner_take(scanner, reader.buffer + reader.position, available);
+        reader.position += taken;  // an item holds no line feed
+        if (taken < available) break;
+    }
     if (!float_scanner_complete(scanner)) return false;
     value = float_scanner_value(scanner);
     return true;
@@ -99,8 +104,7 @@ bool parse_float_prefix(const char* text, std::size_t size, double& value, std::
     std::size_t i = 0;
     while (i < size && is_space(text[i])) ++i;
     float_scanner scanner;
-    while (i < size && float_scanner_take(scanner, text[i])) ++i;
-    used = i;
+    used = i + float_scanner_take(scanner, text + i, size - i);
     if (!float_scanner_complete(scanner)) return false;
     value = float_scanner_value(scanner);
     return true;
