@@ -5,7 +5,7 @@
 namespace trapft {
 namespace {
 
-using fill_function = void (*)(const double*, std::int32_t, double, double*, double*);
+using fill_function = void (*)(const double*, const double*, std::int32_t, double, double*, double*);
 
 fill_function widest_fill() {
     switch (sleef_lanes()) {
@@ -24,10 +24,10 @@ int sleef_lanes() {
     return 2;
 }
 
-void fill_phase_tables(const double* times, std::int32_t count, double omega, double* cosines,
-                       double* sines) {
+void fill_phase_tables(const double* times, const double* values, std::int32_t count, double omega,
+                       double* cosines, double* sines) {
     static const fill_function fill = widest_fill();
-    fill(times, count, omega, cosines, sines);
+    fill(times, values, count, omega, cosines, sines);
 }
 
 }  // namespace trapft

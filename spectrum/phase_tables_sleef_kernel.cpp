@@ -36,28 +36,33 @@
 
 namespace trapft {
 
-void LANES_FILL(const double* times, std::int32_t count, double omega, double* cosines,
-                double* sines) {
+void LANES_FILL(const double* times, const double* values, std::int32_t count, double omega,
+                double* cosines, double* sines) {
     constexpr std::int32_t lanes = TRAPFT_SLEEF_LANES;
     const LANES_VECTOR omegas = LANES_SET1(omega);
     std::int32_t first = 0;
     for (; first + lanes <= count; first += lanes) {
-        // Lane by lane the same rounded product omega × time as the scalar code.
+        // Lane by lane the same rounded products as the scalar code.
         const auto result = LANES_SINCOS(LANES_MUL(omegas, LANES_LOAD(times + first)));
-        LANES_STORE(cosines + first, result.y);  // y: cosine, x: sine
-        LANES_STORE(sines + first, result.x);
+        const LANES_VECTOR x = LANES_LOAD(values + first);
+        LANES_STORE(cosines + first, LANES_MUL(x, result.y));  // y: cosine, x: sine
+        LANES_STORE(sines + first, LANES_MUL(x, result.x));
     }
     if (first == count) return;
-    // The last, partial block, padded with zero phases.
-    alignas(64) double block[3][lanes] = {};
+    // The last, partial block, padded with zero phases and values.
+    alignas(64) double block[4][lanes] = {};
     const std::int32_t used = count - first;
-    for (std::int32_t k = 0; k < used; ++k) block[0][k] = times[first + k];
-    const auto result = LANES_SINCOS(LANES_MUL(omegas, LANES_LOAD(block[0])));
-    LANES_STORE(block[1], result.y);
-    LANES_STORE(block[2], result.x);
     for (std::int32_t k = 0; k < used; ++k) {
-        cosines[first + k] = block[1][k];
-        sines[first + k] = block[2][k];
+        block[0][k] = times[first + k];
+        block[1][k] = values[first + k];
+    }
+    const auto result = LANES_SINCOS(LANES_MUL(omegas, LANES_LOAD(block[0])));
+    const LANES_VECTOR x = LANES_LOAD(block[1]);
+    LANES_STORE(block[2], LANES_MUL(x, result.y));
+    LANES_STORE(block[3], LANES_MUL(x, result.x));
+    for (std::int32_t k = 0; k < used; ++k) {
+        cosines[first + k] = block[2][k];
+        sines[first + k] = block[3][k];
     }
 }
 

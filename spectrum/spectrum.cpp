@@ -24,14 +24,16 @@ spectrum_point evaluate_spectrum(const sample_set& samples, double frequency, sp
     double* const c = work.cosines;
     double* const s = work.sines;
 
-    fill_phase_tables(t, n, frequency * two_pi, c, s);
+    // c[k] = x_k × cos(ω t_k) and s[k] = x_k × sin(ω t_k), the products of the
+    // trapezoids below, each rounded once as written there.
+    fill_phase_tables(t, x, n, frequency * two_pi, c, s);
 
     double cosine_sum = 0.0;
     double sine_sum = 0.0;
     for (std::int32_t k = 0; k + 1 < n; ++k) {
         const double delta = t[k + 1] - t[k];
-        sine_sum = sine_sum + (((x[k] * s[k]) + (x[k + 1] * s[k + 1])) * delta) * 0.5;
-        cosine_sum = cosine_sum + (((x[k] * c[k]) + (x[k + 1] * c[k + 1])) * delta) * 0.5;
+        sine_sum = sine_sum + ((s[k] + s[k + 1]) * delta) * 0.5;
+        cosine_sum = cosine_sum + ((c[k] + c[k + 1]) * delta) * 0.5;
     }
 
     const double magnitude = std::sqrt((cosine_sum * cosine_sum) + (sine_sum * sine_sum));

@@ -20,8 +20,8 @@ struct spectrum_point {
 // Cosine and sine of every sample's phase at the current frequency, rebuilt
 // for each frequency. Large (256 KiB): keep one per run, not on the stack.
 struct spectrum_work {
-    double cosines[max_samples];
-    double sines[max_samples];
+    double cosines[max_samples];  // value × cosine of the phase
+    double sines[max_samples];    // value × sine of the phase
 };
 
 // The trapezoidal transform of `samples` at `frequency` (cycles per time unit),

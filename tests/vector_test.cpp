@@ -54,7 +54,7 @@ double absolute_integral(const std::vector<double>& t, const std::vector<double>
     return total;
 }
 
-using fill_function = void (*)(const double*, std::int32_t, double, double*, double*);
+using fill_function = void (*)(const double*, const double*, std::int32_t, double, double*, double*);
 
 // Every width this CPU can run, narrowest first.
 std::vector<std::pair<int, fill_function>> runnable_widths() {
@@ -64,8 +64,11 @@ std::vector<std::pair<int, fill_function>> runnable_widths() {
     return widths;
 }
 
+// Values are powers of two, so that a table entry is its cosine or sine scaled
+// exactly, and as many ULPs from libm's as the cosine or sine itself.
 struct tables {
     std::vector<double> times = std::vector<double>(max_samples);
+    std::vector<double> values = std::vector<double>(max_samples);
     std::vector<double> cosines = std::vector<double>(max_samples);
     std::vector<double> sines = std::vector<double>(max_samples);
 };
@@ -75,6 +78,7 @@ TEST(vector_tables, agree_with_libm_and_stop_at_the_count) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     tables tab;
     for (double& time : tab.times) time = single(unit(rng) * 2000 - 1000);
+    for (std::size_t k = 0; k < tab.values.size(); ++k) tab.values[k] = std::ldexp(k % 2 ? -1.0 : 1.0, static_cast<int>(k % 7) - 3);
     tab.times[3] = 0.0;
     const double omegas[] = {0.0, 1.0, single(0.37) * 6.283185307179586, 400 * 6.283185307179586,
                              1e4 * 6.283185307179586, 1e6 * 6.283185307179586, -3e7};
@@ -86,12 +90,13 @@ TEST(vector_tables, agree_with_libm_and_stop_at_the_count) {
                 SCOPED_TRACE(testing::Message() << lanes << " lanes, omega " << omega << ", count " << count);
                 std::fill(tab.cosines.begin(), tab.cosines.end(), untouched);
                 std::fill(tab.sines.begin(), tab.sines.end(), untouched);
-                fill(tab.times.data(), count, omega, tab.cosines.data(), tab.sines.data());
+                fill(tab.times.data(), tab.values.data(), count, omega, tab.cosines.data(), tab.sines.data());
                 double worst = 0.0;
                 for (std::int32_t k = 0; k < count; ++k) {
-                    const double phase = omega * tab.times[static_cast<std::size_t>(k)];
-                    worst = std::max({worst, ulps_apart(tab.cosines[static_cast<std::size_t>(k)], std::cos(phase)),
-                                      ulps_apart(tab.sines[static_cast<std::size_t>(k)], std::sin(phase))});
+                    const auto i = static_cast<std::size_t>(k);
+                    const double phase = omega * tab.times[i];
+                    worst = std::max({worst, ulps_apart(tab.cosines[i], tab.values[i] * std::cos(phase)),
+                                      ulps_apart(tab.sines[i], tab.values[i] * std::sin(phase))});
                 }
                 EXPECT_LE(worst, table_ulps);
                 for (std::int32_t k = count; k < std::min(count + 16, max_samples); ++k) {
@@ -108,10 +113,14 @@ TEST(vector_tables, run_on_the_widest_lanes_of_this_cpu) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     tables widest, chosen;
     for (double& time : widest.times) time = single(unit(rng) * 100);
+    for (double& value : widest.values) value = single(unit(rng) - 0.5);
     chosen.times = widest.times;
+    chosen.values = widest.values;
     const auto widths = runnable_widths();
-    widths.back().second(widest.times.data(), 1001, 77.0, widest.cosines.data(), widest.sines.data());
-    trapft::fill_phase_tables(chosen.times.data(), 1001, 77.0, chosen.cosines.data(), chosen.sines.data());
+    widths.back().second(widest.times.data(), widest.values.data(), 1001, 77.0, widest.cosines.data(),
+                         widest.sines.data());
+    trapft::fill_phase_tables(chosen.times.data(), chosen.values.data(), 1001, 77.0, chosen.cosines.data(),
+                              chosen.sines.data());
     EXPECT_EQ(widths.back().first, trapft::sleef_lanes());
     EXPECT_EQ(widest.cosines, chosen.cosines);
     EXPECT_EQ(widest.sines, chosen.sines);
