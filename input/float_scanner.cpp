@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 
 namespace trapft {
 namespace {
@@ -185,10 +184,9 @@ bool float_scanner_complete(const float_scanner& scanner) {
     }
 }
 
-
 double float_scanner_value(const float_scanner& scanner) {
     using enum float_state;
-    // The shortest text that strtof converts as it would the whole item.
+    // A bounded text that converts exactly as the whole item would.
     char text[kept_digits + 32];
     char* p = text;
     if (scanner.negative) *p++ = '-';
