@@ -43,23 +43,27 @@ void record(float_scanner& scanner, float_state next, char c) {
     using enum float_state;
     switch (next) {
     case sign: scanner.negative = c == '-'; break;
-    case zero: case integer: case hex_integer: add_digit(scanner, c); break;
-    case dot: case hex_dot: scanner.in_fraction = true; break;
-    case fraction: case hex_fraction:
+    case hex_mark: scanner.hex = true; break;
+    case zero: case integer: add_digit(scanner, c); break;
+    case dot: scanner.in_fraction = true; break;
+    case fraction:
         if (c == '.') scanner.in_fraction = true;
         else add_digit(scanner, c);
         break;
-    case exponent_sign: case hex_exponent_sign: scanner.exponent_negative = c == '-'; break;
-    case exponent: case hex_exponent:
+    case exponent_sign: scanner.exponent_negative = c == '-'; break;
+    case exponent:
         scanner.exponent_value = std::min(scanner.exponent_value * 10 + (c - '0'), saturation);
         break;
     default: break;
     }
 }
 
-bool is_hex(float_state state) {
-    using enum float_state;
-    return state == hex_integer || state == hex_fraction || state == hex_exponent;
+bool is_mantissa_digit(const float_scanner& scanner, char c) {
+    return scanner.hex ? is_hex_digit(c) : is_digit(c);
+}
+
+bool is_exponent_mark(const float_scanner& scanner, char c) {
+    return lower(c) == (scanner.hex ? 'p' : 'e');
 }
 
 // Whether `c` continues the item; if so the scanner takes it.
@@ -83,18 +87,23 @@ bool take_one(float_scanner& scanner, char c) {
         if (lower(c) == 'x') { next = hex_mark; break; }
         [[fallthrough]];
     case integer:
-        if (is_digit(c)) next = integer;
+        if (is_mantissa_digit(scanner, c)) next = integer;
         else if (c == '.') next = fraction;
-        else if (lower(c) == 'e') next = exponent_mark;
+        else if (is_exponent_mark(scanner, c)) next = exponent_mark;
+        else return false;
+        break;
+    case hex_mark:
+        if (is_hex_digit(c)) next = integer;
+        else if (c == '.') next = dot;
         else return false;
         break;
     case dot:
-        if (!is_digit(c)) return false;
+        if (!is_mantissa_digit(scanner, c)) return false;
         next = fraction;
         break;
     case fraction:
-        if (is_digit(c)) next = fraction;
-        else if (lower(c) == 'e') next = exponent_mark;
+        if (is_mantissa_digit(scanner, c)) next = fraction;
+        else if (is_exponent_mark(scanner, c)) next = exponent_mark;
         else return false;
         break;
     case exponent_mark:
@@ -102,36 +111,8 @@ bool take_one(float_scanner& scanner, char c) {
         [[fallthrough]];
     case exponent_sign:
     case exponent:
-        if (!is_digit(c)) return false;
+        if (!is_digit(c)) return false;  // decimal, in hexadecimal numbers too
         next = exponent;
-        break;
-    case hex_mark:
-        if (is_hex_digit(c)) next = hex_integer;
-        else if (c == '.') next = hex_dot;
-        else return false;
-        break;
-    case hex_integer:
-        if (is_hex_digit(c)) next = hex_integer;
-        else if (c == '.') next = hex_fraction;
-        else if (lower(c) == 'p') next = hex_exponent_mark;
-        else return false;
-        break;
-    case hex_dot:
-        if (!is_hex_digit(c)) return false;
-        next = hex_fraction;
-        break;
-    case hex_fraction:
-        if (is_hex_digit(c)) next = hex_fraction;
-        else if (lower(c) == 'p') next = hex_exponent_mark;
-        else return false;
-        break;
-    case hex_exponent_mark:
-        if (c == '+' || c == '-') { next = hex_exponent_sign; break; }
-        [[fallthrough]];
-    case hex_exponent_sign:
-    case hex_exponent:
-        if (!is_digit(c)) return false;
-        next = hex_exponent;
         break;
     case infinity:
         if (scanner.letters >= sizeof infinity_word - 1 || lower(c) != infinity_word[scanner.letters])
@@ -171,9 +152,7 @@ std::size_t float_scanner_take(float_scanner& scanner, const char* text, std::si
 bool float_scanner_complete(const float_scanner& scanner) {
     using enum float_state;
     switch (scanner.state) {
-    case zero: case integer: case fraction: case exponent:
-    case hex_integer: case hex_fraction: case hex_exponent:
-    case payload_closed:
+    case zero: case integer: case fraction: case exponent: case payload_closed:
         return true;
     case infinity:
         return scanner.letters == 3 || scanner.letters == sizeof infinity_word - 1;
@@ -197,7 +176,7 @@ double float_scanner_value(const float_scanner& scanner) {
     } else if (scanner.digit_count == 0) {
         *p++ = '0';
     } else {
-        const bool hex = is_hex(scanner.state);
+        const bool hex = scanner.hex;
         if (hex) p = std::copy_n("0x", 2, p);
         p = std::copy_n("0.", 2, p);
         p = std::copy_n(scanner.digits, scanner.digit_count, p);
@@ -211,7 +190,7 @@ double float_scanner_value(const float_scanner& scanner) {
     *p = '\0';
     // from_chars rounds decimal text as strtof does, at twice its speed, but
     // leaves out-of-range results (overflow, underflow) and hexadecimal to it.
-    if (!is_hex(scanner.state)) {
+    if (!scanner.hex) {
         float value = 0.0f;
         const std::from_chars_result read = std::from_chars(text, p, value);
         if (read.ec == std::errc{} && read.ptr == p) return static_cast<double>(value);

@@ -8,11 +8,10 @@ namespace trapft {
 
 enum class float_state : std::uint8_t {
     start, sign,
-    zero, integer, dot, fraction,                      // decimal mantissa
-    exponent_mark, exponent_sign, exponent,            // e, sign, digits
-    hex_mark, hex_integer, hex_dot, hex_fraction,      // after 0x
-    hex_exponent_mark, hex_exponent_sign, hex_exponent,
-    infinity, not_a_number, payload, payload_closed,   // inf[inity], nan[(...)]
+    zero, hex_mark,                                  // a leading 0, then 0x
+    integer, dot, fraction,                          // mantissa, decimal or hexadecimal
+    exponent_mark, exponent_sign, exponent,          // e (p after 0x), sign, decimal digits
+    infinity, not_a_number, payload, payload_closed, // inf[inity], nan[(...)]
 };
 
 // Significant mantissa digits kept. A float's rounding boundaries have at most
@@ -27,6 +26,7 @@ inline constexpr int kept_digits = 160;
 struct float_scanner {
     float_state state = float_state::start;
     std::uint8_t letters = 0;         // letters of "infinity" or "nan" matched so far
+    bool hex = false;                 // after 0x: hexadecimal digits, exponent after p
     bool negative = false;
     bool exponent_negative = false;
     bool in_fraction = false;
