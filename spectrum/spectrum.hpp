@@ -17,8 +17,9 @@ struct spectrum_point {
     double magnitude;
 };
 
-// Cosine and sine of every sample's phase at the current frequency, rebuilt
-// for each frequency. Large (256 KiB): keep one per run, not on the stack.
+// Each sample's value times the cosine and sine of its phase at the current
+// frequency, rebuilt for each frequency. Large (256 KiB): keep one per run,
+// not on the stack.
 struct spectrum_work {
     double cosines[max_samples];  // value × cosine of the phase
     double sines[max_samples];    // value × sine of the phase
