@@ -4,26 +4,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace trapft {
 
-// Capacity of every per-sample table.
+// The default sample capacity (--max-samples changes it).
 inline constexpr std::int32_t max_samples = 16384;
 
-// Samples in file order. Every number went through single precision and was
-// widened exactly to double. Large (256 KiB): keep one per run, not on the stack.
+// Samples in file order, each number correctly rounded to float (and widened
+// exactly) or, on request, to double. The tables hold at least `count`
+// entries; they grow with the samples read, never with the capacity.
 struct sample_set {
     std::int32_t count = 0;
-    double times[max_samples];
-    double values[max_samples];
+    std::vector<double> times;
+    std::vector<double> values;
+};
+
+// How a sample file is read.
+struct read_options {
+    std::int32_t capacity = max_samples;  // most pairs taken; one more is refused
+    bool double_precision = false;        // round numbers to double, not through float
 };
 
 enum class load_status {
     ok,
     not_a_number,        // text that does not read as a number, at `line`
     time_without_value,  // odd count of numbers; `line` holds the lone time
-    too_many_samples,    // a pair beyond max_samples
+    too_many_samples,    // a pair beyond the capacity
     read_error,          // the stream reported an error
+    out_of_memory,       // the tables could not grow to hold the pairs read
 };
 
 struct load_result {
@@ -32,16 +41,19 @@ struct load_result {
 };
 
 // Reads white-space separated (time, value) pairs from the stream's current
-// position to its end into `samples`, each number read as "%f" reads it. A file
-// without numbers gives one sample (0, 0). On failure `samples` holds no more
-// than max_samples entries and its count is unspecified. Leaves the stream open.
-load_result load_samples(std::FILE* stream, sample_set& samples);
+// position to its end into `samples`, each number read as "%f" reads it (or
+// rounded to double). A file without numbers gives one sample (0, 0). On
+// failure `samples` holds no more than options.capacity entries and its count
+// is unspecified. Leaves the stream open.
+load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options = {});
 
 // Reads one number as "%f" does from `text` (of `size` bytes): skips leading
 // white space, takes the longest prefix that can begin a floating-point number,
-// and converts it to the nearest float, widened to double. Returns false when
-// that prefix is not a whole number. `used` receives the bytes consumed.
-bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used);
+// and converts it to the nearest float, widened to double (or to the nearest
+// double). Returns false when that prefix is not a whole number. `used`
+// receives the bytes consumed.
+bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used,
+                        bool double_precision = false);
 
 // Reads a count as "%d" does: white space, optional sign, decimal digits; text
 // after the digits is ignored. Returns false without digits or outside int32.
