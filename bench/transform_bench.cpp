@@ -25,6 +25,8 @@ std::unique_ptr<trapft::sample_set> make_samples(int n) {
     std::mt19937_64 rng(4);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     samples->count = n;
+    samples->times.resize(static_cast<std::size_t>(n));
+    samples->values.resize(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
         samples->times[k] = static_cast<float>(k * 0.001 + unit(rng) * 0.0005);
         samples->values[k] = static_cast<float>(unit(rng) * 2 - 1);

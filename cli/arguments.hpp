@@ -10,22 +10,38 @@ struct run_parameters {
     double start_frequency;
     double end_frequency;
     std::int32_t count;
+    int jobs;                   // 0: one per online processor
+    std::int32_t part;          // print slice `part` of `parts`
+    std::int32_t parts;
+    std::int32_t max_samples;   // the sample capacity
+    double tolerance;           // 0: the exact evaluation
+    bool double_precision;      // numbers rounded to double, not through float
+    bool progress;              // a status line where it can be seen
+    const char* bad_option;     // the option at fault, when one is
 };
 
 // What the command line asks for; each refusal names the argument at fault.
 enum class argument_status {
-    run,            // `parameters` holds a run
-    help,           // --help or -h alone
-    version,        // --version alone
-    usage,          // fewer than four arguments
-    invalid_start,  // the start frequency does not begin with a number
-    invalid_end,    // the end frequency does not begin with a number
-    invalid_count,  // the count is not an int32 integer
+    run,                  // `parameters` holds a run
+    help,                 // --help or -h alone
+    version,              // --version alone
+    usage,                // fewer than four arguments after the options
+    invalid_start,        // the start frequency does not begin with a number
+    invalid_end,          // the end frequency does not begin with a number
+    invalid_count,        // the count is not an int32 integer
+    unknown_option,       // bad_option is not an option
+    missing_value,        // bad_option needs a value and has none
+    unexpected_value,     // bad_option takes no value and has one
+    invalid_jobs,         // not an integer from 0 to 1024
+    invalid_part,         // not K/P with 1 ≤ K ≤ P
+    invalid_max_samples,  // not an integer from 1 to 2147483647
+    invalid_tolerance,    // not a number from 1e-14 to 0.1
 };
 
-// Reads argv[1..4] (arguments past the fourth are ignored) in order: start,
-// end, count. `parameters` is complete only when the result is run; the path
-// points into argv. Reads nothing at or past argv[argc].
+// Options come before SAMPLE_FILE only, and "--" ends them; from SAMPLE_FILE
+// on, four positional arguments (later ones are ignored) in order: start, end,
+// count. `parameters` is complete only when the result is run; the path and
+// bad_option point into argv. Reads nothing at or past argv[argc].
 argument_status parse_arguments(int argc, const char* const* argv, run_parameters& parameters);
 
 }  // namespace trapft

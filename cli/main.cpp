@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "cli/arguments.hpp"
 #include "input/sample_set.hpp"
@@ -19,22 +20,34 @@ constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 
-constexpr const char* usage_line = "Usage: trapft SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
+constexpr const char* usage_line =
+    "Usage: trapft [OPTION]... SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
 
 constexpr const char* help_text =
     "Prints the continuous-time spectrum X(f) = integral of x(t)*exp(-i*2*pi*f*t) dt\n"
-    "of the (time, value) pairs in SAMPLE_FILE, by the trapezoidal rule over the\n"
-    "samples in file order, at COUNT frequencies from START_FREQUENCY in equal\n"
-    "steps to END_FREQUENCY (cycles per unit of the time column).\n"
-    "Each output line holds: frequency, real part, imaginary part, magnitude.\n"
-    "Numbers are read in single precision; at most 16384 samples.\n";
+    "of the (time, value) pairs in SAMPLE_FILE (- for standard input), by the\n"
+    "trapezoidal rule over the samples in file order, at COUNT frequencies from\n"
+    "START_FREQUENCY in equal steps to END_FREQUENCY (cycles per unit of the time\n"
+    "column). Each output line holds: frequency, real part, imaginary part, magnitude.\n"
+    "\n"
+    "Options (before SAMPLE_FILE; -- ends them):\n"
+    "  -j, --jobs=N          evaluate on N threads (0: one per processor; default 1)\n"
+    "      --part=K/P        print only the K-th of P equal slices of the lines\n"
+    "      --max-samples=N   accept up to N samples (default 16384)\n"
+    "      --double          read numbers in double precision, not single\n"
+    "  -e, --tolerance=EPS   fast evaluation, each part within EPS times the sum of\n"
+    "                        |weight x value| (EPS from 1e-14 to 0.1)\n"
+    "      --no-progress     no status line on a terminal's standard error\n"
+    "  -h, --help            print this help;  --version  print the version\n"
+    "The output does not depend on --jobs or --part: the parts of a sweep, put\n"
+    "together in order, are the whole sweep's lines.\n";
 
 int fail(const char* message, int status) {
     std::fputs(message, stderr);
     return status;
 }
 
-int report_load_failure(const load_result& result) {
+int report_load_failure(const load_result& result, std::int32_t capacity) {
     switch (result.status) {
     case load_status::not_a_number:
         std::fprintf(stderr, "Error reading file: line %lld: not a number.\n",
@@ -45,7 +58,10 @@ int report_load_failure(const load_result& result) {
                      static_cast<long long>(result.line));
         break;
     case load_status::too_many_samples:
-        std::fprintf(stderr, "Error reading file: more than %d samples.\n", max_samples);
+        std::fprintf(stderr, "Error reading file: more than %d samples.\n", capacity);
+        break;
+    case load_status::out_of_memory:
+        std::fputs("Error reading file: not enough memory for the samples.\n", stderr);
         break;
     case load_status::read_error:
     case load_status::ok:
@@ -63,20 +79,46 @@ int print(const char* first, const char* second) {
     return exit_ok;
 }
 
-// One per run and too large for the stack.
+// One per run.
 sample_set samples;
-spectrum_work work;
 
 // Standard output's buffer when it is not a terminal: sixteen times the usual
 // block, so a long sweep makes few writes. Fixed, so memory stays flat
 // whatever the count.
 char output_buffer[1 << 16];
 
+// The message of an option that cannot be used, or null.
+const char* option_message(argument_status status) {
+    switch (status) {
+    case argument_status::invalid_jobs: return "Invalid number of jobs.\n";
+    case argument_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.\n";
+    case argument_status::invalid_max_samples: return "Invalid maximum number of samples.\n";
+    case argument_status::invalid_tolerance: return "Invalid tolerance.\n";
+    default: return nullptr;
+    }
+}
+
+// Names the option as written, without its value: "--jobs" of "--jobs=x", "-j" of "-jx".
+int report_option(argument_status status, const char* option) {
+    const char* format = "Unknown option %.*s.\n";
+    if (status == argument_status::missing_value) format = "Option %.*s needs a value.\n";
+    if (status == argument_status::unexpected_value) format = "Option %.*s takes no value.\n";
+    const std::size_t length = option[1] == '-' ? std::strcspn(option, "=") : 2;
+    std::fprintf(stderr, format, static_cast<int>(length), option);
+    return exit_usage;
+}
+
+int processors() {
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online < 1 ? 1 : online > 1024 ? 1024 : static_cast<int>(online);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     run_parameters parameters{};
-    switch (parse_arguments(argc, argv, parameters)) {
+    const argument_status parsed = parse_arguments(argc, argv, parameters);
+    switch (parsed) {
     case argument_status::run: break;
     case argument_status::help: return print(usage_line, help_text);
     case argument_status::version: return print("trapft " TRAPFT_VERSION "\n", "");
@@ -84,17 +126,39 @@ int main(int argc, char** argv) {
     case argument_status::invalid_start: return fail("Invalid start frequency.\n", exit_usage);
     case argument_status::invalid_end: return fail("Invalid end frequency.\n", exit_usage);
     case argument_status::invalid_count: return fail("Invalid frequency count.\n", exit_usage);
+    case argument_status::unknown_option:
+    case argument_status::missing_value:
+    case argument_status::unexpected_value: return report_option(parsed, parameters.bad_option);
+    default: return fail(option_message(parsed), exit_usage);
     }
 
-    std::FILE* const file = std::fopen(parameters.path, "r");
+    // "-" is standard input; "./-" names a file called "-".
+    const bool from_input = std::strcmp(parameters.path, "-") == 0;
+    std::FILE* const file = from_input ? stdin : std::fopen(parameters.path, "r");
     if (file == nullptr) return fail("Error opening file.\n", exit_failure);
 
-    const load_result loaded = load_samples(file, samples);
-    if (loaded.status != load_status::ok) return report_load_failure(loaded);
+    read_options reading;
+    reading.capacity = parameters.max_samples;
+    reading.double_precision = parameters.double_precision;
+    const load_result loaded = load_samples(file, samples, reading);
+    if (loaded.status != load_status::ok) return report_load_failure(loaded, parameters.max_samples);
 
-    if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    const bool written = run_sweep(samples, parameters.start_frequency, parameters.end_frequency,
-                                   parameters.count, stdout, work);
-    if (!written || std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);
+    const bool to_terminal = isatty(STDOUT_FILENO) != 0;
+    if (!to_terminal) std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    sweep_options sweep;
+    sweep.jobs = parameters.jobs == 0 ? processors() : parameters.jobs;
+    sweep.part = parameters.part;
+    sweep.parts = parameters.parts;
+    sweep.tolerance = parameters.tolerance;
+    // Only where a person watches the run and the output goes elsewhere.
+    sweep.progress = parameters.progress && !to_terminal && isatty(STDERR_FILENO) != 0;
+    switch (run_sweep(samples, parameters.start_frequency, parameters.end_frequency, parameters.count,
+                      sweep, stdout)) {
+    case sweep_status::ok: break;
+    case sweep_status::write_failed: return fail("Error writing output.\n", exit_failure);
+    case sweep_status::out_of_memory: return fail("Not enough memory for the sweep.\n", exit_failure);
+    case sweep_status::threads_failed: return fail("Could not start the threads.\n", exit_failure);
+    }
+    if (std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);
     return exit_ok;
 }

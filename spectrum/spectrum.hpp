@@ -17,12 +17,15 @@ struct spectrum_point {
     double magnitude;
 };
 
-// Each sample's value times the cosine and sine of its phase at the current
-// frequency, rebuilt for each frequency. Large (256 KiB): keep one per run,
-// not on the stack.
+// Samples per block of the cosine and sine tables: the transform fills and
+// sums one block at a time, so its memory does not grow with the samples.
+inline constexpr std::int32_t table_block = 512;
+
+// One block of each sample's value times the cosine and sine of its phase at
+// the current frequency. Small (8 KiB): one per thread.
 struct spectrum_work {
-    double cosines[max_samples];  // value × cosine of the phase
-    double sines[max_samples];    // value × sine of the phase
+    double cosines[table_block];  // value × cosine of the phase
+    double sines[table_block];    // value × sine of the phase
 };
 
 // The trapezoidal transform of `samples` at `frequency` (cycles per time unit),
@@ -40,10 +43,28 @@ struct result_line {
 // "%.15g %.15g %.15g %.15g\n" of frequency, real, imaginary and magnitude.
 result_line format_result_line(const spectrum_point& point);
 
-// Writes the line of each of `count` frequencies from `start`, stepping by
-// (end − start) ÷ (count − 1) as a running sum, to `out`, each as soon as it is
-// computed; none when count ≤ 0. Returns false at the first write that fails.
-bool run_sweep(const sample_set& samples, double start, double end, std::int32_t count,
-               std::FILE* out, spectrum_work& work);
+// The same line written at `first`, which has room for max_line_length bytes;
+// returns the end of what it wrote.
+char* write_result_line(char* first, const spectrum_point& point);
+
+// How a sweep is run; the defaults print every line, exactly, on one thread.
+struct sweep_options {
+    int jobs = 1;               // threads that evaluate lines (1 to 1024)
+    std::int32_t part = 1;      // print only slice `part` (1-based) of `parts`
+    std::int32_t parts = 1;     // equal slices, the earlier ones one line longer
+    double tolerance = 0.0;     // above 0: the fast evaluation, within tolerance × A
+    bool progress = false;      // a status line on standard error during long runs
+};
+
+enum class sweep_status { ok, write_failed, out_of_memory, threads_failed };
+
+// Writes to `out` the lines of `count` frequencies from `start`, stepping by
+// (end − start) ÷ (count − 1) as a running sum, in grid order; none when
+// count ≤ 0. Whatever the options, the lines are those of the one-thread
+// exact run (the fast evaluation: to within its tolerance), and what was
+// written before a failed write is a prefix of them. Memory is reserved
+// before the first line and does not grow with the count.
+sweep_status run_sweep(const sample_set& samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, std::FILE* out);
 
 }  // namespace trapft

@@ -34,7 +34,7 @@ void check(const run_case& c) {
     EXPECT_EQ(o.status, c.status);
 }
 
-const std::string usage = "Usage: trapft SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
+const std::string usage = "Usage: trapft [OPTION]... SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
 const std::string first_two = "0 1 -0 1\n0.5 0 -6.12323399573677e-17 6.12323399573677e-17\n";
 
 TEST(trapft, runs_and_parses_its_arguments) {
@@ -49,6 +49,19 @@ TEST(trapft, runs_and_parses_its_arguments) {
         {"count negative", {two_samples, "0", "1", "-7"}, "", "", 0},
         {"lowest count", {two_samples, "0", "1", "-2147483648"}, "", "", 0},
         {"count with fraction", {two_samples, "0", "0.5", "2.9"}, first_two, "", 0},
+        {"options before the file", {"-j", "2", "--part", "1/1", two_samples, "0", "0.5", "2"}, first_two, "", 0},
+        {"attached option values", {"-j3", "--max-samples=2", "--no-progress", two_samples, "0", "0.5", "2"},
+         first_two, "", 0},
+        {"more jobs than lines", {"--jobs=1024", two_samples, "0", "0.5", "2"}, first_two, "", 0},
+        {"one job per processor", {"--jobs=0", two_samples, "0", "0.5", "2"}, first_two, "", 0},
+        {"a part", {"--part=2/2", two_samples, "0", "0.5", "2"}, first_two.substr(9), "", 0},
+        {"an empty part", {"--part=3/3", two_samples, "0", "0.5", "2"}, "", "", 0},
+        {"double ends the options", {"--", two_samples, "-5", "5", "1"},
+         reference::sweep({0, 1}, {1, 1}, -5, 5, 1), "", 0},
+        {"negative frequency after the file", {two_samples, "-5", "-4e-0", "2"},
+         reference::sweep({0, 1}, {1, 1}, -5, -4, 2), "", 0},
+        {"double-precision frequencies", {"--double", two_samples, "0.1", "0", "1"},
+         reference::sweep({0, 1}, {1, 1}, 0.1, 0, 1), "", 0},
     };
     for (const run_case& c : cases) check(c);
 }
@@ -73,9 +86,9 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"end is a bare sign", {two_samples, "0", "-", "2"}, "", "Invalid end frequency.\n", 2},
         {"count holds no number", {two_samples, "0", "1", "many"}, "", "Invalid frequency count.\n", 2},
         {"count beyond int32", {two_samples, "0", "1", "2147483648"}, "", "Invalid frequency count.\n", 2},
-        {"arguments checked before opening", {"missing.txt", "0", "1", ""}, "", "Invalid frequency count.\n", 2},
-        {"missing file", {"missing.txt", "0", "1", "2"}, "", "Error opening file.\n", 1},
-        {"missing file, count zero", {"missing.txt", "0", "1", "0"}, "", "Error opening file.\n", 1},
+        {"arguments checked before opening", {process::scratch("missing.txt"), "0", "1", ""}, "", "Invalid frequency count.\n", 2},
+        {"missing file", {process::scratch("missing.txt"), "0", "1", "2"}, "", "Error opening file.\n", 1},
+        {"missing file, count zero", {process::scratch("missing.txt"), "0", "1", "0"}, "", "Error opening file.\n", 1},
         {"directory", {".", "0", "1", "2"}, "", "Error reading file.\n", 1},
         {"header line", {header, "0", "1", "2"}, "", "Error reading file: line 1: not a number.\n", 1},
         {"decimal comma", {comma, "0", "1", "2"}, "", "Error reading file: line 2: not a number.\n", 1},
@@ -84,6 +97,27 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"text after exponent", {text_exponent, "0", "1", "0"}, "", "Error reading file: line 2: not a number.\n", 1},
         {"half pair", {half, "0", "1", "2"}, "", "Error reading file: line 4: time without a value.\n", 1},
         {"too many samples", {too_many, "0", "1", "2"}, "", "Error reading file: more than 16384 samples.\n", 1},
+        {"capacity in force", {"--max-samples=1", two_samples, "0", "1", "2"}, "",
+         "Error reading file: more than 1 samples.\n", 1},
+        {"unknown option", {"--bogus", two_samples, "0", "1", "2"}, "", "Unknown option --bogus.\n", 2},
+        {"unknown short option", {"-x5", two_samples, "0", "1", "2"}, "", "Unknown option -x.\n", 2},
+        {"missing value", {"-j"}, "", "Option -j needs a value.\n", 2},
+        {"flag with a value", {"--double=yes", two_samples, "0", "1", "2"}, "", "Option --double takes no value.\n", 2},
+        {"jobs out of range", {"--jobs=1025", two_samples, "0", "1", "2"}, "", "Invalid number of jobs.\n", 2},
+        {"jobs not a number", {"-j", "2x", two_samples, "0", "1", "2"}, "", "Invalid number of jobs.\n", 2},
+        {"part beyond the parts", {"--part=3/2", two_samples, "0", "1", "2"}, "",
+         "Invalid part: give K/P with 1 <= K <= P.\n", 2},
+        {"part zero", {"--part", "0/2", two_samples, "0", "1", "2"}, "", "Invalid part: give K/P with 1 <= K <= P.\n", 2},
+        {"part without parts", {"--part=1/", two_samples, "0", "1", "2"}, "",
+         "Invalid part: give K/P with 1 <= K <= P.\n", 2},
+        {"capacity zero", {"--max-samples=0", two_samples, "0", "1", "2"}, "", "Invalid maximum number of samples.\n", 2},
+        {"tolerance too large", {"-e", "0.2", two_samples, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance too small", {"--tolerance=1e-15", two_samples, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance not a number", {"--tolerance=1e-6x", two_samples, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"options after the file are arguments", {two_samples, "-j", "2", "3"}, "", "Invalid start frequency.\n", 2},
+        {"options checked before opening", {"--jobs=-1", process::scratch("missing.txt"), "0", "1", "2"}, "",
+         "Invalid number of jobs.\n", 2},
+        {"help beside options", {"-j", "2", "--help"}, "", usage, 2},
     };
     for (const run_case& c : cases) check(c);
 }

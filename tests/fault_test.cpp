@@ -41,23 +41,33 @@ struct ended {
     std::string err;
 };
 
-// Starts the tool with standard output on `out_fd` (closed when negative),
-// standard error into a file, and SIGPIPE as the shell would leave it, or ignored.
-// Descriptors of the test itself are opened close-on-exec, so that the tool holds
-// no other end of its pipes.
-pid_t start(const std::vector<std::string>& args, int out_fd, bool ignore_sigpipe = false) {
+// How the tool is started besides its arguments.
+struct launch {
+    bool ignore_sigpipe = false;   // as whoever started it may have left SIGPIPE
+    std::string input = "/dev/null";  // standard input
+    long address_space = 0;        // a limit on the tool's memory, bytes; 0: none
+};
+
+// Starts the tool with standard output on `out_fd` (closed when negative) and
+// standard error into a file. Descriptors of the test itself are opened
+// close-on-exec, so that the tool holds no other end of its pipes.
+pid_t start(const std::vector<std::string>& args, int out_fd, const launch& how = {}) {
     std::vector<std::string> argv_text{binary};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (const std::string& a : argv_text) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const std::string err_path = "stderr_" + tag;
+    const std::string err_path = process::scratch("stderr_" + tag);
     // Only async-signal-safe calls after fork: another thread may be running.
     const pid_t pid = fork();
     if (pid != 0) return pid;
-    signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    signal(SIGPIPE, how.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    if (how.address_space > 0) {
+        const rlimit limit{static_cast<rlim_t>(how.address_space), static_cast<rlim_t>(how.address_space)};
+        setrlimit(RLIMIT_AS, &limit);
+    }
     const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in_fd = open("/dev/null", O_RDONLY);
+    const int in_fd = open(how.input.c_str(), O_RDONLY);
     dup2(in_fd, 0);
     dup2(err_fd, 2);
     if (out_fd >= 0) dup2(out_fd, 1);
@@ -93,7 +103,7 @@ ended finish(pid_t pid) {
     if (WIFEXITED(status)) e.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
     e.peak_rss_kib = usage.ru_maxrss;
-    e.err = take_file("stderr_" + tag);
+    e.err = take_file(process::scratch("stderr_" + tag));
     return e;
 }
 
@@ -118,7 +128,7 @@ struct outcome {
     std::string out;  // what reached standard output, where it can be seen
 };
 
-outcome run_with_output(const std::vector<std::string>& args, output kind) {
+outcome run_with_output(const std::vector<std::string>& args, output kind, const launch& how = {}) {
     outcome o;
     int fds[2] = {-1, -1};
     int out_fd = -1;
@@ -126,18 +136,18 @@ outcome run_with_output(const std::vector<std::string>& args, output kind) {
         EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
         out_fd = fds[1];
     } else if (kind == output::file) {
-        out_fd = open(("stdout_" + tag).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        out_fd = open(process::scratch("stdout_" + tag).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     } else if (kind == output::full_device) {
         out_fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
     }
-    const pid_t pid = start(args, out_fd);
+    const pid_t pid = start(args, out_fd, how);
     if (out_fd >= 0) close(out_fd);
     if (kind == output::pipe) {
         o.out = read_all(fds[0]);  // ends when the tool closes its end
         close(fds[0]);
     }
     o.run = finish(pid);
-    if (kind == output::file) o.out = take_file("stdout_" + tag);
+    if (kind == output::file) o.out = take_file(process::scratch("stdout_" + tag));
     return o;
 }
 
@@ -155,11 +165,11 @@ TEST(faults, every_error_is_one_line_on_standard_error_and_nothing_else) {
     const std::string odd = process::write_file("fault_odd.txt", "0 1\n1\n");
     const std::string full = process::write_file("fault_full.txt", pairs(16384) + "16384 1\n");
     const failure_case cases[] = {
-        {"usage", {two_samples, "0", "1"}, "Usage: trapft SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n", 2},
+        {"usage", {two_samples, "0", "1"}, "Usage: trapft [OPTION]... SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n", 2},
         {"start", {two_samples, "x", "1", "2"}, "Invalid start frequency.\n", 2},
         {"end", {two_samples, "0", "1e", "2"}, "Invalid end frequency.\n", 2},
         {"count", {two_samples, "0", "1", "-2147483649"}, "Invalid frequency count.\n", 2},
-        {"missing file", {"fault_missing.txt", "0", "1", endless}, "Error opening file.\n", 1},
+        {"missing file", {process::scratch("fault_missing.txt"), "0", "1", endless}, "Error opening file.\n", 1},
         {"directory", {".", "0", "1", endless}, "Error reading file.\n", 1},
         {"not a number", {bad, "0", "1", endless}, "Error reading file: line 2: not a number.\n", 1},
         {"half pair", {odd, "0", "1", endless}, "Error reading file: line 2: time without a value.\n", 1},
@@ -182,6 +192,7 @@ TEST(faults, every_error_is_one_line_on_standard_error_and_nothing_else) {
 TEST(faults, unwritable_output_fails_with_status_one) {
     const std::vector<std::string> runs[] = {
         {two_samples, "0", "1", endless}, {two_samples, "0", "1", "1"}, {"--help"}, {"--version"},
+        {"--jobs=4", two_samples, "0", "1", endless}, {"-j", "4", two_samples, "0", "1", "3"},
     };
     for (output kind : {output::full_device, output::closed}) {
         for (const std::vector<std::string>& args : runs) {
@@ -194,12 +205,24 @@ TEST(faults, unwritable_output_fails_with_status_one) {
     }
 }
 
+// The first `lines` lines of the endless sweep over two_samples from 0 to 0.5.
+std::string endless_prefix(std::size_t lines) {
+    std::string text;
+    const double step = 0.5 / 2147483646.0;
+    double f = 0.0;
+    for (std::size_t j = 0; j < lines; ++j, f = f + step) text += reference::line_at({0, 1}, {1, 1}, f);
+    return text;
+}
+
 // Reads `lines` lines of an endless sweep's output, closes the pipe, and lets
-// the tool run into the closed end.
-ended read_then_close(std::size_t lines, bool ignore_sigpipe) {
+// the tool run into the closed end. What came through must be the sweep's
+// first lines, in order and whole.
+ended read_then_close(std::size_t lines, bool ignore_sigpipe, const std::vector<std::string>& options = {}) {
     int fds[2];
     EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    const pid_t pid = start({two_samples, "0", "0.5", endless}, fds[1], ignore_sigpipe);
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {two_samples, "0", "0.5", endless});
+    const pid_t pid = start(args, fds[1], {.ignore_sigpipe = ignore_sigpipe});
     close(fds[1]);
     std::string first;
     std::size_t seen = 0;
@@ -207,48 +230,75 @@ ended read_then_close(std::size_t lines, bool ignore_sigpipe) {
     while (seen < lines) {
         const ssize_t n = read(fds[0], buffer, sizeof buffer);
         if (n <= 0) break;
-        if (first.empty()) first.assign(buffer, static_cast<std::size_t>(n));
+        if (first.size() < 8192) first.append(buffer, static_cast<std::size_t>(n));
         seen += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
     }
     close(fds[0]);
     EXPECT_GE(seen, lines);
-    EXPECT_EQ(first.rfind("0 1 -0 1\n", 0), 0u);
+    const std::string expected = endless_prefix(static_cast<std::size_t>(std::count(first.begin(), first.end(), '\n')) + 1);
+    EXPECT_EQ(expected.compare(0, first.size(), first), 0) << "not the sweep's first lines";
     return finish(pid);
 }
 
 TEST(faults, a_closed_pipe_ends_an_endless_sweep) {
-    // As a shell leaves it: the signal ends the run quietly.
-    const ended quiet = read_then_close(2, false);
-    EXPECT_FALSE(quiet.timed_out);
-    EXPECT_EQ(quiet.signal, SIGPIPE);
-    EXPECT_EQ(quiet.err, "");
+    for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--jobs=4"}}) {
+        SCOPED_TRACE(options.empty() ? "one thread" : options[0]);
+        // As a shell leaves it: the signal ends the run quietly.
+        const ended quiet = read_then_close(2, false, options);
+        EXPECT_FALSE(quiet.timed_out);
+        EXPECT_EQ(quiet.signal, SIGPIPE);
+        EXPECT_EQ(quiet.err, "");
 
-    // Ignored by whoever started the tool: the failed write ends it instead.
-    const ended reported = read_then_close(2, true);
-    EXPECT_FALSE(reported.timed_out);
-    EXPECT_EQ(reported.status, 1);
-    EXPECT_EQ(reported.err, "Error writing output.\n");
+        // Ignored by whoever started the tool: the failed write ends it instead.
+        const ended reported = read_then_close(2, true, options);
+        EXPECT_FALSE(reported.timed_out);
+        EXPECT_EQ(reported.status, 1);
+        EXPECT_EQ(reported.err, "Error writing output.\n");
+    }
 }
 
 // Nothing grows with the number of lines: the peak resident size after half a
 // million lines (some 30 MB) is that after two, give or take a few pages.
 TEST(faults, memory_stays_flat_over_an_endless_sweep) {
-    const ended brief = read_then_close(2, false);
-    const ended long_run = read_then_close(500000, false);
-    ASSERT_FALSE(brief.timed_out);
-    ASSERT_FALSE(long_run.timed_out);
-    ASSERT_GT(brief.peak_rss_kib, 0);
-    EXPECT_LE(long_run.peak_rss_kib, brief.peak_rss_kib + brief.peak_rss_kib / 8)
-        << "after 2 lines: " << brief.peak_rss_kib << " KiB, after 500000: " << long_run.peak_rss_kib << " KiB";
-    std::printf("peak resident size after 2 lines %ld KiB, after 500000 lines %ld KiB\n",
-                brief.peak_rss_kib, long_run.peak_rss_kib);
+    for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--jobs=2"}}) {
+        SCOPED_TRACE(options.empty() ? "one thread" : options[0]);
+        const ended brief = read_then_close(2, false, options);
+        const ended long_run = read_then_close(500000, false, options);
+        ASSERT_FALSE(brief.timed_out);
+        ASSERT_FALSE(long_run.timed_out);
+        ASSERT_GT(brief.peak_rss_kib, 0);
+        // One thread: a few pages; two: also the queue of formatted lines, within 1 MiB.
+        const long slack = options.empty() ? brief.peak_rss_kib / 8 : 1024;
+        EXPECT_LE(long_run.peak_rss_kib, brief.peak_rss_kib + slack)
+            << "after 2 lines: " << brief.peak_rss_kib << " KiB, after 500000: " << long_run.peak_rss_kib << " KiB";
+        std::printf("%s: peak resident size after 2 lines %ld KiB, after 500000 lines %ld KiB\n",
+                    options.empty() ? "one thread" : options[0].c_str(), brief.peak_rss_kib, long_run.peak_rss_kib);
+    }
+}
+
+// Samples that do not fit in the memory the tool may have: a clear refusal,
+// nothing on standard output. (Sanitizers reserve far more address space than
+// such a limit allows, so their builds skip it.)
+TEST(faults, reports_samples_beyond_its_memory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    std::string text;
+    for (int k = 0; k < 4000000; ++k) text += "0 0\n";
+    const std::string path = process::write_file("fault_many.txt", text);
+    const outcome o = run_with_output({"--max-samples=100000000", path, "0", "1", "2"}, output::pipe,
+                                      {.address_space = 64L << 20});
+    EXPECT_FALSE(o.run.timed_out);
+    EXPECT_EQ(o.run.err, "Error reading file: not enough memory for the samples.\n");
+    EXPECT_EQ(o.run.status, 1);
+    EXPECT_EQ(o.out, "");
 }
 
 // A number of any length is read exactly in fixed space: sixteen million
 // digits cost no more memory than a short number.
 TEST(faults, memory_stays_flat_over_a_number_of_millions_of_digits) {
     const std::string short_path = process::write_file("fault_short_number.txt", "0 1\n1 1\n");
-    const std::string long_path = "fault_long_number.txt";
+    const std::string long_path = process::scratch("fault_long_number.txt");
     {  // written and let go before the runs, which start as copies of this process
         const std::string digits(16 << 20, '0');
         std::ofstream(long_path) << "0 1\n1." << digits << " 0." << digits << "1e" << digits.size() + 1 << "\n";
@@ -299,9 +349,10 @@ TEST(faults, reads_a_fifo_to_its_end) {
         {"writer sends nothing", {}, false, "0 0 -0 0\n0.5 0 -0 0\n", "", 0},
         {"bad text late", {"0 1\n", "1 1\n", "2 two\n"}, false, "", "Error reading file: line 3: not a number.\n", 1},
     };
+    for (const bool on_input : {false, true})
     for (const fifo_case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = "fifo_" + tag;
+        SCOPED_TRACE(testing::Message() << c.name << (on_input ? ", on standard input" : ", by name"));
+        const std::string path = process::scratch("fifo_" + tag);
         unlink(path.c_str());
         ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
         std::thread writer([&] {
@@ -314,7 +365,8 @@ TEST(faults, reads_a_fifo_to_its_end) {
             }
             close(fd);
         });
-        const outcome o = run_with_output({path, "0", "0.5", "2"}, output::pipe);
+        const outcome o = on_input ? run_with_output({"-", "0", "0.5", "2"}, output::pipe, {.input = path})
+                                   : run_with_output({path, "0", "0.5", "2"}, output::pipe);
         // Should the tool have ended without opening the FIFO, free the writer.
         const int unblock = open(path.c_str(), O_RDONLY | O_NONBLOCK);
         writer.join();

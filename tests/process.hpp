@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -82,10 +84,30 @@ inline outcome run(const std::vector<std::string>& args, const options& opts = {
     return result;
 }
 
-// A file in the test's working directory holding `text`; returns its path.
+// A fresh directory for this test process's scratch files, removed at exit.
+struct scratch_directory {
+    std::string path;
+    scratch_directory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "trapft-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~scratch_directory() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// The path of `name` in the scratch directory.
+inline std::string scratch(const std::string& name) {
+    static const scratch_directory directory;
+    return directory.path + "/" + name;
+}
+
+// A scratch file holding `text`; returns its path.
 inline std::string write_file(const std::string& name, const std::string& text) {
-    std::ofstream(name, std::ios::binary) << text;
-    return name;
+    const std::string path = scratch(name);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
 }
 
 }  // namespace process

@@ -145,8 +145,8 @@ TEST(vector_spectrum, stays_within_tolerance_of_the_exact_evaluation) {
             x[k] = single((unit(rng) - 0.5) * std::pow(10.0, static_cast<double>(rng() % 7) - 3));
         }
         samples->count = static_cast<std::int32_t>(n);
-        std::copy(t.begin(), t.end(), samples->times);
-        std::copy(x.begin(), x.end(), samples->values);
+        samples->times = t;
+        samples->values = x;
         const double scale = eps * absolute_integral(t, x);
         for (double frequency : {single(unit(rng) * 10), single(-unit(rng) * 1e4), 1e6}) {
             SCOPED_TRACE(testing::Message() << "trial " << trial << " f " << frequency);

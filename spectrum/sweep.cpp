@@ -1,0 +1,396 @@
+// The sweep: the running-sum grid cut into slices and blocks, the threads that evaluate blocks, and the one writer.
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "spectrum/nufft.hpp"
+#include "spectrum/progress.hpp"
+#include "spectrum/spectrum.hpp"
+
+namespace trapft {
+namespace {
+
+// Whether b − a is exactly d: the subtraction gave d and lost nothing (its
+// two-sum error is zero).
+bool exact_difference(double a, double b, double d) {
+    const double sum = b - a;
+    if (sum != d) return false;
+    const double b_part = sum - b;
+    return (b - (sum - b_part)) + (-a - b_part) == 0.0;
+}
+
+// Lines of printed output a chunk holds at most: the unit of the queue.
+constexpr std::int32_t chunk_lines = 1024;
+
+// A block of grid lines that one thread evaluates: in the fast evaluation an
+// exact arithmetic progression f + m × increment. Blocks lie where the whole
+// sweep puts them, whatever the slice, so that every slice prints its lines
+// as the whole sweep does; a block that straddles the slice's edge evaluates
+// all its lines and prints those inside.
+struct block {
+    std::int32_t lines = 0;      // lines evaluated
+    std::int32_t skip = 0;       // leading lines before the slice, not printed
+    std::int32_t printed = 0;    // lines printed, from `skip` on
+    double first_frequency = 0.0;
+    double increment = 0.0;      // exact difference of neighbouring frequencies
+    std::int64_t first_chunk = 0;
+};
+
+// The grid as the writer of one line at a time would walk it: frequency f of
+// line `line`, then f + step.
+struct grid_cursor {
+    std::int64_t line = 0;
+    double frequency = 0.0;
+};
+
+struct sweep_plan {
+    const sample_set* samples = nullptr;
+    double step = 0.0;
+    std::int64_t count = 0;        // lines of the whole sweep
+    std::int64_t slice_first = 0;  // the slice printed: [slice_first, slice_end)
+    std::int64_t slice_end = 0;
+    std::int32_t block_lines = 1;  // most lines per block
+    const nufft_setup* fast = nullptr;  // null: the exact evaluation
+};
+
+// The lines of the fast evaluation's block starting at `at`: the longest
+// exact progression of at most block_lines lines. Leaves `at` on the next block.
+block next_fast_block(const sweep_plan& plan, grid_cursor& at) {
+    block b;
+    b.first_frequency = at.frequency;
+    const std::int64_t room = std::min<std::int64_t>(plan.block_lines, plan.count - at.line);
+    double f = at.frequency;
+    std::int32_t lines = 1;
+    if (room > 1) {
+        const double g = f + plan.step;
+        const double d = g - f;
+        if (exact_difference(f, g, d)) {
+            b.increment = d;
+            f = g;
+            lines = 2;
+            for (; lines < room; ++lines) {
+                const double h = f + plan.step;
+                if (!exact_difference(f, h, d)) break;
+                f = h;
+            }
+        }
+    }
+    b.lines = lines;
+    at.line += lines;
+    at.frequency = f + plan.step;
+    return b;
+}
+
+// Hands out the blocks of the slice in grid order.
+struct block_source {
+    grid_cursor cursor;
+    std::int64_t next_chunk = 0;
+};
+
+// Walks the grid from its start to the block that holds the slice's first line.
+block_source start_blocks(const sweep_plan& plan, double start) {
+    block_source source;
+    source.cursor.frequency = start;
+    if (plan.fast == nullptr) {
+        for (; source.cursor.line < plan.slice_first; ++source.cursor.line)
+            source.cursor.frequency = source.cursor.frequency + plan.step;
+        return source;
+    }
+    for (;;) {
+        grid_cursor ahead = source.cursor;
+        next_fast_block(plan, ahead);
+        if (ahead.line > plan.slice_first) return source;
+        source.cursor = ahead;
+    }
+}
+
+// The next block of the slice, false when the slice is done.
+bool next_block(const sweep_plan& plan, block_source& source, block& b) {
+    const std::int64_t first = source.cursor.line;
+    if (first >= plan.slice_end) return false;
+    if (plan.fast != nullptr) {
+        b = next_fast_block(plan, source.cursor);
+    } else {
+        b = {};
+        b.first_frequency = source.cursor.frequency;
+        b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, plan.slice_end - first));
+        for (std::int32_t j = 0; j < b.lines; ++j) source.cursor.frequency = source.cursor.frequency + plan.step;
+        source.cursor.line += b.lines;
+    }
+    const std::int64_t printed_first = std::max(first, plan.slice_first);
+    const std::int64_t printed_end = std::min(first + b.lines, plan.slice_end);
+    b.skip = static_cast<std::int32_t>(printed_first - first);
+    b.printed = static_cast<std::int32_t>(printed_end - printed_first);
+    b.first_chunk = source.next_chunk;
+    source.next_chunk += (b.printed + chunk_lines - 1) / chunk_lines;
+    return true;
+}
+
+// One thread's storage, all reserved before the first line.
+struct worker_state {
+    spectrum_work work;
+    std::unique_ptr<nufft_work> fast_work;  // the fast evaluation only
+    std::vector<double> real;
+    std::vector<double> imaginary;
+};
+
+std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
+    auto worker = std::make_unique<worker_state>();
+    if (plan.fast != nullptr) {
+        worker->fast_work = std::make_unique<nufft_work>();
+        if (!prepare_nufft_work(*plan.fast, *worker->fast_work)) return nullptr;
+        worker->real.resize(static_cast<std::size_t>(plan.block_lines));
+        worker->imaginary.resize(static_cast<std::size_t>(plan.block_lines));
+    }
+    return worker;
+}
+
+// The fast evaluation's sums of a whole block, into the worker's tables.
+void evaluate_fast_block(const sweep_plan& plan, const block& b, worker_state& worker) {
+    double* const real = worker.real.data();
+    double* const imaginary = worker.imaginary.data();
+    if (b.lines > 1 && b.increment == 0.0) {
+        // Every line at one frequency (equal ends, or a step lost to rounding).
+        nufft_block(*plan.fast, b.first_frequency, 0.0, 1, *worker.fast_work, real, imaginary);
+        std::fill(real + 1, real + b.lines, real[0]);
+        std::fill(imaginary + 1, imaginary + b.lines, imaginary[0]);
+        return;
+    }
+    nufft_block(*plan.fast, b.first_frequency, b.increment, b.lines, *worker.fast_work, real, imaginary);
+}
+
+// Writes printed lines [first, first + lines) of block `b` (counted from its
+// first printed line) at `text`; returns the end.
+char* write_lines(const sweep_plan& plan, const block& b, std::int32_t first, std::int32_t lines,
+                  worker_state& worker, char* text) {
+    const std::int32_t from = b.skip + first;
+    double frequency = b.first_frequency;
+    for (std::int32_t j = 0; j < from; ++j) frequency = frequency + plan.step;
+    for (std::int32_t j = from; j < from + lines; ++j) {
+        spectrum_point point;
+        if (plan.fast == nullptr) {
+            point = evaluate_spectrum(*plan.samples, frequency, worker.work);
+        } else {
+            const double real = worker.real[static_cast<std::size_t>(j)];
+            const double imaginary = worker.imaginary[static_cast<std::size_t>(j)];
+            point = {frequency, real, imaginary, std::sqrt((real * real) + (imaginary * imaginary))};
+        }
+        text = write_result_line(text, point);
+        frequency = frequency + plan.step;
+    }
+    return text;
+}
+
+// The printed lines of chunk `index` of block `b`.
+std::int32_t chunk_size(const block& b, std::int64_t index) {
+    const std::int64_t first = (index - b.first_chunk) * chunk_lines;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first));
+}
+
+struct chunk_slot {
+    std::vector<char> text;  // reserved once: chunk_lines whole lines
+    std::size_t size = 0;
+    std::int32_t lines = 0;
+    bool ready = false;
+};
+
+bool write_chunk(const chunk_slot& slot, std::FILE* out) {
+    return fwrite_unlocked(slot.text.data(), 1, slot.size, out) == slot.size;
+}
+
+// Fills `slot` with chunk `index` of block `b`.
+void fill_chunk(const sweep_plan& plan, const block& b, std::int64_t index, worker_state& worker,
+                chunk_slot& slot) {
+    const std::int32_t lines = chunk_size(b, index);
+    const std::int32_t first = static_cast<std::int32_t>((index - b.first_chunk) * chunk_lines);
+    char* const end = write_lines(plan, b, first, lines, worker, slot.text.data());
+    slot.size = static_cast<std::size_t>(end - slot.text.data());
+    slot.lines = lines;
+}
+
+// One thread: evaluate a block, write its chunks, next block.
+sweep_status sweep_alone(const sweep_plan& plan, block_source& source, worker_state& worker,
+                         chunk_slot& slot, progress_line& progress, std::FILE* out) {
+    std::int64_t done = 0;
+    block b;
+    while (next_block(plan, source, b)) {
+        if (plan.fast != nullptr) evaluate_fast_block(plan, b, worker);
+        for (std::int64_t index = b.first_chunk; index < source.next_chunk; ++index) {
+            fill_chunk(plan, b, index, worker, slot);
+            if (!write_chunk(slot, out)) return sweep_status::write_failed;
+            done += slot.lines;
+            progress_update(progress, done);
+        }
+    }
+    return sweep_status::ok;
+}
+
+// Several threads: workers take blocks in grid order and fill chunk i into
+// slot i mod slots once the writer has written chunk i − slots; the calling
+// thread writes the chunks in order. The block that holds the next chunk to
+// write is always free to go on, so the bounded queue cannot stall.
+struct shared_sweep {
+    const sweep_plan* plan = nullptr;
+    block_source source;
+    std::vector<chunk_slot> slots;
+    std::int64_t written = 0;  // chunks written
+    bool stopped = false;
+    std::mutex mutex;
+    std::condition_variable slot_freed;
+    std::condition_variable chunk_ready;
+};
+
+void sweep_worker(shared_sweep& shared, worker_state& worker) {
+    const sweep_plan& plan = *shared.plan;
+    const auto slot_count = static_cast<std::int64_t>(shared.slots.size());
+    for (;;) {
+        block b;
+        std::int64_t chunks_end = 0;
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.stopped || !next_block(plan, shared.source, b)) return;
+            chunks_end = shared.source.next_chunk;
+        }
+        if (plan.fast != nullptr) evaluate_fast_block(plan, b, worker);
+        for (std::int64_t index = b.first_chunk; index < chunks_end; ++index) {
+            chunk_slot& slot = shared.slots[static_cast<std::size_t>(index % slot_count)];
+            {
+                std::unique_lock<std::mutex> lock(shared.mutex);
+                shared.slot_freed.wait(lock, [&] { return shared.stopped || index < shared.written + slot_count; });
+                if (shared.stopped) return;
+            }
+            fill_chunk(plan, b, index, worker, slot);  // the slot is this thread's until ready
+            {
+                std::lock_guard<std::mutex> lock(shared.mutex);
+                slot.ready = true;
+            }
+            shared.chunk_ready.notify_one();
+        }
+    }
+}
+
+sweep_status write_in_order(shared_sweep& shared, progress_line& progress, std::FILE* out) {
+    const sweep_plan& plan = *shared.plan;
+    const std::int64_t lines = plan.slice_end - plan.slice_first;
+    std::int64_t done = 0;
+    while (done < lines) {
+        chunk_slot& slot = shared.slots[static_cast<std::size_t>(shared.written % static_cast<std::int64_t>(shared.slots.size()))];
+        {
+            std::unique_lock<std::mutex> lock(shared.mutex);
+            shared.chunk_ready.wait(lock, [&] { return slot.ready; });
+        }
+        if (!write_chunk(slot, out)) return sweep_status::write_failed;
+        done += slot.lines;
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            slot.ready = false;
+            ++shared.written;
+        }
+        shared.slot_freed.notify_all();
+        progress_update(progress, done);
+    }
+    return sweep_status::ok;
+}
+
+// Blocks a worker should see at least, so that uneven finishing costs little.
+constexpr std::int64_t blocks_per_worker = 8;
+
+// Lines per block of the exact evaluation: about 0.2 ms of work, so that
+// handing out blocks costs nothing beside them, yet many blocks per thread.
+std::int32_t exact_block_lines(std::int32_t samples, std::int64_t slice_lines, int jobs) {
+    const double line_ns = 15.0 * samples + 250.0;
+    auto lines = static_cast<std::int64_t>(200000.0 / line_ns);
+    if (jobs > 1) lines = std::min(lines, slice_lines / (blocks_per_worker * jobs));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(lines, 1, chunk_lines));
+}
+
+sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_options& options, std::FILE* out) {
+    const std::int64_t slice_lines = plan.slice_end - plan.slice_first;
+    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
+    const int threads = static_cast<int>(std::min<std::int64_t>(options.jobs, blocks));
+
+    shared_sweep shared;
+    shared.plan = &plan;
+    shared.source = start_blocks(plan, start);
+    std::vector<std::unique_ptr<worker_state>> workers;
+    try {
+        shared.slots.resize(threads > 1 ? 2 * static_cast<std::size_t>(threads) + 2 : 1);
+        for (chunk_slot& slot : shared.slots) slot.text.resize(chunk_lines * max_line_length);
+        for (int k = 0; k < threads; ++k) {
+            workers.push_back(make_worker(plan));
+            if (workers.back() == nullptr) return sweep_status::out_of_memory;
+        }
+    } catch (const std::bad_alloc&) {
+        return sweep_status::out_of_memory;
+    }
+
+    progress_line progress;
+    progress_start(progress, slice_lines, options.progress ? stderr : nullptr);
+    sweep_status status = sweep_status::ok;
+    if (threads <= 1) {
+        status = sweep_alone(plan, shared.source, *workers.front(), shared.slots.front(), progress, out);
+    } else {
+        std::vector<std::thread> pool;
+        try {
+            for (int k = 0; k < threads; ++k)
+                pool.emplace_back(sweep_worker, std::ref(shared), std::ref(*workers[static_cast<std::size_t>(k)]));
+        } catch (const std::system_error&) {
+            status = sweep_status::threads_failed;
+        }
+        if (status == sweep_status::ok) status = write_in_order(shared, progress, out);
+        {
+            std::lock_guard<std::mutex> lock(shared.mutex);
+            shared.stopped = true;
+        }
+        shared.slot_freed.notify_all();
+        for (std::thread& thread : pool) thread.join();
+    }
+    progress_end(progress);
+    return status;
+}
+
+}  // namespace
+
+sweep_status run_sweep(const sample_set& samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, std::FILE* out) {
+    if (count <= 0) return sweep_status::ok;
+    sweep_plan plan;
+    plan.samples = &samples;
+    // The step only matters between lines; forming count − 1 only when count > 1
+    // also keeps it clear of overflow at the lowest count.
+    plan.step = count > 1 ? (end - start) / static_cast<double>(count - 1) : 0.0;
+    plan.count = count;
+    // Slice k of p: sizes differ by at most one, the earlier slices the longer.
+    const std::int64_t base = plan.count / options.parts;
+    const std::int64_t extra = plan.count % options.parts;
+    const std::int64_t k = options.part - 1;
+    plan.slice_first = k * base + std::min(k, extra);
+    plan.slice_end = plan.slice_first + base + (k < extra ? 1 : 0);
+    if (plan.slice_first == plan.slice_end) return sweep_status::ok;
+
+    std::unique_ptr<nufft_setup> fast;
+    if (options.tolerance > 0.0) {
+        try {
+            fast = std::make_unique<nufft_setup>();
+            if (!prepare_nufft(samples, options.tolerance, plan.count, *fast)) fast.reset();
+        } catch (const std::bad_alloc&) {
+            return sweep_status::out_of_memory;
+        }
+    }
+    if (fast != nullptr) {
+        plan.fast = fast.get();
+        plan.block_lines = nufft_block_lines(*fast);
+    } else {
+        plan.block_lines = exact_block_lines(samples.count, plan.slice_end - plan.slice_first, options.jobs);
+    }
+    return sweep_with(plan, start, options, out);
+}
+
+}  // namespace trapft
