@@ -3,8 +3,9 @@
 # (trapft_plain, bench/baseline.cpp) and prints the ratios, tool ÷ plain:
 #   (a) 16384 samples × 401 frequencies: the transform,
 #   (b) 2 samples × 1.5 million frequencies: the result lines;
-# then the Google Benchmark ratios (transform ÷ bare sin and cos, result line
-# ÷ snprintf) and the peak memory of a count of 10 and of 3 million.
+# then the speed-up of --jobs=2 on both, the Google Benchmark ratios
+# (transform ÷ bare sin and cos, result line ÷ snprintf) and the peak memory
+# of a count of 10 and of 3 million, with one thread and with two.
 # With a vector build (TRAPFT_VECTOR_MATH) in VECTOR_DIR, also its speed-up
 # over the exact build on (a) and its largest differences from it.
 # Whole-process ratios are medians over 3 × REPEATS alternating hyperfine
@@ -80,6 +81,20 @@ done
 echo "  (a) 16384 x 401:  $(summary "$work/a.rounds")"
 echo "  (b) 2 x 1500000:  $(summary "$work/b.rounds")"
 
+# Threads: one thread's wall time over two threads', on (a) and (b), so the
+# figure is the speed-up; the bytes must be the same.
+cmp <("$tool" "${args_a[@]}") <("$tool" --jobs=2 "${args_a[@]}") || { echo "(a): --jobs=2 differs" >&2; exit 1; }
+cmp <("$tool" "${args_b[@]}") <("$tool" --jobs=2 "${args_b[@]}") || { echo "(b): --jobs=2 differs" >&2; exit 1; }
+echo "--jobs=1 / --jobs=2 (the speed-up), whole process, median of $rounds rounds:"
+: > "$work/ja.rounds"
+: > "$work/jb.rounds"
+for round in $(seq "$rounds"); do
+  round_of "$work/ja.rounds" 3 "$tool ${args_a[*]}" "$tool --jobs=2 ${args_a[*]}"
+  round_of "$work/jb.rounds" 2 "$tool ${args_b[*]}" "$tool --jobs=2 ${args_b[*]}"
+done
+echo "  (a) 16384 x 401:  $(summary "$work/ja.rounds")"
+echo "  (b) 2 x 1500000:  $(summary "$work/jb.rounds")"
+
 # Google Benchmark: median CPU time of 7 interleaved repetitions; prints
 # "name_a / name_b: ratio (a / b ns per unit)".
 gbench_ratio() {
@@ -121,5 +136,6 @@ fi
 
 if [ -s "$work/warnings" ]; then echo "(hyperfine warned of outliers: the machine was busy)"; fi
 
-peak() { /usr/bin/time -f %M "$tool" "$work/b.txt" 0 1000 "$1" 2>&1 > /dev/null; }
-echo "peak memory: count 10: $(peak 10) KiB, count 3000000: $(peak 3000000) KiB"
+peak() { /usr/bin/time -f %M "$tool" "$@" 2>&1 > /dev/null; }
+echo "peak memory: count 10: $(peak "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak "$work/b.txt" 0 1000 3000000) KiB"
+echo "  --jobs=2: count 10: $(peak --jobs=2 "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak --jobs=2 "$work/b.txt" 0 1000 3000000) KiB"
