@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to load_samples and checks its result against a plain
-// second reading: either every pair exactly as strtof reads its text, or the
-// documented error at the right line. Aborts on any difference.
+// second reading: either every pair exactly as strtof (or strtod, in double
+// precision) reads its text, or the documented error at the right line; with
+// the default capacity and a small one. Aborts on any difference.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -23,10 +24,12 @@ struct expectation {
     std::int64_t line = 0;
     bool reached_end = false;   // the reading looked for a byte past the last
     std::vector<double> numbers;  // times and values in file order
+    std::vector<std::int64_t> time_lines;  // the line of each time
 };
 
-// The documented reading: items separated by white space, taken in pairs.
-expectation expect(const std::string& text) {
+// The documented reading: items separated by white space, taken in pairs, at
+// most `capacity` of them.
+expectation expect(const std::string& text, std::int32_t capacity, bool double_precision) {
     expectation e;
     std::size_t position = 0;
     std::int64_t line = 1;
@@ -45,11 +48,15 @@ expectation expect(const std::string& text) {
     while (skip_space()) {
         for (int half = 0; half < 2; ++half) {
             if (half == 1 && !skip_space()) return fail(load_status::time_without_value, time_line);
-            if (half == 0) time_line = line;
-            const plain::item item = plain::read_item(text.data() + position, text.size() - position);
+            if (half == 0) {
+                time_line = line;
+                e.time_lines.push_back(line);
+            }
+            const plain::item item =
+                plain::read_item(text.data() + position, text.size() - position, double_precision);
             if (position + item.size == text.size()) e.reached_end = true;
             if (!item.whole) return fail(load_status::not_a_number, line);
-            if (half == 0 && e.numbers.size() == 2 * std::size_t{trapft::max_samples})
+            if (half == 0 && e.numbers.size() == 2 * static_cast<std::size_t>(capacity))
                 return fail(load_status::too_many_samples, line);
             e.numbers.push_back(item.value);
             position += item.size;  // an item holds no line feed
@@ -81,37 +88,43 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
-// Exactly the set, on the heap, so that a store past a table shows.
-trapft::sample_set* const samples = new trapft::sample_set;
-
-void run(const std::string& text, const expectation& e, std::size_t piece, bool fails_at_end) {
-    // Entries left over from an earlier run must not pass for this one's.
-    const std::size_t expected_count = e.numbers.size() / 2;
-    for (std::size_t k = 0; k < expected_count; ++k) {
-        samples->times[k] = -1234.5;
-        samples->values[k] = -1234.5;
-    }
+void run(const std::string& text, const expectation& e, const trapft::read_options& options,
+         std::size_t piece, bool fails_at_end) {
+    // A set that held another file: nothing of it may pass for this one's.
+    trapft::sample_set samples;
+    samples.count = 99;
+    samples.times.assign(3, -1234.5);
+    samples.values.assign(5, -1234.5);
     source s{&text, 0, piece, fails_at_end};
     std::FILE* stream = fopencookie(&s, "r", {read_source, nullptr, nullptr, nullptr});
     check(stream != nullptr);
-    const trapft::load_result got = trapft::load_samples(stream, *samples);
+    const trapft::load_result got = trapft::load_samples(stream, samples, options);
     std::fclose(stream);
 
+    const std::size_t capacity = static_cast<std::size_t>(options.capacity);
     if (fails_at_end && e.reached_end) {
         check(got.status == load_status::read_error);
-        return;
+    } else {
+        check(got.status == e.status);
+        if (e.status != load_status::ok && e.status != load_status::read_error) check(got.line == e.line);
     }
-    check(got.status == e.status);
-    if (e.status == load_status::not_a_number || e.status == load_status::time_without_value)
-        check(got.line == e.line);
-    if (e.status != load_status::ok && e.status != load_status::too_many_samples) return;
-    // The pairs stored before a refusal are still the file's first ones.
-    const std::int32_t count = static_cast<std::int32_t>(expected_count);
-    if (e.status == load_status::ok) check(samples->count == count);
-    check(count >= 1 && count <= trapft::max_samples);
-    for (std::int32_t k = 0; k < count; ++k) {
-        check(plain::same_number(samples->times[k], e.numbers[2 * std::size_t(k)]));
-        check(plain::same_number(samples->values[k], e.numbers[2 * std::size_t(k) + 1]));
+    if (got.status != load_status::ok) {
+        check(samples.times.size() <= capacity && samples.values.size() <= capacity);
+        if (got.status != load_status::too_many_samples) return;
+    }
+    // What is stored, after a refusal too, is the file's first pairs; the tables
+    // hold them and grow with them, not with the capacity.
+    const std::size_t expected_count = e.numbers.size() / 2;
+    std::size_t stored = std::min(samples.times.size(), samples.values.size());
+    if (got.status == load_status::ok) {
+        check(samples.count == static_cast<std::int32_t>(expected_count) && stored >= expected_count);
+        stored = expected_count;
+    }
+    check(stored <= expected_count && expected_count <= capacity);
+    check(samples.times.capacity() <= std::max<std::size_t>(1024, 2 * expected_count));
+    for (std::size_t k = 0; k < stored; ++k) {
+        check(plain::same_number(samples.times[k], e.numbers[2 * k]));
+        check(plain::same_number(samples.values[k], e.numbers[2 * k + 1]));
     }
 }
 
@@ -119,33 +132,49 @@ void run(const std::string& text, const expectation& e, std::size_t piece, bool 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const expectation once = expect(text);
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
     const std::size_t piece = 1 + size % 13;
-    run(text, once, 1 << 20, false);
-    run(text, once, piece, false);
-    run(text, once, piece, true);
+    const std::int32_t small_capacity = static_cast<std::int32_t>(1 + hash % 8);
+    expectation single;
+    for (const bool double_precision : {false, true}) {
+        const trapft::read_options options{.double_precision = double_precision};
+        const expectation whole = expect(text, trapft::max_samples, double_precision);
+        run(text, whole, options, 1 << 20, false);
+        run(text, whole, options, piece, false);
+        run(text, whole, options, piece, true);
+        const trapft::read_options small{.capacity = small_capacity, .double_precision = double_precision};
+        const expectation few = expect(text, small_capacity, double_precision);
+        run(text, few, small, piece, false);
+        run(text, few, small, piece, true);
+        if (double_precision == ((hash >> 8) % 2 != 0)) single = whole;
+    }
 
     // Copies of a short well-formed input, each on its own line and so read as
     // alone, enough to fill the tables and to pass them; on a share of the
     // inputs only, as each such run reads some 16384 pairs.
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
     if (size == 0 || size > 64 || hash % 16 != 0) return 0;
-    if (once.status != load_status::ok || text.find_first_not_of(" \t\n\v\f\r") == std::string::npos)
+    if (single.status != load_status::ok || text.find_first_not_of(" \t\n\v\f\r") == std::string::npos)
         return 0;
-    const std::size_t pairs = once.numbers.size() / 2;
+    const trapft::read_options options{.double_precision = (hash >> 8) % 2 != 0};
+    const std::size_t pairs = single.numbers.size() / 2;
     for (std::size_t copies : {trapft::max_samples / pairs, trapft::max_samples / pairs + 1}) {
         expectation e;
         std::string many;
         for (std::size_t k = 0; k < copies; ++k) {
             many += text + "\n";
-            e.numbers.insert(e.numbers.end(), once.numbers.begin(), once.numbers.end());
+            e.numbers.insert(e.numbers.end(), single.numbers.begin(), single.numbers.end());
         }
         if (e.numbers.size() > 2 * std::size_t{trapft::max_samples}) {
             e.status = load_status::too_many_samples;
+            // The first pair that does not fit, in its copy of the text.
+            const std::int64_t lines_per_copy = 1 + std::count(text.begin(), text.end(), '\n');
+            const std::size_t refused = std::size_t{trapft::max_samples};
+            e.line = static_cast<std::int64_t>(refused / pairs) * lines_per_copy
+                     + single.time_lines[refused % pairs];
             e.numbers.resize(2 * std::size_t{trapft::max_samples});
         }
-        run(many, e, 1 << 20, false);
+        run(many, e, options, 1 << 20, false);
     }
     return 0;
 }

@@ -1,5 +1,5 @@
 // A plain second reading of "%f" and "%d" items, built on the C library's own
-// strtof and strtol, against which the fuzz targets check the tool's readers.
+// strtof (or strtod) and strtol, against which the fuzz targets check the tool's readers.
 #pragma once
 
 #include <cerrno>
@@ -33,13 +33,14 @@ inline bool can_begin_number(const std::string& prefix) {
 struct item {
     std::size_t size = 0;  // bytes of the "%f" input item: the longest prefix that can begin a number
     bool whole = false;    // the item is a number
-    double value = 0.0;    // its float, widened, when whole
+    double value = 0.0;    // its float, widened (or its double), when whole
 };
 
 // The "%f" input item at the start of `text` (no leading white space). Prefixes
 // that can begin a number are closed under shortening, so a binary search finds
-// the longest; none holds white space or a NUL byte.
-inline item read_item(const char* text, std::size_t size) {
+// the longest; none holds white space or a NUL byte. What is a number does not
+// depend on the precision: only the value is rounded to double on request.
+inline item read_item(const char* text, std::size_t size, bool double_precision = false) {
     std::size_t high = 0;
     while (high < size && text[high] != '\0' && !is_space(text[high])) ++high;
     std::size_t low = 0;  // can_begin_number holds for `low` bytes
@@ -52,9 +53,9 @@ inline item read_item(const char* text, std::size_t size) {
     result.size = low;
     const std::string taken(text, low);
     char* end = nullptr;
-    const float value = std::strtof(taken.c_str(), &end);
+    result.value = double_precision ? std::strtod(taken.c_str(), &end)
+                                    : static_cast<double>(std::strtof(taken.c_str(), &end));
     result.whole = low > 0 && end == taken.c_str() + low;
-    result.value = static_cast<double>(value);
     return result;
 }
 

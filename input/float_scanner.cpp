@@ -7,7 +7,7 @@
 namespace trapft {
 namespace {
 
-// Bound of the point position and the exponent: far past where every float
+// Bound of the point position and the exponent: far past where every double
 // overflows or underflows, far below where the arithmetic would.
 constexpr std::int64_t saturation = std::int64_t{1} << 40;
 
@@ -34,7 +34,8 @@ void add_digit(float_scanner& scanner, char c) {
         return;
     }
     if (!scanner.in_fraction && scanner.point < saturation) ++scanner.point;
-    if (scanner.digit_count < kept_digits) scanner.digits[scanner.digit_count++] = c;
+    const int limit = scanner.double_precision ? double_kept_digits : kept_digits;
+    if (scanner.digit_count < limit) scanner.digits[scanner.digit_count++] = c;
     else if (c != '0') scanner.sticky = true;
 }
 
@@ -166,7 +167,7 @@ bool float_scanner_complete(const float_scanner& scanner) {
 double float_scanner_value(const float_scanner& scanner) {
     using enum float_state;
     // A bounded text that converts exactly as the whole item would.
-    char text[kept_digits + 32];
+    char text[double_kept_digits + 32];
     char* p = text;
     if (scanner.negative) *p++ = '-';
     if (scanner.state == infinity) {
@@ -188,8 +189,17 @@ double float_scanner_value(const float_scanner& scanner) {
         p = std::to_chars(p, text + sizeof text, scale).ptr;
     }
     *p = '\0';
-    // from_chars rounds decimal text as strtof does, at twice its speed, but
-    // leaves out-of-range results (overflow, underflow) and hexadecimal to it.
+    // from_chars rounds decimal text as strtof (strtod) does, at twice its
+    // speed, but leaves out-of-range results (overflow, underflow) and
+    // hexadecimal to it.
+    if (scanner.double_precision) {
+        if (!scanner.hex) {
+            double value = 0.0;
+            const std::from_chars_result read = std::from_chars(text, p, value);
+            if (read.ec == std::errc{} && read.ptr == p) return value;
+        }
+        return std::strtod(text, nullptr);
+    }
     if (!scanner.hex) {
         float value = 0.0f;
         const std::from_chars_result read = std::from_chars(text, p, value);

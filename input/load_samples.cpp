@@ -1,5 +1,9 @@
+// Reads sample files, and single numbers and counts, as scanf's "%f" and "%d" do.
 #include "input/float_scanner.hpp"
 #include "input/sample_set.hpp"
+
+#include <algorithm>
+#include <new>
 
 namespace trapft {
 namespace {
@@ -50,8 +54,9 @@ bool skip_space(byte_reader& reader) {
 }
 
 // Reads one "%f" item at the current position into `value`.
-bool read_number(byte_reader& reader, double& value) {
+bool read_number(byte_reader& reader, bool double_precision, double& value) {
     float_scanner scanner;
+    scanner.double_precision = double_precision;
     char c;
     while (peek(reader, c)) {  // refills the buffer when it is used up
         const std::size_t available = reader.size - reader.position;
@@ -64,46 +69,71 @@ bool read_number(byte_reader& reader, double& value) {
     return true;
 }
 
+// Makes room for one more pair in both tables, or leaves them as they are.
+// They grow geometrically, up to the capacity: memory follows the pairs read.
+bool make_room(sample_set& samples, std::int32_t capacity) {
+    const std::size_t size = samples.times.size();
+    if (size < samples.times.capacity() && size < samples.values.capacity()) return true;
+    const std::size_t wanted = std::min(std::max(2 * size, std::size_t{1024}),
+                                        static_cast<std::size_t>(capacity));
+    try {
+        samples.times.reserve(wanted);
+        samples.values.reserve(wanted);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-load_result load_samples(std::FILE* stream, sample_set& samples) {
+load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options) {
     byte_reader reader;
     reader.stream = stream;
+    samples.count = 0;
+    samples.times.clear();
+    samples.values.clear();
 
     auto fail = [&](load_status status, std::int64_t line) {
         return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
     };
 
+    const bool double_precision = options.double_precision;
     std::int32_t count = 0;
     while (skip_space(reader)) {
         const std::int64_t time_line = reader.line;
         double time = 0.0;
-        if (!read_number(reader, time)) return fail(load_status::not_a_number, time_line);
-        if (count == max_samples) return fail(load_status::too_many_samples, time_line);
+        if (!read_number(reader, double_precision, time)) return fail(load_status::not_a_number, time_line);
+        if (count >= options.capacity) return fail(load_status::too_many_samples, time_line);
         if (!skip_space(reader)) return fail(load_status::time_without_value, time_line);
         const std::int64_t value_line = reader.line;
         double value = 0.0;
-        if (!read_number(reader, value)) return fail(load_status::not_a_number, value_line);
-        samples.times[count] = time;
-        samples.values[count] = value;
-        ++count;
+        if (!read_number(reader, double_precision, value)) return fail(load_status::not_a_number, value_line);
+        // Both tables have room before either takes the pair, so a failure
+        // to grow leaves them equal and holding the pairs before it.
+        if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
+        samples.times.push_back(time);
+        samples.values.push_back(value);
+        samples.count = ++count;
     }
     if (reader.failed) return {load_status::read_error, 0};
     if (count == 0) {
         // A file without numbers still makes one (empty) read attempt: one
         // sample, which bounds no interval and so changes no result.
-        samples.times[0] = 0.0;
-        samples.values[0] = 0.0;
-        count = 1;
+        if (!make_room(samples, 1)) return {load_status::out_of_memory, 0};
+        samples.times.push_back(0.0);
+        samples.values.push_back(0.0);
+        samples.count = 1;
     }
-    samples.count = count;
     return {};
 }
 
-bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used) {
+bool parse_float_prefix(const char* text, std::size_t size, double& value, std::size_t& used,
+                        bool double_precision) {
     std::size_t i = 0;
     while (i < size && is_space(text[i])) ++i;
     float_scanner scanner;
+    scanner.double_precision = double_precision;
     used = i + float_scanner_take(scanner, text + i, size - i);
     if (!float_scanner_complete(scanner)) return false;
     value = float_scanner_value(scanner);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,18 +15,42 @@
 
 #include "input/sample_set.hpp"
 
+// While armed, fails every allocation past the budget, to show how the reader
+// meets a memory that runs out (only the sample tables allocate in it).
+namespace {
+bool allocation_armed = false;
+int allocation_budget = 0;
+}  // namespace
+
+// Not inlined, so that the compiler does not see free() meet a new-expression.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    if (allocation_armed && allocation_budget-- <= 0) throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
 namespace {
 
 using trapft::load_status;
 
 double widened(const char* text) { return static_cast<double>(std::strtof(text, nullptr)); }
 
+// The number as the C library reads it in the precision asked.
+double read_like_c(const char* text, bool double_precision) {
+    return double_precision ? std::strtod(text, nullptr) : widened(text);
+}
+
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The same bits, or both NaN: the reader keeps no payload.
+bool same_number(double a, double b) { return std::isnan(b) ? std::isnan(a) : same_bits(a, b); }
 
 struct float_case {
     const char* text;
     bool ok;
-    const char* value;  // the text strtof must read to the same float
+    const char* value;  // the text strtof (strtod, in double precision) reads to the same value
     std::size_t used;
 };
 
@@ -48,8 +76,13 @@ TEST(parse_float_prefix, follows_the_scanf_input_item_rule) {
         {"NaN", true, "nan", 3},
         {"nan(1_a)", true, "nan", 8},
         {"1e39", true, "1e39", 4},
-        {"1e-50", true, "0", 5},
+        {"1e-50", true, "1e-50", 5},
         {"0000000000000000000000000000001", true, "1", 31},
+        {"86400.001", true, "86400.001", 9},
+        {"1e309", true, "1e309", 5},
+        {"4.9e-324", true, "4.9e-324", 8},
+        {"2.4e-324", true, "2.4e-324", 8},
+        {"0x1.00000000000008p0", true, "0x1.00000000000008p0", 20},
         // Prefixes that start a number but do not finish one hold no number.
         {"12.5eV", false, nullptr, 5},
         {"1e+", false, nullptr, 3},
@@ -67,28 +100,39 @@ TEST(parse_float_prefix, follows_the_scanf_input_item_rule) {
         {"Hz", false, nullptr, 0},
         {"\xEF\xBB\xBF" "1", false, nullptr, 0},
     };
-    for (const float_case& c : cases) {
-        SCOPED_TRACE(c.text);
-        double value = -123.0;
-        std::size_t used = 99;
-        EXPECT_EQ(trapft::parse_float_prefix(c.text, std::strlen(c.text), value, used), c.ok);
-        EXPECT_EQ(used, c.used);
-        if (!c.ok) continue;
-        if (std::isnan(widened(c.value))) {
-            EXPECT_TRUE(std::isnan(value));
-        } else {
-            EXPECT_TRUE(same_bits(value, widened(c.value))) << value;
+    // What is a number does not depend on the precision, only its rounding.
+    for (const bool double_precision : {false, true}) {
+        for (const float_case& c : cases) {
+            SCOPED_TRACE(std::string(c.text) + (double_precision ? " (double)" : " (float)"));
+            double value = -123.0;
+            std::size_t used = 99;
+            const std::size_t size = std::strlen(c.text);
+            EXPECT_EQ(trapft::parse_float_prefix(c.text, size, value, used, double_precision), c.ok);
+            EXPECT_EQ(used, c.used);
+            if (!c.ok) continue;
+            EXPECT_TRUE(same_number(value, read_like_c(c.value, double_precision))) << value;
         }
     }
 }
 
-TEST(parse_float_prefix, widens_the_nearest_float_exactly) {
-    double value = 0.0;
-    std::size_t used = 0;
-    ASSERT_TRUE(trapft::parse_float_prefix("0.1", 3, value, used));
-    EXPECT_EQ(value, 0.100000001490116119384765625);
-    ASSERT_TRUE(trapft::parse_float_prefix("16777217", 8, value, used));
-    EXPECT_EQ(value, 16777216.0);
+TEST(parse_float_prefix, rounds_to_the_precision_asked) {
+    const struct {
+        const char* text;
+        bool double_precision;
+        double value;
+    } cases[] = {
+        {"0.1", false, 0.100000001490116119384765625}, {"0.1", true, 0.1000000000000000055511151231257827},
+        {"16777217", false, 16777216.0},               {"16777217", true, 16777217.0},
+        {"86400.001", false, 86400.0},                 {"86400.001", true, 86400.001},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        double value = 0.0;
+        std::size_t used = 0;
+        const std::size_t size = std::strlen(c.text);
+        ASSERT_TRUE(trapft::parse_float_prefix(c.text, size, value, used, c.double_precision));
+        EXPECT_EQ(value, c.value);
+    }
 }
 
 // Decimal digits of 2^-n, which has n digits after the point.
@@ -108,47 +152,78 @@ std::string power_of_half(int n) {
     return text.append(digits);
 }
 
-// Numbers far longer than any float needs: the digits past those kept may
-// only tip a tie, and must do so exactly as the whole text would.
+// Exact decimal text, without exponent, of the point halfway between `x` and
+// the next float (or double) above it, the range taken as going on past the
+// largest. Exact in long double, whose mantissa is wider than a double's.
+std::string midpoint_text(double x, bool double_precision) {
+    const float single = static_cast<float>(x);
+    const double above = double_precision ? std::nextafter(x, INFINITY) : std::nextafter(single, INFINITY);
+    const double below = double_precision ? std::nextafter(x, 0.0) : std::nextafter(single, 0.0f);
+    const long double low = x;
+    const long double high = std::isinf(above) ? low + (low - below) : above;
+    std::vector<char> text(1500);
+    std::snprintf(text.data(), text.size(), "%.1100Lf", (low + high) / 2);
+    std::string digits(text.data());
+    digits.erase(digits.find_last_not_of('0') + 1);
+    if (digits.back() == '.') digits.pop_back();
+    return digits;
+}
+
+// Numbers far longer than any float (or double) needs: the digits past those
+// kept may only tip a tie, and must do so exactly as the whole text would.
 TEST(parse_float_prefix, converts_numbers_of_any_length_exactly) {
     const std::string zeros(3000, '0');
-    const std::string ties[] = {
+    const std::vector<std::string> float_ties = {
         "1.000000059604644775390625",  // halfway between 1 and the next float
         power_of_half(150),            // halfway between 0 and the least subnormal
         "340282356779733661637539395458142568448",  // halfway to overflow
         "0x1.000001",
     };
-    std::vector<std::string> texts;
-    for (const std::string& tie : ties) {
-        const bool has_point = tie.find('.') != std::string::npos;
-        const std::string longer = has_point ? tie + zeros : tie + "." + zeros;
-        texts.insert(texts.end(), {tie, longer, longer + "1", "-" + longer + "1", longer + "1e0"});
-    }
-    texts.insert(texts.end(), {
-        "0." + zeros + "1e3001", "1" + zeros + "e-3000", "0x0." + zeros + "1p12004",
-        "1e99999999999999999999999", "1e-99999999999999999999999", "0e99999999999999999999",
-        "-0x0p-99999999999999999", zeros + "." + zeros, "nan(" + zeros + ")",
-    });
+    const std::vector<std::string> double_ties = {
+        midpoint_text(1.0, true), power_of_half(1075), midpoint_text(DBL_MAX, true),
+        midpoint_text(DBL_MIN, true), "0x1.00000000000008",
+    };
     std::mt19937_64 rng(3);
-    for (int k = 0; k < 2000; ++k) {
-        std::string text = std::to_string(rng() % 1000);
-        text.append(".").append(std::to_string(rng())).append(std::to_string(rng()));
-        text.append(rng() % 200, '0');
-        if (rng() % 2 != 0) text.append(std::to_string(rng() % 10));
-        text.append("e").append(std::to_string(static_cast<int>(rng() % 120) - 80));
-        texts.push_back(text);
-    }
-    for (const std::string& text : texts) {
-        SCOPED_TRACE(text.substr(0, 60));
-        double value = 0.0;
-        std::size_t used = 0;
-        ASSERT_TRUE(trapft::parse_float_prefix(text.data(), text.size(), value, used));
-        EXPECT_EQ(used, text.size());
-        const double expected = widened(text.c_str());
-        if (std::isnan(expected)) {
-            EXPECT_TRUE(std::isnan(value));
-        } else {
-            EXPECT_TRUE(same_bits(value, expected)) << value << " vs " << expected;
+    for (const bool double_precision : {false, true}) {
+        std::vector<std::string> texts;
+        for (const std::string& tie : double_precision ? double_ties : float_ties) {
+            const bool has_point = tie.find('.') != std::string::npos;
+            const std::string longer = has_point ? tie + zeros : tie + "." + zeros;
+            texts.insert(texts.end(), {tie, longer, longer + "1", "-" + longer + "1", longer + "1e0"});
+        }
+        texts.insert(texts.end(), {
+            "0." + zeros + "1e3001", "1" + zeros + "e-3000", "0x0." + zeros + "1p12004",
+            "1e99999999999999999999999", "1e-99999999999999999999999", "0e99999999999999999999",
+            "-0x0p-99999999999999999", zeros + "." + zeros, "nan(" + zeros + ")",
+        });
+        for (int k = 0; k < 2000; ++k) {
+            std::string text = std::to_string(rng() % 1000);
+            text.append(".").append(std::to_string(rng())).append(std::to_string(rng()));
+            text.append(rng() % 200, '0');
+            if (rng() % 2 != 0) text.append(std::to_string(rng() % 10));
+            text.append("e").append(std::to_string(static_cast<int>(rng() % 120) - 80));
+            texts.push_back(text);
+        }
+        // Random ties over the whole range, subnormals included, and the
+        // numbers just past them.
+        for (int k = 0; k < 1000; ++k) {
+            std::uint64_t bits = rng();
+            if (k % 4 == 0) bits &= double_precision ? ~(std::uint64_t{0x7ff} << 52) : 0x807fffff;
+            const double x = double_precision ? std::bit_cast<double>(bits)
+                                              : std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+            if (!std::isfinite(x)) continue;
+            std::string tie = midpoint_text(x, double_precision);
+            if (tie.find('.') == std::string::npos) tie += ".";
+            texts.insert(texts.end(), {tie, tie + zeros + "1", tie + std::string(rng() % 900, '0') + "1"});
+        }
+        for (const std::string& text : texts) {
+            SCOPED_TRACE(text.substr(0, 60) + (double_precision ? " (double)" : " (float)"));
+            double value = 0.0;
+            std::size_t used = 0;
+            ASSERT_TRUE(trapft::parse_float_prefix(text.data(), text.size(), value, used, double_precision));
+            EXPECT_EQ(used, text.size());
+            const double expected = read_like_c(text.c_str(), double_precision);
+            EXPECT_TRUE(same_number(value, expected)) << value << " vs " << expected;
         }
     }
 }
@@ -180,16 +255,21 @@ TEST(parse_count, follows_the_scanf_decimal_integer_rule) {
 
 struct loaded {
     trapft::load_result result;
-    std::unique_ptr<trapft::sample_set> samples = std::make_unique<trapft::sample_set>();
+    trapft::sample_set samples;
 };
 
-loaded load_text(const std::string& text) {
+loaded load_text(const std::string& text, const trapft::read_options& options = {}) {
     loaded out;
     // fmemopen refuses a zero size; an empty file is a stream that is at its end.
     std::FILE* stream = text.empty() ? std::fopen("/dev/null", "r")
                                      : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    out.result = trapft::load_samples(stream, *out.samples);
+    out.result = trapft::load_samples(stream, out.samples, options);
     std::fclose(stream);
+    const std::size_t count = static_cast<std::size_t>(std::max(out.samples.count, 0));
+    if (out.samples.times.size() < count || out.samples.values.size() < count) {
+        ADD_FAILURE() << "tables shorter than the count " << count;
+        out.samples.count = 0;
+    }
     return out;
 }
 
@@ -202,33 +282,52 @@ TEST(load_samples, reads_pairs_whatever_the_line_layout) {
         SCOPED_TRACE(text);
         const loaded l = load_text(text);
         ASSERT_EQ(l.result.status, load_status::ok);
-        ASSERT_EQ(l.samples->count, 2);
-        EXPECT_EQ(l.samples->times[0], 0.0);
-        EXPECT_EQ(l.samples->values[0], 1.0);
-        EXPECT_EQ(l.samples->times[1], 1.0);
-        EXPECT_EQ(l.samples->values[1], 1.0);
+        ASSERT_EQ(l.samples.count, 2);
+        EXPECT_EQ(l.samples.times[0], 0.0);
+        EXPECT_EQ(l.samples.values[0], 1.0);
+        EXPECT_EQ(l.samples.times[1], 1.0);
+        EXPECT_EQ(l.samples.values[1], 1.0);
     }
 }
 
 TEST(load_samples, holds_the_single_precision_value_of_each_number) {
     const loaded l = load_text("0.1 -3.3\n1e39 1e-46\n-inf nan\n");
     ASSERT_EQ(l.result.status, load_status::ok);
-    ASSERT_EQ(l.samples->count, 3);
-    EXPECT_EQ(l.samples->times[0], 0.100000001490116119384765625);
-    EXPECT_EQ(l.samples->values[0], widened("-3.3"));
-    EXPECT_EQ(l.samples->times[1], INFINITY);
-    EXPECT_TRUE(same_bits(l.samples->values[1], 0.0));
-    EXPECT_EQ(l.samples->times[2], -INFINITY);
-    EXPECT_TRUE(std::isnan(l.samples->values[2]));
+    ASSERT_EQ(l.samples.count, 3);
+    EXPECT_EQ(l.samples.times[0], 0.100000001490116119384765625);
+    EXPECT_EQ(l.samples.values[0], widened("-3.3"));
+    EXPECT_EQ(l.samples.times[1], INFINITY);
+    EXPECT_TRUE(same_bits(l.samples.values[1], 0.0));
+    EXPECT_EQ(l.samples.times[2], -INFINITY);
+    EXPECT_TRUE(std::isnan(l.samples.values[2]));
+}
+
+TEST(load_samples, holds_each_number_in_the_precision_asked) {
+    const char* numbers[] = {"0.1", "-3.3", "1e39", "1e-46", "-inf", "nan", "86400.001", "1e-320",
+                             "0x1.fffffffffffffp1023", "1e309"};
+    std::string text;
+    for (std::size_t k = 0; k < 10; ++k) text.append(numbers[k]).append(k % 2 == 0 ? " " : "\n");
+    for (const bool double_precision : {false, true}) {
+        const loaded l = load_text(text, {.double_precision = double_precision});
+        ASSERT_EQ(l.result.status, load_status::ok);
+        ASSERT_EQ(l.samples.count, 5);
+        for (std::size_t k = 0; k < 10; ++k) {
+            SCOPED_TRACE(std::string(numbers[k]) + (double_precision ? " (double)" : " (float)"));
+            const double value = k % 2 == 0 ? l.samples.times[k / 2] : l.samples.values[k / 2];
+            EXPECT_TRUE(same_number(value, read_like_c(numbers[k], double_precision))) << value;
+        }
+    }
 }
 
 TEST(load_samples, gives_one_empty_sample_for_a_file_without_numbers) {
-    for (const char* text : {"", " ", "\n\n\t\r\n"}) {
-        const loaded l = load_text(text);
-        ASSERT_EQ(l.result.status, load_status::ok);
-        ASSERT_EQ(l.samples->count, 1);
-        EXPECT_EQ(l.samples->times[0], 0.0);
-        EXPECT_EQ(l.samples->values[0], 0.0);
+    for (const std::int32_t capacity : {1, trapft::max_samples}) {
+        for (const char* text : {"", " ", "\n\n\t\r\n"}) {
+            const loaded l = load_text(text, {.capacity = capacity});
+            ASSERT_EQ(l.result.status, load_status::ok);
+            ASSERT_EQ(l.samples.count, 1);
+            EXPECT_EQ(l.samples.times[0], 0.0);
+            EXPECT_EQ(l.samples.values[0], 0.0);
+        }
     }
 }
 
@@ -238,6 +337,7 @@ TEST(load_samples, reports_malformed_text_with_its_line) {
         std::string_view text;
         load_status status;
         std::int64_t line;
+        std::int32_t capacity = trapft::max_samples;
     };
     const error_case cases[] = {
         {"time value\n0 1\n", load_status::not_a_number, 1},
@@ -251,10 +351,16 @@ TEST(load_samples, reports_malformed_text_with_its_line) {
         {"0\n", load_status::time_without_value, 1},
         {"0 1\n2 0x", load_status::not_a_number, 2},
         {"0 1\r\n1 \0 2\r\n"sv, load_status::not_a_number, 2},
+        // Past the capacity: refused at the time that does not fit, once it reads.
+        {"0 1\n1 1\n2 1\n", load_status::too_many_samples, 3, 2},
+        {"0 1 1 1\n\n2\n", load_status::too_many_samples, 3, 2},
+        {"0 1 1 1\n\n2 x\n", load_status::too_many_samples, 3, 2},
+        {"0 1\n1 1\nx 2\n", load_status::not_a_number, 3, 2},
+        {"0 1\n1 1", load_status::too_many_samples, 2, 1},
     };
     for (const error_case& c : cases) {
         SCOPED_TRACE(c.text);
-        const loaded l = load_text(std::string(c.text));
+        const loaded l = load_text(std::string(c.text), {.capacity = c.capacity});
         EXPECT_EQ(l.result.status, c.status);
         EXPECT_EQ(l.result.line, c.line);
     }
@@ -266,23 +372,59 @@ std::string pairs(int n) {
     return text;
 }
 
-TEST(load_samples, reads_exactly_max_samples_and_refuses_more) {
-    const loaded full = load_text(pairs(trapft::max_samples));
-    ASSERT_EQ(full.result.status, load_status::ok);
-    ASSERT_EQ(full.samples->count, trapft::max_samples);
-    EXPECT_EQ(full.samples->times[trapft::max_samples - 1], trapft::max_samples - 1);
-    EXPECT_EQ(full.samples->values[trapft::max_samples - 1], 1.0);
+TEST(load_samples, reads_exactly_its_capacity_and_refuses_more) {
+    const struct {
+        int pairs;
+        std::int32_t capacity;
+    } cases[] = {{3, 3}, {1, 1}, {trapft::max_samples, trapft::max_samples}, {2, INT32_MAX}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.capacity);
+        const loaded full = load_text(pairs(c.pairs), {.capacity = c.capacity});
+        ASSERT_EQ(full.result.status, load_status::ok);
+        ASSERT_EQ(full.samples.count, c.pairs);
+        EXPECT_EQ(full.samples.times[std::size_t(c.pairs) - 1], c.pairs - 1);
+        EXPECT_EQ(full.samples.values[std::size_t(c.pairs) - 1], 1.0);
+        // The tables grow with the pairs read, not with the capacity.
+        EXPECT_LE(full.samples.times.capacity(), std::max(std::size_t{1024}, 2 * std::size_t(c.pairs)));
 
-    const loaded over = load_text(pairs(trapft::max_samples + 1));
-    EXPECT_EQ(over.result.status, load_status::too_many_samples);
-    EXPECT_EQ(load_text(pairs(trapft::max_samples) + "x").result.status, load_status::not_a_number);
+        const loaded over = load_text(pairs(c.pairs) + pairs(1), {.capacity = c.capacity});
+        EXPECT_EQ(over.result.status, c.pairs < c.capacity ? load_status::ok : load_status::too_many_samples);
+        EXPECT_EQ(over.result.line, c.pairs < c.capacity ? 0 : c.pairs + 1);
+        const loaded trailing = load_text(pairs(c.pairs) + "x", {.capacity = c.capacity});
+        EXPECT_EQ(trailing.result.status, load_status::not_a_number);
+    }
+}
+
+// A table that cannot grow ends the reading, and what it stored stays whole:
+// both tables alike, each pair as read.
+TEST(load_samples, reports_tables_that_cannot_grow) {
+    const std::string text = pairs(5000);
+    for (const int budget : {0, 1, 2, 3, 6}) {
+        SCOPED_TRACE(budget);
+        loaded l;
+        std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+        ASSERT_NE(stream, nullptr);
+        allocation_budget = budget;
+        allocation_armed = true;
+        l.result = trapft::load_samples(stream, l.samples);
+        allocation_armed = false;
+        std::fclose(stream);
+        EXPECT_EQ(l.result.status, load_status::out_of_memory);
+        ASSERT_EQ(l.samples.times.size(), std::size_t(l.samples.count));
+        ASSERT_EQ(l.samples.values.size(), std::size_t(l.samples.count));
+        EXPECT_LT(l.samples.count, 5000);
+        for (std::size_t k = 0; k < l.samples.times.size(); ++k) {
+            ASSERT_EQ(l.samples.times[k], double(k));
+            ASSERT_EQ(l.samples.values[k], double(5000 - k));
+        }
+    }
 }
 
 TEST(load_samples, reports_a_stream_that_fails_to_read) {
     std::FILE* directory = std::fopen(".", "r");
     ASSERT_NE(directory, nullptr);
-    auto samples = std::make_unique<trapft::sample_set>();
-    EXPECT_EQ(trapft::load_samples(directory, *samples).status, load_status::read_error);
+    trapft::sample_set samples;
+    EXPECT_EQ(trapft::load_samples(directory, samples).status, load_status::read_error);
     std::fclose(directory);
 }
 
