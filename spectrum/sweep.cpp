@@ -137,8 +137,6 @@ bool next_block(const sweep_plan& plan, block_source& source, block& b) {
 struct worker_state {
     spectrum_work work;
     std::unique_ptr<nufft_work> fast_work;  // the fast evaluation only
-    std::vector<double> real;
-    std::vector<double> imaginary;
 };
 
 std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
@@ -146,52 +144,36 @@ std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
     if (plan.fast != nullptr) {
         worker->fast_work = std::make_unique<nufft_work>();
         if (!prepare_nufft_work(*plan.fast, *worker->fast_work)) return nullptr;
-        worker->real.resize(static_cast<std::size_t>(plan.block_lines));
-        worker->imaginary.resize(static_cast<std::size_t>(plan.block_lines));
     }
     return worker;
 }
 
-// The fast evaluation's sums of a whole block, into the worker's tables.
-void evaluate_fast_block(const sweep_plan& plan, const block& b, worker_state& worker) {
-    double* const real = worker.real.data();
-    double* const imaginary = worker.imaginary.data();
+// A block handed out and not yet wholly formatted, with the fast
+// evaluation's sums of its lines.
+struct block_slot {
+    bool in_use = false;
+    bool evaluated = false;        // its sums are in place (always, in the exact evaluation)
+    block b;
+    std::int64_t chunks_end = 0;   // one past its last chunk
+    std::int64_t next_chunk = 0;   // the next chunk to hand out for formatting
+    std::int64_t unfinished = 0;   // chunks not yet formatted
+    std::vector<double> real;      // reserved once: block_lines each, fast evaluation only
+    std::vector<double> imaginary;
+};
+
+// The fast evaluation's sums of a whole block, into its slot.
+void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, nufft_work& work) {
+    const block& b = slot.b;
+    double* const real = slot.real.data();
+    double* const imaginary = slot.imaginary.data();
     if (b.lines > 1 && b.increment == 0.0) {
         // Every line at one frequency (equal ends, or a step lost to rounding).
-        nufft_block(*plan.fast, b.first_frequency, 0.0, 1, *worker.fast_work, real, imaginary);
+        nufft_block(*plan.fast, b.first_frequency, 0.0, 1, work, real, imaginary);
         std::fill(real + 1, real + b.lines, real[0]);
         std::fill(imaginary + 1, imaginary + b.lines, imaginary[0]);
         return;
     }
-    nufft_block(*plan.fast, b.first_frequency, b.increment, b.lines, *worker.fast_work, real, imaginary);
-}
-
-// Writes printed lines [first, first + lines) of block `b` (counted from its
-// first printed line) at `text`; returns the end.
-char* write_lines(const sweep_plan& plan, const block& b, std::int32_t first, std::int32_t lines,
-                  worker_state& worker, char* text) {
-    const std::int32_t from = b.skip + first;
-    double frequency = b.first_frequency;
-    for (std::int32_t j = 0; j < from; ++j) frequency = frequency + plan.step;
-    for (std::int32_t j = from; j < from + lines; ++j) {
-        spectrum_point point;
-        if (plan.fast == nullptr) {
-            point = evaluate_spectrum(*plan.samples, frequency, worker.work);
-        } else {
-            const double real = worker.real[static_cast<std::size_t>(j)];
-            const double imaginary = worker.imaginary[static_cast<std::size_t>(j)];
-            point = {frequency, real, imaginary, std::sqrt((real * real) + (imaginary * imaginary))};
-        }
-        text = write_result_line(text, point);
-        frequency = frequency + plan.step;
-    }
-    return text;
-}
-
-// The printed lines of chunk `index` of block `b`.
-std::int32_t chunk_size(const block& b, std::int64_t index) {
-    const std::int64_t first = (index - b.first_chunk) * chunk_lines;
-    return static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first));
+    nufft_block(*plan.fast, b.first_frequency, b.increment, b.lines, work, real, imaginary);
 }
 
 struct chunk_slot {
@@ -201,102 +183,199 @@ struct chunk_slot {
     bool ready = false;
 };
 
+// Formats chunk `index` of the block in `from` into `to`: the exact
+// evaluation evaluates its lines here, the fast one has summed them already.
+void fill_chunk(const sweep_plan& plan, const block_slot& from, std::int64_t index, worker_state& worker,
+                chunk_slot& to) {
+    const block& b = from.b;
+    const std::int64_t first_printed = (index - b.first_chunk) * chunk_lines;
+    const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first_printed));
+    const auto first = static_cast<std::int32_t>(b.skip + first_printed);
+    double frequency = b.first_frequency;
+    for (std::int32_t j = 0; j < first; ++j) frequency = frequency + plan.step;
+    char* text = to.text.data();
+    for (std::int32_t j = first; j < first + lines; ++j) {
+        spectrum_point point;
+        if (plan.fast == nullptr) {
+            point = evaluate_spectrum(*plan.samples, frequency, worker.work);
+        } else {
+            const double real = from.real[static_cast<std::size_t>(j)];
+            const double imaginary = from.imaginary[static_cast<std::size_t>(j)];
+            point = {frequency, real, imaginary, std::sqrt((real * real) + (imaginary * imaginary))};
+        }
+        text = write_result_line(text, point);
+        frequency = frequency + plan.step;
+    }
+    to.size = static_cast<std::size_t>(text - to.text.data());
+    to.lines = lines;
+}
+
 bool write_chunk(const chunk_slot& slot, std::FILE* out) {
     return fwrite_unlocked(slot.text.data(), 1, slot.size, out) == slot.size;
 }
 
-// Fills `slot` with chunk `index` of block `b`.
-void fill_chunk(const sweep_plan& plan, const block& b, std::int64_t index, worker_state& worker,
-                chunk_slot& slot) {
-    const std::int32_t lines = chunk_size(b, index);
-    const std::int32_t first = static_cast<std::int32_t>((index - b.first_chunk) * chunk_lines);
-    char* const end = write_lines(plan, b, first, lines, worker, slot.text.data());
-    slot.size = static_cast<std::size_t>(end - slot.text.data());
-    slot.lines = lines;
+// Takes the next block of the slice into `slot`; false when the slice is done.
+bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) {
+    if (!next_block(plan, source, slot.b)) return false;
+    slot.in_use = true;
+    slot.evaluated = plan.fast == nullptr;
+    slot.next_chunk = slot.b.first_chunk;
+    slot.chunks_end = source.next_chunk;
+    slot.unfinished = slot.chunks_end - slot.next_chunk;
+    return true;
 }
 
-// One thread: evaluate a block, write its chunks, next block.
-sweep_status sweep_alone(const sweep_plan& plan, block_source& source, worker_state& worker,
-                         chunk_slot& slot, progress_line& progress, std::FILE* out) {
+// Everything a sweep holds, reserved before its first line.
+struct sweep_state {
+    const sweep_plan* plan = nullptr;
+    block_source source;
+    std::vector<block_slot> blocks;
+    std::vector<chunk_slot> chunks;
+    std::vector<std::unique_ptr<worker_state>> workers;
+};
+
+// One thread: evaluate a block, format and write its chunks, next block.
+sweep_status sweep_alone(sweep_state& state, progress_line& progress, std::FILE* out) {
+    const sweep_plan& plan = *state.plan;
+    block_slot& slot = state.blocks.front();
+    worker_state& worker = *state.workers.front();
     std::int64_t done = 0;
-    block b;
-    while (next_block(plan, source, b)) {
-        if (plan.fast != nullptr) evaluate_fast_block(plan, b, worker);
-        for (std::int64_t index = b.first_chunk; index < source.next_chunk; ++index) {
-            fill_chunk(plan, b, index, worker, slot);
-            if (!write_chunk(slot, out)) return sweep_status::write_failed;
-            done += slot.lines;
+    while (take_block(plan, state.source, slot)) {
+        if (plan.fast != nullptr) evaluate_fast_block(plan, slot, *worker.fast_work);
+        for (std::int64_t index = slot.next_chunk; index < slot.chunks_end; ++index) {
+            fill_chunk(plan, slot, index, worker, state.chunks.front());
+            if (!write_chunk(state.chunks.front(), out)) return sweep_status::write_failed;
+            done += state.chunks.front().lines;
             progress_update(progress, done);
         }
     }
     return sweep_status::ok;
 }
 
-// Several threads: workers take blocks in grid order and fill chunk i into
-// slot i mod slots once the writer has written chunk i − slots; the calling
-// thread writes the chunks in order. The block that holds the next chunk to
-// write is always free to go on, so the bounded queue cannot stall.
+// Several threads. Workers take blocks in grid order into a few block slots
+// and, in the fast evaluation, sum them; any worker formats any summed
+// block's next chunk, chunk i into chunk slot i mod slots once the writer has
+// written chunk i − slots; the calling thread writes the chunks in order.
+// The lowest chunk not yet written can always go on (its block is taken, or
+// every block slot is free), so the bounded queues cannot stall.
 struct shared_sweep {
-    const sweep_plan* plan = nullptr;
-    block_source source;
-    std::vector<chunk_slot> slots;
+    sweep_state* state = nullptr;
+    bool source_done = false;
     std::int64_t written = 0;  // chunks written
     bool stopped = false;
     std::mutex mutex;
-    std::condition_variable slot_freed;
-    std::condition_variable chunk_ready;
+    std::condition_variable changed;      // for workers: a chunk written, a block summed or freed
+    std::condition_variable chunk_ready;  // for the writer
 };
 
+// The block slot whose next chunk is the lowest one that may be formatted now.
+block_slot* formattable(shared_sweep& shared) {
+    const auto window = static_cast<std::int64_t>(shared.state->chunks.size());
+    block_slot* best = nullptr;
+    for (block_slot& slot : shared.state->blocks) {
+        if (!slot.in_use || !slot.evaluated || slot.next_chunk == slot.chunks_end) continue;
+        if (slot.next_chunk >= shared.written + window) continue;
+        if (best == nullptr || slot.next_chunk < best->next_chunk) best = &slot;
+    }
+    return best;
+}
+
+block_slot* free_block_slot(shared_sweep& shared) {
+    for (block_slot& slot : shared.state->blocks)
+        if (!slot.in_use) return &slot;
+    return nullptr;
+}
+
+bool work_left(const shared_sweep& shared) {
+    if (!shared.source_done) return true;
+    for (const block_slot& slot : shared.state->blocks)
+        if (slot.in_use && slot.next_chunk < slot.chunks_end) return true;
+    return false;
+}
+
 void sweep_worker(shared_sweep& shared, worker_state& worker) {
-    const sweep_plan& plan = *shared.plan;
-    const auto slot_count = static_cast<std::int64_t>(shared.slots.size());
-    for (;;) {
-        block b;
-        std::int64_t chunks_end = 0;
-        {
-            std::lock_guard<std::mutex> lock(shared.mutex);
-            if (shared.stopped || !next_block(plan, shared.source, b)) return;
-            chunks_end = shared.source.next_chunk;
-        }
-        if (plan.fast != nullptr) evaluate_fast_block(plan, b, worker);
-        for (std::int64_t index = b.first_chunk; index < chunks_end; ++index) {
-            chunk_slot& slot = shared.slots[static_cast<std::size_t>(index % slot_count)];
-            {
-                std::unique_lock<std::mutex> lock(shared.mutex);
-                shared.slot_freed.wait(lock, [&] { return shared.stopped || index < shared.written + slot_count; });
-                if (shared.stopped) return;
-            }
-            fill_chunk(plan, b, index, worker, slot);  // the slot is this thread's until ready
-            {
-                std::lock_guard<std::mutex> lock(shared.mutex);
-                slot.ready = true;
-            }
+    const sweep_plan& plan = *shared.state->plan;
+    std::vector<chunk_slot>& chunks = shared.state->chunks;
+    const auto window = static_cast<std::int64_t>(chunks.size());
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    while (!shared.stopped && work_left(shared)) {
+        if (block_slot* const from = formattable(shared)) {
+            const std::int64_t index = from->next_chunk++;
+            chunk_slot& to = chunks[static_cast<std::size_t>(index % window)];
+            lock.unlock();
+            fill_chunk(plan, *from, index, worker, to);  // both slots are this thread's meanwhile
+            lock.lock();
+            to.ready = true;
             shared.chunk_ready.notify_one();
+            if (--from->unfinished == 0) {
+                from->in_use = false;
+                shared.changed.notify_all();
+            }
+            continue;
         }
+        block_slot* const slot = shared.source_done ? nullptr : free_block_slot(shared);
+        if (slot != nullptr) {
+            if (!take_block(plan, shared.state->source, *slot)) {
+                shared.source_done = true;
+                shared.changed.notify_all();
+                continue;
+            }
+            if (plan.fast != nullptr) {
+                lock.unlock();
+                evaluate_fast_block(plan, *slot, *worker.fast_work);
+                lock.lock();
+                slot->evaluated = true;
+            }
+            shared.changed.notify_all();
+            continue;
+        }
+        shared.changed.wait(lock);
     }
 }
 
 sweep_status write_in_order(shared_sweep& shared, progress_line& progress, std::FILE* out) {
-    const sweep_plan& plan = *shared.plan;
+    const sweep_plan& plan = *shared.state->plan;
+    std::vector<chunk_slot>& chunks = shared.state->chunks;
     const std::int64_t lines = plan.slice_end - plan.slice_first;
     std::int64_t done = 0;
     while (done < lines) {
-        chunk_slot& slot = shared.slots[static_cast<std::size_t>(shared.written % static_cast<std::int64_t>(shared.slots.size()))];
+        chunk_slot& chunk = chunks[static_cast<std::size_t>(shared.written % static_cast<std::int64_t>(chunks.size()))];
         {
             std::unique_lock<std::mutex> lock(shared.mutex);
-            shared.chunk_ready.wait(lock, [&] { return slot.ready; });
+            shared.chunk_ready.wait(lock, [&] { return chunk.ready; });
         }
-        if (!write_chunk(slot, out)) return sweep_status::write_failed;
-        done += slot.lines;
+        if (!write_chunk(chunk, out)) return sweep_status::write_failed;
+        done += chunk.lines;
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
-            slot.ready = false;
+            chunk.ready = false;
             ++shared.written;
         }
-        shared.slot_freed.notify_all();
+        shared.changed.notify_all();
         progress_update(progress, done);
     }
     return sweep_status::ok;
+}
+
+sweep_status sweep_together(sweep_state& state, progress_line& progress, std::FILE* out) {
+    shared_sweep shared;
+    shared.state = &state;
+    std::vector<std::thread> pool;
+    sweep_status status = sweep_status::ok;
+    try {
+        for (const std::unique_ptr<worker_state>& worker : state.workers)
+            pool.emplace_back(sweep_worker, std::ref(shared), std::ref(*worker));
+    } catch (const std::system_error&) {
+        status = sweep_status::threads_failed;
+    }
+    if (status == sweep_status::ok) status = write_in_order(shared, progress, out);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.stopped = true;
+    }
+    shared.changed.notify_all();
+    for (std::thread& thread : pool) thread.join();
+    return status;
 }
 
 // Blocks a worker should see at least, so that uneven finishing costs little.
@@ -313,19 +392,28 @@ std::int32_t exact_block_lines(std::int32_t samples, std::int64_t slice_lines, i
 
 sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_options& options, std::FILE* out) {
     const std::int64_t slice_lines = plan.slice_end - plan.slice_first;
-    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
+    // The fast evaluation's blocks also end where the grid's increment changes.
+    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 2 : 0);
     const int threads = static_cast<int>(std::min<std::int64_t>(options.jobs, blocks));
 
-    shared_sweep shared;
-    shared.plan = &plan;
-    shared.source = start_blocks(plan, start);
-    std::vector<std::unique_ptr<worker_state>> workers;
+    sweep_state state;
+    state.plan = &plan;
+    state.source = start_blocks(plan, start);
     try {
-        shared.slots.resize(threads > 1 ? 2 * static_cast<std::size_t>(threads) + 2 : 1);
-        for (chunk_slot& slot : shared.slots) slot.text.resize(chunk_lines * max_line_length);
+        // Alone: one block and one chunk at a time. Together: a block slot
+        // more than threads, and two chunk slots per thread and two more.
+        state.blocks.resize(threads > 1 ? static_cast<std::size_t>(threads) + 1 : 1);
+        state.chunks.resize(threads > 1 ? 2 * static_cast<std::size_t>(threads) + 2 : 1);
+        for (chunk_slot& chunk : state.chunks) chunk.text.resize(chunk_lines * max_line_length);
+        if (plan.fast != nullptr) {
+            for (block_slot& slot : state.blocks) {
+                slot.real.resize(static_cast<std::size_t>(plan.block_lines));
+                slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
+            }
+        }
         for (int k = 0; k < threads; ++k) {
-            workers.push_back(make_worker(plan));
-            if (workers.back() == nullptr) return sweep_status::out_of_memory;
+            state.workers.push_back(make_worker(plan));
+            if (state.workers.back() == nullptr) return sweep_status::out_of_memory;
         }
     } catch (const std::bad_alloc&) {
         return sweep_status::out_of_memory;
@@ -333,25 +421,7 @@ sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_option
 
     progress_line progress;
     progress_start(progress, slice_lines, options.progress ? stderr : nullptr);
-    sweep_status status = sweep_status::ok;
-    if (threads <= 1) {
-        status = sweep_alone(plan, shared.source, *workers.front(), shared.slots.front(), progress, out);
-    } else {
-        std::vector<std::thread> pool;
-        try {
-            for (int k = 0; k < threads; ++k)
-                pool.emplace_back(sweep_worker, std::ref(shared), std::ref(*workers[static_cast<std::size_t>(k)]));
-        } catch (const std::system_error&) {
-            status = sweep_status::threads_failed;
-        }
-        if (status == sweep_status::ok) status = write_in_order(shared, progress, out);
-        {
-            std::lock_guard<std::mutex> lock(shared.mutex);
-            shared.stopped = true;
-        }
-        shared.slot_freed.notify_all();
-        for (std::thread& thread : pool) thread.join();
-    }
+    const sweep_status status = threads > 1 ? sweep_together(state, progress, out) : sweep_alone(state, progress, out);
     progress_end(progress);
     return status;
 }

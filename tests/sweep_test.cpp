@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,86 @@ TEST(run_sweep, cuts_slices_of_even_size) {
         options.parts = c.parts;
         const std::string text = sweep(samples, 0, 1, c.count, options);
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), c.lines) << c.part << "/" << c.parts << " of " << c.count;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Σ |w_k x_k| with the trapezoid weights of the samples in file order.
+double weight_scale(const trapft::sample_set& s) {
+    double total = 0.0;
+    for (std::int32_t k = 0; k + 1 < s.count; ++k) {
+        const double half = (s.times[std::size_t(k) + 1] - s.times[std::size_t(k)]) / 2;
+        total += std::abs(half * s.values[std::size_t(k)]) + std::abs(half * s.values[std::size_t(k) + 1]);
+    }
+    return total;
+}
+
+std::vector<std::vector<double>> rows(const std::string& text) {
+    std::vector<std::vector<double>> table;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<double> row;
+        for (std::string word; words >> word;) row.push_back(std::strtod(word.c_str(), nullptr));
+        table.push_back(row);
+    }
+    return table;
+}
+
+// The fast evaluation in the sweep: the exact run's frequency column, sums
+// within tolerance, and again the same bytes for every job count and part.
+TEST(run_sweep, fast_evaluation_keeps_the_grid_and_its_bound) {
+    const trapft::sample_set samples = random_samples(300, 4);
+    const double scale = weight_scale(samples);
+    // Across a binade of the frequencies, descending through zero, and one line.
+    const grid_case grids[] = {{0, 300, 70001}, {50, -20, 999}, {0.5, 0.5, 3}, {7, 8, 1}};
+    for (const grid_case& g : grids) {
+        const auto exact = rows(sweep(samples, g.start, g.end, g.count, {}));
+        for (double tolerance : {1e-12, 1e-6}) {
+            SCOPED_TRACE(testing::Message() << "tolerance " << tolerance << ", " << g.start << " to " << g.end);
+            sweep_options options;
+            options.tolerance = tolerance;
+            const std::string fast = sweep(samples, g.start, g.end, g.count, options);
+            const auto got = rows(fast);
+            ASSERT_EQ(got.size(), exact.size());
+            for (std::size_t j = 0; j < got.size(); ++j) {
+                ASSERT_EQ(got[j][0], exact[j][0]) << "line " << j;
+                // The exact run's own rounding, (N + 2π|f t|) 2^-53 A at worst,
+                // and both printed to 15 digits.
+                const double reach = 2 * M_PI * std::abs(got[j][0]) * samples.times.back();
+                const double slack = (tolerance + (samples.count + reach) * 0x1p-53) * scale + 1e-14 * std::abs(exact[j][3]);
+                ASSERT_NEAR(got[j][1], exact[j][1], slack) << "line " << j;
+                ASSERT_NEAR(got[j][2], exact[j][2], slack) << "line " << j;
+                ASSERT_NEAR(got[j][3], std::hypot(got[j][1], got[j][2]), 1e-14 * got[j][3]) << "line " << j;
+            }
+            options.jobs = 3;
+            EXPECT_EQ(sweep(samples, g.start, g.end, g.count, options), fast);
+            std::string joined;
+            for (std::int32_t part = 1; part <= 4; ++part) {
+                options.part = part;
+                options.parts = 4;
+                joined += sweep(samples, g.start, g.end, g.count, options);
+            }
+            EXPECT_EQ(joined, fast);
+        }
+    }
+}
+
+// A time or value that is not finite leaves the run to the exact evaluation.
+TEST(run_sweep, fast_evaluation_falls_back_on_values_that_are_not_finite) {
+    for (double odd : {double(INFINITY), -double(INFINITY), double(NAN), 1e308}) {
+        trapft::sample_set samples = random_samples(50, 5);
+        samples.values[17] = odd;
+        if (odd == 1e308) {  // every number finite, but A overflows
+            samples.times[40] = -1e308;
+            samples.values[39] = 1e308;
+        }
+        sweep_options options;
+        options.tolerance = 1e-9;
+        EXPECT_EQ(sweep(samples, 0, 3, 31, options), sweep(samples, 0, 3, 31, {})) << odd;
     }
 }
 
