@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzz target with clang, libFuzzer, ASan and UBSan, and runs it for
 # a bounded time from the seed corpus in fuzz/corpus/TARGET, which it only reads.
-#   fuzz/run.sh TARGET SECONDS      TARGET: load_samples or arguments
+#   fuzz/run.sh TARGET SECONDS      TARGET: load_samples, arguments or nufft
 # FUZZ_BUILD_DIR (default build-fuzz) holds the binary and any crashing input;
 # FUZZ_CORPUS_DIR (default: a new temporary directory) receives new inputs.
 set -euo pipefail
@@ -10,9 +10,13 @@ cd "$(dirname "$0")/.."
 target=${1:?target}
 seconds=${2:?seconds}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
+libraries=()
 case "$target" in
   load_samples) sources=(input/float_scanner.cpp input/load_samples.cpp) ;;
   arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/load_samples.cpp) ;;
+  nufft) sources=(input/float_scanner.cpp input/load_samples.cpp spectrum/spectrum.cpp
+                  spectrum/phase_tables_libm.cpp spectrum/nufft.cpp)
+         libraries=(-lfftw3) ;;
   *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
 esac
 
@@ -21,7 +25,7 @@ binary="$build/${target}_fuzz"
 clang++ -std=c++20 -O1 -g -I. -ffp-contract=off -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wconversion -Wshadow \
-  -o "$binary" "fuzz/${target}_fuzz.cpp" "${sources[@]}"
+  -o "$binary" "fuzz/${target}_fuzz.cpp" "${sources[@]}" ${libraries[@]+"${libraries[@]}"}
 
 corpus=${FUZZ_CORPUS_DIR:-}
 if [ -z "$corpus" ]; then

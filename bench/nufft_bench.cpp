@@ -1,0 +1,175 @@
+// Per-frequency cost of the fast evaluation's stages and of whole blocks, at
+// 16384 samples and blocks of 65536 frequencies (tolerance 1e-12 by default).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "input/sample_set.hpp"
+#include "spectrum/nufft.hpp"
+
+namespace {
+
+constexpr std::int32_t samples = 16384;
+constexpr std::int64_t lines = 1000000;
+constexpr double first = 0.0;
+constexpr double increment = 1.0 / 1024;
+
+// Uneven times about a millisecond apart, values in [−1, 1], single precision
+// as the reader makes them.
+trapft::sample_set make_samples(std::int32_t n) {
+    trapft::sample_set s;
+    std::mt19937_64 rng(4);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    s.count = n;
+    for (std::int32_t k = 0; k < n; ++k) {
+        s.times.push_back(static_cast<float>(k * 0.001 + unit(rng) * 0.0005));
+        s.values.push_back(static_cast<float>(unit(rng) * 2 - 1));
+    }
+    return s;
+}
+
+struct fixture {
+    trapft::nufft_setup setup;
+    trapft::nufft_work work;
+    std::int32_t block = 0;
+    std::int32_t points = 0;
+
+    explicit fixture(const benchmark::State& state) {
+        const trapft::sample_set s = make_samples(samples);
+        const double tolerance = state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0)));
+        if (!trapft::prepare_nufft(s, tolerance, lines, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
+        // The second argument, where given, lowers the instruction set (0 SSE2, 1 AVX2, 2 AVX-512).
+        if (state.range(1) >= 0) setup.instruction_set = std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)));
+        block = trapft::nufft_block_lines(setup);
+        points = trapft::nufft_grid_points(setup, block);
+    }
+};
+
+void per_frequency(benchmark::State& state, std::int32_t frequencies) {
+    state.counters["per_frequency"] = benchmark::Counter(static_cast<double>(frequencies),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void rotation(benchmark::State& state) {
+    fixture f(state);
+    for (auto _ : state) {
+        for (std::int32_t begin = 0; begin < samples; begin += trapft::nufft_chunk)
+            trapft::nufft_rotate(f.setup, first, increment, f.points, begin,
+                                 std::min(samples, begin + trapft::nufft_chunk), f.work);
+        benchmark::ClobberMemory();
+    }
+    per_frequency(state, f.block);
+}
+
+// Every chunk placed once beforehand; each is swapped into the work storage
+// (no copy) and spread.
+void spreading(benchmark::State& state) {
+    fixture f(state);
+    struct placed {
+        std::vector<double> rotated, argument;
+        std::vector<std::int32_t> first_point;
+        std::int32_t size;
+    };
+    std::vector<placed> chunks;
+    for (std::int32_t begin = 0; begin < samples; begin += trapft::nufft_chunk) {
+        const std::int32_t end = std::min(samples, begin + trapft::nufft_chunk);
+        trapft::nufft_rotate(f.setup, first, increment, f.points, begin, end, f.work);
+        chunks.push_back({f.work.rotated, f.work.argument, f.work.first_point, end - begin});
+    }
+    for (auto _ : state) {
+        for (placed& c : chunks) {
+            f.work.rotated.swap(c.rotated);
+            f.work.argument.swap(c.argument);
+            f.work.first_point.swap(c.first_point);
+            trapft::nufft_spread(f.setup, f.points, c.size, f.work);
+            f.work.rotated.swap(c.rotated);
+            f.work.argument.swap(c.argument);
+            f.work.first_point.swap(c.first_point);
+        }
+        benchmark::ClobberMemory();
+    }
+    per_frequency(state, f.block);
+}
+
+void fft(benchmark::State& state) {
+    fixture f(state);
+    std::fill(f.work.grid.get(), f.work.grid.get() + 2 * f.points, 0.0);
+    for (auto _ : state) {
+        trapft::nufft_transform(f.setup, f.points, f.work);
+        benchmark::ClobberMemory();
+    }
+    per_frequency(state, f.block);
+}
+
+void deconvolution(benchmark::State& state) {
+    fixture f(state);
+    std::fill(f.work.grid.get(), f.work.grid.get() + 2 * f.points, 1.0);
+    std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
+    for (auto _ : state) {
+        trapft::nufft_deconvolve(f.setup, f.points, f.block, f.work, real.data(), imaginary.data());
+        benchmark::ClobberMemory();
+    }
+    per_frequency(state, f.block);
+}
+
+void block(benchmark::State& state) {
+    fixture f(state);
+    std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
+    double start = first;
+    for (auto _ : state) {
+        trapft::nufft_block(f.setup, start, increment, f.block, f.work, real.data(), imaginary.data());
+        benchmark::ClobberMemory();
+        start += f.block * increment;
+    }
+    per_frequency(state, f.block);
+}
+
+// Preparation for a sweep of a million lines (weights, kernel, correction
+// table, FFT plans) and one thread's working storage, per frequency of the sweep.
+void setup(benchmark::State& state) {
+    const trapft::sample_set s = make_samples(samples);
+    for (auto _ : state) {
+        trapft::nufft_setup setup;
+        trapft::nufft_work work;
+        if (!trapft::prepare_nufft(s, 1e-12, lines, setup) || !trapft::prepare_nufft_work(setup, work))
+            std::abort();
+        benchmark::DoNotOptimize(setup.correction.data());
+    }
+    per_frequency(state, static_cast<std::int32_t>(lines));
+}
+
+// A whole sweep of many samples over fewer lines, preparation included: one
+// pass over the samples (make_samples(1000000) is built once, outside the timing).
+void many_samples(benchmark::State& state) {
+    const trapft::sample_set s = make_samples(static_cast<std::int32_t>(state.range(0)));
+    const std::int32_t sweep = static_cast<std::int32_t>(state.range(1));
+    std::vector<double> real(static_cast<std::size_t>(sweep)), imaginary(real.size());
+    for (auto _ : state) {
+        trapft::nufft_setup setup;
+        trapft::nufft_work work;
+        if (!trapft::prepare_nufft(s, 1e-12, sweep, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
+        const std::int32_t block = trapft::nufft_block_lines(setup);
+        for (std::int32_t b = 0; b < sweep; b += block)
+            trapft::nufft_block(setup, first + b * 1e-3, 1e-3, std::min(block, sweep - b), work,
+                                real.data() + b, imaginary.data() + b);
+        benchmark::ClobberMemory();
+    }
+}
+
+// Arguments: the tolerance (0 for 1e-12, else its negative decimal exponent)
+// and the instruction set (−1 for the best the CPU has).
+BENCHMARK(rotation)->Args({0, -1})->Args({0, 0});
+BENCHMARK(spreading)->ArgsProduct({{0, 3, 6, 9, 14}, {-1}})->Args({0, 1})->Args({0, 0});
+BENCHMARK(fft)->Args({0, -1});
+BENCHMARK(deconvolution)->Args({0, -1});
+BENCHMARK(block)->ArgsProduct({{0, 3, 6, 9, 14}, {-1}})->Args({0, 0});
+BENCHMARK(setup)->Unit(benchmark::kMillisecond);
+BENCHMARK(many_samples)->Args({1000000, 100000})->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

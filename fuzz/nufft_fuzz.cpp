@@ -1,0 +1,166 @@
+// Builds small sample sets and frequency progressions from arbitrary bytes
+// (unsorted, repeated and extreme times, values of mixed scale; progressions
+// crossing zero, descending, with tiny or huge increments, of one or two lines)
+// and checks the fast evaluation against a term-by-term sum with exactly
+// reduced phases: every line within tolerance × A. Aborts on any violation.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "input/sample_set.hpp"
+#include "spectrum/nufft.hpp"
+
+namespace {
+
+__extension__ typedef __float128 quad;
+__extension__ typedef unsigned __int128 wide_integer;
+
+void check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Reads the input a little at a time; zeros once it runs out.
+struct reader {
+    const std::uint8_t* data;
+    std::size_t size;
+
+    std::uint64_t bits(int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i) {
+            v = (v << 8) | (size > 0 ? *data : 0u);
+            if (size > 0) {
+                ++data;
+                --size;
+            }
+        }
+        return v;
+    }
+    double unit() { return static_cast<double>(bits(4)) / 4294967296.0; }
+};
+
+// A number of some scale: random digits times a power of ten, or a value from
+// the edges of the double range.
+double some_number(reader& in, int lowest_exponent, int highest_exponent) {
+    static const double edges[] = {0.0, 5e-324, 2.2250738585072014e-308, 1e-300, 1.0, 0.5,
+                                   1e15, 4503599627370496.5, 1e300, 1.7976931348623157e308};
+    const std::uint64_t kind = in.bits(1);
+    const double sign = (kind & 1) != 0 ? -1.0 : 1.0;
+    if ((kind & 0xe) == 0) return sign * edges[in.bits(1) % (sizeof edges / sizeof edges[0])];
+    const int span = highest_exponent - lowest_exponent + 1;
+    const int exponent = lowest_exponent + static_cast<int>(in.bits(2) % static_cast<std::uint64_t>(span));
+    return sign * (1.0 + in.unit()) * std::pow(10.0, exponent);
+}
+
+// a·b modulo 1 (in [0, 1) times the sign of a·b), exactly: the product of the
+// two 53-bit significands as a 106-bit integer, shifted.
+quad fraction_of_product(double a, double b) {
+    if (a == 0.0 || b == 0.0) return 0;
+    int ea = 0, eb = 0;
+    const double ma = std::frexp(std::fabs(a), &ea);
+    const double mb = std::frexp(std::fabs(b), &eb);
+    const wide_integer p = static_cast<wide_integer>(static_cast<std::uint64_t>(std::ldexp(ma, 53))) *
+                           static_cast<std::uint64_t>(std::ldexp(mb, 53));
+    const int shift = 106 - ea - eb;  // a·b = p / 2^shift
+    if (shift <= 0) return 0;
+    const wide_integer below = shift >= 128 ? p : (p & ((wide_integer{1} << shift) - 1));
+    quad f = static_cast<quad>(below);
+    for (int s = shift; s > 0; s -= 60) f *= static_cast<quad>(std::ldexp(1.0, -std::min(s, 60)));
+    return (a < 0) != (b < 0) ? -f : f;
+}
+
+quad reduce(quad x) { return x - static_cast<quad>(static_cast<long long>(x)); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    reader in{data, size};
+    static const double tolerances[] = {1e-14, 1e-12, 1e-9, 1e-6, 1e-3, 0.1};
+    const double tolerance = tolerances[in.bits(1) % 6];
+
+    // Samples.
+    const int n = static_cast<int>(in.bits(1) % 41);
+    const std::uint64_t layout = in.bits(1);
+    const double origin = (layout & 4) != 0 ? some_number(in, -3, 8) : 0.0;
+    const double step = std::pow(10.0, static_cast<double>(in.bits(1) % 9) - 4);
+    trapft::sample_set samples;
+    samples.count = n;
+    double time = origin;
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t how = in.bits(1);
+        if ((layout & 3) == 3 && how % 8 == 0) {
+            time = some_number(in, -20, 307);  // an extreme time anywhere
+        } else if ((layout & 3) == 2 && k > 0 && how % 4 == 0) {
+            time = samples.times[in.bits(1) % static_cast<std::uint64_t>(k)];  // a time seen before
+        } else {
+            const double move = step * (0.1 + in.unit());
+            time = (layout & 3) == 1 ? origin + step * n * in.unit() : time + move;  // unsorted or sorted
+        }
+        samples.times.push_back(time);
+        samples.values.push_back((layout & 8) != 0 ? some_number(in, -30, 30) : 2 * in.unit() - 1);
+    }
+
+    // The progression.
+    const std::int32_t count = static_cast<std::int32_t>(1 + in.bits(2) % 700);
+    double first = some_number(in, -6, 12);
+    double increment = some_number(in, -300, 12);
+    if ((in.bits(1) & 1) != 0) {  // a sweep crossing zero
+        increment = std::fabs(increment);
+        first = -increment * count * in.unit();
+        if (!std::isfinite(first)) first = -increment;
+    }
+    if (increment == 0.0 && count > 1) increment = 1.0;
+    const std::int64_t lines = count + static_cast<std::int64_t>(in.bits(3) % 5000);
+
+    // The reference: c_k and A in long double, phases reduced exactly.
+    std::vector<long double> c(static_cast<std::size_t>(n), 0.0L);
+    long double total = 0.0L;
+    bool finite = true;
+    for (int k = 0; k < n; ++k) finite = finite && std::isfinite(samples.times[static_cast<std::size_t>(k)]) &&
+                                         std::isfinite(samples.values[static_cast<std::size_t>(k)]);
+    for (int k = 0; n >= 2 && k < n; ++k) {
+        const long double after = samples.times[static_cast<std::size_t>(std::min(k + 1, n - 1))];
+        const long double before = samples.times[static_cast<std::size_t>(std::max(k - 1, 0))];
+        c[static_cast<std::size_t>(k)] = (after - before) / 2 * samples.values[static_cast<std::size_t>(k)];
+        total += std::fabs(c[static_cast<std::size_t>(k)]);
+    }
+
+    trapft::nufft_setup setup;
+    const bool prepared = trapft::prepare_nufft(samples, tolerance, lines, setup);
+    if (!prepared) {
+        // Refused only for a number that is not finite or an A beyond double.
+        check(!finite || total > 0.999L * std::numeric_limits<double>::max());
+        return 0;
+    }
+    check(finite && total <= 1.001L * std::numeric_limits<double>::max());
+    check(trapft::nufft_block_lines(setup) >= 1);
+    setup.instruction_set = std::min(setup.instruction_set, static_cast<std::int32_t>(in.bits(1) % 3));
+    trapft::nufft_work work;
+    check(trapft::prepare_nufft_work(setup, work));
+
+    const std::int32_t block = trapft::nufft_block_lines(setup);
+    const std::int32_t lines_here = std::min(count, block);
+    std::vector<double> re(static_cast<std::size_t>(lines_here)), im(re.size());
+    trapft::nufft_block(setup, first, increment, lines_here, work, re.data(), im.data());
+
+    const long double two_pi = 6.283185307179586476925286766559L;
+    const long double bound = tolerance * total + 1e-16L * total + (n + 8) * 0x1p-1070L;
+    for (std::int32_t m = 0; m < lines_here; ++m) {
+        long double sum_re = 0.0L, sum_im = 0.0L;
+        for (int k = 0; k < n; ++k) {
+            const long double ck = c[static_cast<std::size_t>(k)];
+            if (ck == 0.0L) continue;
+            const double t = samples.times[static_cast<std::size_t>(k)];
+            const quad by_increment = lines_here == 1 ? 0 : reduce(static_cast<quad>(m) * fraction_of_product(increment, t));
+            const quad phase = reduce(fraction_of_product(first, t) + by_increment);
+            const long double angle = two_pi * static_cast<long double>(phase);
+            sum_re += ck * std::cos(angle);
+            sum_im -= ck * std::sin(angle);
+        }
+        const long double error = std::hypot(re[static_cast<std::size_t>(m)] - sum_re, im[static_cast<std::size_t>(m)] - sum_im);
+        check(error <= bound);
+    }
+    return 0;
+}

@@ -1,0 +1,325 @@
+// The fast evaluation against term-by-term sums with exactly reduced phases and
+// against the exact evaluation, over data shapes, progressions and tolerances.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "spectrum/nufft.hpp"
+#include "spectrum/spectrum.hpp"
+
+namespace {
+
+using trapft::sample_set;
+
+__extension__ typedef __float128 quad;
+
+sample_set make_set(const std::vector<double>& t, const std::vector<double>& x) {
+    sample_set s;
+    s.count = static_cast<std::int32_t>(t.size());
+    s.times = t;
+    s.values = x;
+    return s;
+}
+
+// Trapezoid weights times values, in long double (each rounded once from the
+// exact value); A = Σ |c_k|.
+std::vector<long double> weights_of(const sample_set& s, long double& total) {
+    const std::size_t n = s.times.size();
+    std::vector<long double> c(n, 0.0L);
+    total = 0.0L;
+    if (n < 2) return c;
+    for (std::size_t k = 0; k < n; ++k) {
+        const long double after = s.times[std::min(k + 1, n - 1)];
+        const long double before = s.times[k == 0 ? 0 : k - 1];
+        c[k] = (after - before) / 2 * s.values[k];
+        total += std::fabs(c[k]);
+    }
+    return c;
+}
+
+// Σ c_k e^(−2πi f_m t_k) with f_m·t_k = first·t_k + m·(increment·t_k) formed in
+// binary128 (the products of doubles exactly) and reduced modulo 1 before the
+// angle is taken in long double.
+void reference_sums(const sample_set& s, double first, double increment, std::int32_t count,
+                    std::vector<long double>& re, std::vector<long double>& im, long double& total) {
+    const std::vector<long double> c = weights_of(s, total);
+    const long double two_pi = 6.283185307179586476925286766559L;
+    re.assign(static_cast<std::size_t>(count), 0.0L);
+    im.assign(static_cast<std::size_t>(count), 0.0L);
+    for (std::size_t k = 0; k < c.size(); ++k) {
+        if (c[k] == 0.0L) continue;
+        const quad ft = static_cast<quad>(first) * static_cast<quad>(s.times[k]);
+        const quad dt = static_cast<quad>(increment) * static_cast<quad>(s.times[k]);
+        for (std::int32_t m = 0; m < count; ++m) {
+            quad phase = ft + static_cast<quad>(m) * dt;
+            phase -= static_cast<quad>(static_cast<long long>(phase));
+            const long double angle = two_pi * static_cast<long double>(phase);
+            re[static_cast<std::size_t>(m)] += c[k] * std::cos(angle);
+            im[static_cast<std::size_t>(m)] -= c[k] * std::sin(angle);
+        }
+    }
+}
+
+// The sweep in blocks of at most nufft_block_lines, as a caller runs it, or
+// (one_call) in a single call, however long.
+void fast_sums(const trapft::nufft_setup& setup, trapft::nufft_work& work, double first, double increment,
+               std::int32_t count, std::vector<double>& re, std::vector<double>& im, bool one_call = false) {
+    re.assign(static_cast<std::size_t>(count), 0.0);
+    im.assign(static_cast<std::size_t>(count), 0.0);
+    const std::int32_t block = one_call ? count : trapft::nufft_block_lines(setup);
+    for (std::int32_t b = 0; b < count; b += block)
+        trapft::nufft_block(setup, first + b * increment, increment, std::min(block, count - b), work,
+                            re.data() + b, im.data() + b);
+}
+
+// Data shapes.
+enum class shape { sorted, unsorted_repeated, mixed_scale, far_times, subnormal_steps, tiny };
+
+sample_set make_shape(shape kind, std::int32_t n, unsigned seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> t(static_cast<std::size_t>(n)), x(t.size());
+    double time = -3.0;
+    for (std::size_t k = 0; k < t.size(); ++k) {
+        time += 0.02 + 0.1 * unit(rng);
+        t[k] = time;
+        x[k] = 2 * unit(rng) - 1;
+    }
+    switch (kind) {
+        case shape::sorted:
+        case shape::tiny:
+            break;
+        case shape::unsorted_repeated:
+            std::shuffle(t.begin(), t.end(), rng);
+            for (std::size_t k = 3; k < t.size(); k += 7) t[k] = t[k - 3];  // equal times, not adjacent
+            for (std::size_t k = 5; k < t.size(); k += 11) t[k] = t[k - 1];  // a zero step
+            break;
+        case shape::mixed_scale:
+            for (double& v : x) v *= std::pow(10.0, 16 * unit(rng) - 8);
+            break;
+        case shape::far_times:  // |t| near 1e4: with frequencies near 100, |f·t| ≈ 1e6
+            for (double& v : t) v = 1e4 + 3.7 * v;
+            break;
+        case shape::subnormal_steps:  // steps of a few 2^-1074, values near 1e300: c_k near 1e-23
+            for (std::size_t k = 0; k < t.size(); ++k) {
+                t[k] = static_cast<double>(k % 5 + k / 3) * 0x1p-1074;
+                x[k] *= 1e300;
+            }
+            break;
+    }
+    return make_set(t, x);
+}
+
+struct sweep_case {
+    const char* name;
+    shape kind;
+    std::int32_t samples;
+    double first;
+    double increment;
+    std::int32_t count;
+    bool exact_check;  // also compare with the exact evaluation (exact frequencies, modest |f·t|)
+    std::int64_t lines = 0;  // the sweep prepared for, when not `count`: then all in one call
+};
+
+// Increments are dyadic, so that first + m·increment is exact in double.
+const sweep_case sweep_cases[] = {
+    {"sorted_ascending", shape::sorted, 700, 0.0, 1.0 / 64, 3000, true},
+    {"sorted_descending_across_zero", shape::sorted, 500, 7.25, -1.0 / 128, 2500, true},
+    {"sorted_wide_increment", shape::sorted, 400, -50.0, 1.5, 600, true},
+    {"unsorted_repeated", shape::unsorted_repeated, 500, -2.0, 1.0 / 256, 1500, true},
+    {"mixed_scale_values", shape::mixed_scale, 400, 1.0, 1.0 / 32, 1200, true},
+    {"far_times_large_phase", shape::far_times, 300, 100.0, 1.0 / 1024, 1500, false},
+    {"far_times_descending", shape::far_times, 300, 60.0, -1.0 / 64, 800, false},
+    {"tiny_increment_large_first", shape::sorted, 300, 1e5, 0x1p-30, 400, false},
+    {"subnormal_steps", shape::subnormal_steps, 200, 0x1p1000, 0x1p1010, 300, false},
+    {"two_samples", shape::tiny, 2, -3.0, 0.25, 700, true},
+    {"three_samples", shape::tiny, 3, 0.5, 1.0 / 8, 2049, true},
+    {"one_sample", shape::tiny, 1, 1.0, 1.0, 5, true},
+    {"count_one", shape::sorted, 300, 12.375, 1e300, 1, true},
+    {"count_two", shape::unsorted_repeated, 300, -12.375, 0.5, 2, true},
+    {"count_five", shape::sorted, 300, 3.0, -0.125, 5, true},
+    {"one_call_beyond_the_block", shape::sorted, 300, -5.0, 1.0 / 64, 2500, true, 600},
+};
+
+const double tolerances[] = {1e-14, 1e-12, 1e-9, 1e-6, 1e-3, 0.1};
+
+// Each case, each tolerance and each instruction set this CPU has: every line
+// within tolerance × A of the exactly reduced sums (plus the reference's own
+// long double rounding), and, where the frequencies are exact and |f·t| small,
+// within tolerance × A plus the exact evaluation's own rounding of its result.
+TEST(nufft, matches_the_reference_sums) {
+    std::map<double, double> worst, worst_random;  // tolerance → largest |error| / A: all cases, random data
+    for (const sweep_case& c : sweep_cases) {
+        SCOPED_TRACE(c.name);
+        const sample_set s = make_shape(c.kind, c.samples, 17);
+        std::vector<long double> ref_re, ref_im;
+        long double total = 0;
+        const std::int32_t count = c.count;
+        const double increment = count == 1 ? 0.0 : c.increment;
+        reference_sums(s, c.first, increment, count, ref_re, ref_im, total);
+
+        // The exact evaluation's rounding: per sample and of its phase ω·t.
+        double max_phase = 0.0, terms = 0.0;
+        for (std::size_t k = 0; k < s.times.size(); ++k) {
+            const double f_max = std::max(std::fabs(c.first), std::fabs(c.first + (count - 1) * increment));
+            max_phase = std::max(max_phase, 6.3 * f_max * std::fabs(s.times[k]));
+            const double after = k + 1 < s.times.size() ? std::fabs(s.times[k + 1] - s.times[k]) : 0.0;
+            const double before = k > 0 ? std::fabs(s.times[k] - s.times[k - 1]) : 0.0;
+            terms += std::fabs(s.values[k]) * (after + before) / 2;
+        }
+        const double exact_rounding = 4 * (c.samples + max_phase) * 0x1p-53 * terms;
+        std::vector<trapft::spectrum_point> exact;
+        if (c.exact_check) {
+            trapft::spectrum_work exact_work;
+            for (std::int32_t m = 0; m < count; ++m)
+                exact.push_back(trapft::evaluate_spectrum(s, c.first + m * increment, exact_work));
+        }
+
+        for (const double eps : tolerances) {
+            trapft::nufft_setup setup;
+            ASSERT_TRUE(trapft::prepare_nufft(s, eps, c.lines != 0 ? c.lines : count, setup));
+            EXPECT_NEAR(setup.total, static_cast<double>(total), 1e-14 * static_cast<double>(total));
+            const std::int32_t best = setup.instruction_set;
+            for (std::int32_t set = 0; set <= best; ++set) {
+                setup.instruction_set = set;
+                trapft::nufft_work work;
+                ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+                std::vector<double> re, im;
+                fast_sums(setup, work, c.first, c.increment, count, re, im, c.lines != 0);
+                const double bound = eps * static_cast<double>(total) + 1e-17 * static_cast<double>(total)
+                                     + 1e-300;  // zero weights: the sums are zero
+                for (std::int32_t m = 0; m < count; ++m) {
+                    const std::size_t i = static_cast<std::size_t>(m);
+                    const double error = static_cast<double>(
+                        std::hypot(re[i] - ref_re[i], im[i] - ref_im[i]));
+                    if (total > 0) worst[eps] = std::max(worst[eps], error / static_cast<double>(total));
+                    if (c.samples >= 300) worst_random[eps] = std::max(worst_random[eps], error / static_cast<double>(total));
+                    ASSERT_LE(error, bound) << "eps " << eps << " set " << set << " line " << m;
+                    if (c.exact_check) {
+                        EXPECT_LE(std::hypot(re[i] - exact[i].real, im[i] - exact[i].imaginary),
+                                  eps * static_cast<double>(total) + exact_rounding + 1e-300)
+                            << "eps " << eps << " set " << set << " line " << m;
+                    }
+                }
+            }
+        }
+    }
+    // The accuracy table of the documentation.
+    for (const auto& [eps, ratio] : worst)
+        std::printf("tolerance %-7g worst |error| / A: %.2e on random data, %.2e in all\n", eps, worst_random[eps], ratio);
+}
+
+// A lone sample of weight one at every offset from the grid, at modes across
+// the whole block: the kernel's worst case, which no averaging helps.
+TEST(nufft, holds_the_bound_for_a_single_weight) {
+    for (const double eps : tolerances) {
+        for (int offset = 0; offset < 16; ++offset) {
+            // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
+            const double t0 = 0.37 + offset / 16.0 / 1024;
+            const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
+            trapft::nufft_setup setup;
+            ASSERT_TRUE(trapft::prepare_nufft(s, eps, 1024, setup));
+            trapft::nufft_work work;
+            ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+            std::vector<double> re, im;
+            fast_sums(setup, work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
+            for (std::int32_t m = 0; m < 1024; ++m) {
+                const long double phase = static_cast<long double>(-300.0 + m * (601.0 / 1024)) * t0;
+                const long double angle = 6.283185307179586476925286766559L * (phase - std::floor(phase));
+                const double error = static_cast<double>(std::hypot(re[static_cast<std::size_t>(m)] - std::cos(angle),
+                                                                    im[static_cast<std::size_t>(m)] + std::sin(angle)));
+                ASSERT_LE(error, eps) << "eps " << eps << " offset " << offset << " line " << m;
+            }
+        }
+    }
+}
+
+TEST(nufft, refuses_numbers_that_are_not_finite) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct refusal {
+        std::vector<double> t, x;
+        bool prepared;
+    };
+    const refusal cases[] = {
+        {{0, 1, inf}, {1, 1, 1}, false},
+        {{0, nan, 2}, {1, 1, 1}, false},
+        {{0, 1, 2}, {1, -inf, 1}, false},
+        {{0, 1, 2}, {1, 1, nan}, false},
+        {{5}, {nan}, false},                       // a lone sample is checked too
+        {{0, 1e300, 2e300}, {1e10, 1e10, 1e10}, false},  // A overflows
+        {{-1.5e308, 1.5e308}, {0.5, 0.25}, true},  // the step overflows, its half does not
+        {{0, 1e-300, 3e-300}, {1e-20, 1, 1}, true},
+        {{}, {}, true},
+    };
+    for (const refusal& c : cases) {
+        trapft::nufft_setup setup;
+        EXPECT_EQ(trapft::prepare_nufft(make_set(c.t, c.x), 1e-9, 100, setup), c.prepared) << c.t.size();
+        EXPECT_EQ(trapft::nufft_block_lines(setup) > 0, c.prepared);
+    }
+    // A frequency that is not finite gives NaN lines, as the exact evaluation does.
+    trapft::nufft_setup setup;
+    trapft::nufft_work work;
+    ASSERT_TRUE(trapft::prepare_nufft(make_set({0, 1, 2}, {1, 2, 3}), 1e-9, 100, setup));
+    ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+    for (const double first : {nan, inf}) {
+        double re[3], im[3];
+        trapft::nufft_block(setup, first, 1.0, 3, work, re, im);
+        for (int m = 0; m < 3; ++m) EXPECT_TRUE(std::isnan(re[m]) && std::isnan(im[m]));
+    }
+}
+
+// Block sizes: the default for 16384 samples whatever the sweep (memory stays
+// bounded), one block for a sweep shorter than the samples are many.
+TEST(nufft, chooses_blocks_by_the_sweep) {
+    struct sizing {
+        std::int32_t samples;
+        std::int64_t lines;
+        std::int32_t block;
+    };
+    const sizing cases[] = {{16384, 1, 8}, {16384, 1000, 1024}, {16384, 1000000, 65536},
+                            {16384, std::int64_t{1} << 40, 65536}, {1000000, 100000, 131072}};
+    for (const sizing& c : cases) {
+        const sample_set s = make_shape(shape::sorted, c.samples, 3);
+        trapft::nufft_setup setup;
+        ASSERT_TRUE(trapft::prepare_nufft(s, 1e-12, c.lines, setup));
+        EXPECT_EQ(trapft::nufft_block_lines(setup), c.block) << c.samples << " × " << c.lines;
+    }
+}
+
+// One setup shared by threads, one working storage each: the same results as
+// alone.
+TEST(nufft, shares_a_setup_between_threads) {
+    const sample_set s = make_shape(shape::unsorted_repeated, 2000, 5);
+    trapft::nufft_setup setup;
+    ASSERT_TRUE(trapft::prepare_nufft(s, 1e-12, 8192, setup));
+    std::vector<double> alone_re[2], alone_im[2], shared_re[2], shared_im[2];
+    for (int i = 0; i < 2; ++i) {
+        trapft::nufft_work work;
+        ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+        fast_sums(setup, work, i * 40.0, 1.0 / 128, 8192, alone_re[i], alone_im[i]);
+    }
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&, i] {
+            trapft::nufft_work work;
+            if (trapft::prepare_nufft_work(setup, work))
+                fast_sums(setup, work, i * 40.0, 1.0 / 128, 8192, shared_re[i], shared_im[i]);
+        });
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(shared_re[i], alone_re[i]);
+        EXPECT_EQ(shared_im[i], alone_im[i]);
+    }
+}
+
+}  // namespace
