@@ -6,6 +6,7 @@
 
 #include "cli/arguments.hpp"
 #include "input/sample_set.hpp"
+#include "spectrum/nufft.hpp"
 #include "spectrum/spectrum.hpp"
 
 #ifndef TRAPFT_VERSION
@@ -131,6 +132,9 @@ int main(int argc, char** argv) {
     case argument_status::unexpected_value: return report_option(parsed, parameters.bad_option);
     default: return fail(option_message(parsed), exit_usage);
     }
+
+    if (parameters.tolerance > 0.0 && !nufft_available())
+        return fail("The fast evaluation is not built in: it needs FFTW3.\n", exit_usage);
 
     // "-" is standard input; "./-" names a file called "-".
     const bool from_input = std::strcmp(parameters.path, "-") == 0;

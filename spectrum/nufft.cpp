@@ -9,6 +9,8 @@
 // is turned into an angle, so the error does not grow with |f·t|.
 #include "spectrum/nufft.hpp"
 
+#include <fftw3.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -546,6 +548,12 @@ bool prepare_nufft(const sample_set& samples, double tolerance, std::int64_t lin
     }
 }
 
+bool nufft_available() { return true; }
+
+void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
+
+void fftw_array_release::operator()(double* data) const { fftw_free(data); }
+
 bool prepare_nufft_work(const nufft_setup& setup, nufft_work& work) {
     work = nufft_work{};
     try {
@@ -588,7 +596,7 @@ void nufft_transform(const nufft_setup& setup, std::int32_t points, nufft_work& 
     std::size_t level = 0;
     while (setup.plan_points[level] != points) ++level;
     auto* data = reinterpret_cast<fftw_complex*>(work.grid.get());
-    fftw_execute_dft(setup.plans[level].get(), data, data);
+    fftw_execute_dft(static_cast<fftw_plan>(setup.plans[level].get()), data, data);
 }
 
 void nufft_deconvolve(const nufft_setup& setup, std::int32_t points, std::int32_t count,

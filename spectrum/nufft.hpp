@@ -1,11 +1,8 @@
 // The fast evaluation (--tolerance): trapezoid sums at evenly stepped frequencies by a type-1 non-uniform FFT.
 #pragma once
 
-#include <fftw3.h>
-
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "input/sample_set.hpp"
@@ -13,13 +10,18 @@
 namespace trapft {
 
 // Owners of FFTW's plans and arrays.
+// Whether this build has the fast evaluation: it needs FFTW3. Without it,
+// prepare_nufft always returns false.
+bool nufft_available();
+
+// FFTW's plans and aligned arrays, owned without its header.
 struct fftw_plan_release {
-    void operator()(fftw_plan plan) const { fftw_destroy_plan(plan); }
+    void operator()(void* plan) const;
 };
 struct fftw_array_release {
-    void operator()(double* data) const { fftw_free(data); }
+    void operator()(double* data) const;
 };
-using fftw_plan_owner = std::unique_ptr<std::remove_pointer_t<fftw_plan>, fftw_plan_release>;
+using fftw_plan_owner = std::unique_ptr<void, fftw_plan_release>;
 using fftw_array = std::unique_ptr<double[], fftw_array_release>;
 
 // What the fast evaluation keeps of one run's samples: built once, then read
