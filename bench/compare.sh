@@ -5,7 +5,8 @@
 #   (b) 2 samples × 1.5 million frequencies: the result lines;
 # then the speed-up of --jobs=2 on both, the Google Benchmark ratios
 # (transform ÷ bare sin and cos, result line ÷ snprintf) and the peak memory
-# of a count of 10 and of 3 million, with one thread and with two.
+# of a count of 10 and of 3 million, with one thread and with two; and the
+# fast evaluation's goals (with FFTW3).
 # With a vector build (TRAPFT_VECTOR_MATH) in VECTOR_DIR, also its speed-up
 # over the exact build on (a) and its largest differences from it.
 # Whole-process ratios are medians over 3 × REPEATS alternating hyperfine
@@ -95,6 +96,8 @@ done
 echo "  (a) 16384 x 401:  $(summary "$work/ja.rounds")"
 echo "  (b) 2 x 1500000:  $(summary "$work/jb.rounds")"
 
+peak() { /usr/bin/time -f %M "$tool" "$@" 2>&1 > /dev/null; }
+
 # Google Benchmark: median CPU time of 7 interleaved repetitions; prints
 # "name_a / name_b: ratio (a / b ns per unit)".
 gbench_ratio() {
@@ -134,8 +137,32 @@ if [ -x "$vector_dir/trapft" ]; then
   done
 fi
 
+# The fast evaluation (a build with FFTW3): (c) 16384 samples × 1,000,000
+# lines at tolerance 1e-12, against printing the same lines from two samples
+# (CPU), against the exact evaluation (extrapolated from (a), per line), and
+# with two threads; (d) 1,000,000 samples × 100,000 lines, one thread.
+if "$tool" -e 1e-12 "$work/b.txt" 0 1 1 > /dev/null 2>&1; then
+  args_c=(-e 1e-12 "$work/a.txt" 0 400 1000000)
+  args_p=("$work/b.txt" 0 400 1000000)
+  : > "$work/c.rounds"
+  : > "$work/cj.rounds"
+  for round in $(seq "$repeats"); do
+    round_of "$work/c.rounds" 2 "$tool ${args_c[*]}" "$tool ${args_p[*]}"
+    round_of "$work/cj.rounds" 2 "$tool ${args_c[*]}" "$tool --jobs=2 ${args_c[*]}"
+  done
+  echo "fast evaluation, median of $repeats rounds:"
+  echo "  (c) 16384 x 1000000 at 1e-12 / printing 1000000 lines:  $(summary "$work/c.rounds")"
+  echo "  (c) --jobs=1 / --jobs=2 (the speed-up):  $(summary "$work/cj.rounds")"
+  sort -n -k3,3 "$work/c.rounds" | awk -v a="$(sort -n -k1,1 "$work/a.rounds" | awk '{ t[NR] = $3 } END { print t[int((NR + 1) / 2)] }')" \
+    '{ c[NR] = $3 } END { exact = a / 401 * 1000000; printf "  (c) exact evaluation, %.0f s by (a) per line, / fast: %.0f\n", exact / 1000, exact / c[int((NR + 1) / 2)] }'
+  awk 'BEGIN { srand(7); t = 0; for (k = 0; k < 1000000; ++k) { t += rand() * 0.002; printf "%.9g %.9g\n", t, rand() * 2 - 1 } }' > "$work/m.txt"
+  hyperfine -N --style none --warmup 1 --runs 3 --export-csv "$work/d.csv" \
+    "$tool --max-samples=1000000 -e 1e-12 $work/m.txt 0 400 100000" > /dev/null 2>> "$work/warnings"
+  awk -F, 'NR == 2 { printf "  (d) 1000000 x 100000 at 1e-12, one thread: %.0f ms wall\n", $4 * 1000 }' "$work/d.csv"
+  echo "  peak memory, fast: count 10: $(peak -e 1e-12 "$work/a.txt" 0 400 10) KiB, count 3000000: $(peak -e 1e-12 "$work/a.txt" 0 400 3000000) KiB"
+fi
+
 if [ -s "$work/warnings" ]; then echo "(hyperfine warned of outliers: the machine was busy)"; fi
 
-peak() { /usr/bin/time -f %M "$tool" "$@" 2>&1 > /dev/null; }
 echo "peak memory: count 10: $(peak "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak "$work/b.txt" 0 1000 3000000) KiB"
 echo "  --jobs=2: count 10: $(peak --jobs=2 "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak --jobs=2 "$work/b.txt" 0 1000 3000000) KiB"
