@@ -166,6 +166,7 @@ void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, nufft_work& w
     const block& b = slot.b;
     double* const real = slot.real.data();
     double* const imaginary = slot.imaginary.data();
+    if (!std::isfinite(b.first_frequency)) return;  // a line of its own, evaluated exactly
     if (b.lines > 1 && b.increment == 0.0) {
         // Every line at one frequency (equal ends, or a step lost to rounding).
         nufft_block(*plan.fast, b.first_frequency, 0.0, 1, work, real, imaginary);
@@ -196,7 +197,9 @@ void fill_chunk(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     char* text = to.text.data();
     for (std::int32_t j = first; j < first + lines; ++j) {
         spectrum_point point;
-        if (plan.fast == nullptr) {
+        // A frequency that is not finite has no phases to reduce: such lines
+        // are the exact evaluation's, whatever it makes of them.
+        if (plan.fast == nullptr || !std::isfinite(frequency)) {
             point = evaluate_spectrum(*plan.samples, frequency, worker.work);
         } else {
             const double real = from.real[static_cast<std::size_t>(j)];

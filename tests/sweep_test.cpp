@@ -179,6 +179,15 @@ TEST(run_sweep, fast_evaluation_falls_back_on_values_that_are_not_finite) {
         options.tolerance = 1e-9;
         EXPECT_EQ(sweep(samples, 0, 3, 31, options), sweep(samples, 0, 3, 31, {})) << odd;
     }
+    // So do the lines at frequencies that are not finite.
+    const trapft::sample_set samples = random_samples(50, 6);
+    sweep_options options;
+    options.tolerance = 1e-9;
+    for (const grid_case& g : {grid_case{0, INFINITY, 3}, grid_case{-1e308, 1e308, 4}, grid_case{NAN, 1, 2}}) {
+        const std::string fast = sweep(samples, g.start, g.end, g.count, options);
+        const std::string exact = sweep(samples, g.start, g.end, g.count, {});
+        EXPECT_EQ(fast.substr(fast.find('\n')), exact.substr(exact.find('\n'))) << g.start << " to " << g.end;
+    }
 }
 
 }  // namespace
