@@ -72,29 +72,28 @@ summary() {
 # falls on both alike; the figure is the median over the rounds.
 rounds=$((repeats * 3))
 echo "CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+# Alternating rounds on (a) and (b) of FIRST_A against SECOND_A and of FIRST_B
+# against SECOND_B; the rounds go to $work/NAME.a and NAME.b.
+compare_a_and_b() {
+  local name=$1
+  : > "$work/$name.a"
+  : > "$work/$name.b"
+  for round in $(seq "$rounds"); do
+    round_of "$work/$name.a" 3 "$2" "$3"
+    round_of "$work/$name.b" 2 "$4" "$5"
+  done
+  echo "  (a) 16384 x 401:  $(summary "$work/$name.a")"
+  echo "  (b) 2 x 1500000:  $(summary "$work/$name.b")"
+}
 echo "tool / plain program, whole process, median of $rounds rounds:"
-: > "$work/a.rounds"
-: > "$work/b.rounds"
-for round in $(seq "$rounds"); do
-  round_of "$work/a.rounds" 3 "$tool ${args_a[*]}" "$plain ${args_a[*]}"
-  round_of "$work/b.rounds" 2 "$tool ${args_b[*]}" "$plain ${args_b[*]}"
-done
-echo "  (a) 16384 x 401:  $(summary "$work/a.rounds")"
-echo "  (b) 2 x 1500000:  $(summary "$work/b.rounds")"
+compare_a_and_b plain "$tool ${args_a[*]}" "$plain ${args_a[*]}" "$tool ${args_b[*]}" "$plain ${args_b[*]}"
 
 # Threads: one thread's wall time over two threads', on (a) and (b), so the
 # figure is the speed-up; the bytes must be the same.
 cmp <("$tool" "${args_a[@]}") <("$tool" --jobs=2 "${args_a[@]}") || { echo "(a): --jobs=2 differs" >&2; exit 1; }
 cmp <("$tool" "${args_b[@]}") <("$tool" --jobs=2 "${args_b[@]}") || { echo "(b): --jobs=2 differs" >&2; exit 1; }
 echo "--jobs=1 / --jobs=2 (the speed-up), whole process, median of $rounds rounds:"
-: > "$work/ja.rounds"
-: > "$work/jb.rounds"
-for round in $(seq "$rounds"); do
-  round_of "$work/ja.rounds" 3 "$tool ${args_a[*]}" "$tool --jobs=2 ${args_a[*]}"
-  round_of "$work/jb.rounds" 2 "$tool ${args_b[*]}" "$tool --jobs=2 ${args_b[*]}"
-done
-echo "  (a) 16384 x 401:  $(summary "$work/ja.rounds")"
-echo "  (b) 2 x 1500000:  $(summary "$work/jb.rounds")"
+compare_a_and_b jobs "$tool ${args_a[*]}" "$tool --jobs=2 ${args_a[*]}" "$tool ${args_b[*]}" "$tool --jobs=2 ${args_b[*]}"
 
 peak() { /usr/bin/time -f %M "$tool" "$@" 2>&1 > /dev/null; }
 
@@ -153,7 +152,7 @@ if "$tool" -e 1e-12 "$work/b.txt" 0 1 1 > /dev/null 2>&1; then
   echo "fast evaluation, median of $repeats rounds:"
   echo "  (c) 16384 x 1000000 at 1e-12 / printing 1000000 lines:  $(summary "$work/c.rounds")"
   echo "  (c) --jobs=1 / --jobs=2 (the speed-up):  $(summary "$work/cj.rounds")"
-  sort -n -k3,3 "$work/c.rounds" | awk -v a="$(sort -n -k1,1 "$work/a.rounds" | awk '{ t[NR] = $3 } END { print t[int((NR + 1) / 2)] }')" \
+  sort -n -k3,3 "$work/c.rounds" | awk -v a="$(sort -n -k1,1 "$work/plain.a" | awk '{ t[NR] = $3 } END { print t[int((NR + 1) / 2)] }')" \
     '{ c[NR] = $3 } END { exact = a / 401 * 1000000; printf "  (c) exact evaluation, %.0f s by (a) per line, / fast: %.0f\n", exact / 1000, exact / c[int((NR + 1) / 2)] }'
   awk 'BEGIN { srand(7); t = 0; for (k = 0; k < 1000000; ++k) { t += rand() * 0.002; printf "%.9g %.9g\n", t, rand() * 2 - 1 } }' > "$work/m.txt"
   hyperfine -N --style none --warmup 1 --runs 3 --export-csv "$work/d.csv" \

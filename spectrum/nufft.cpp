@@ -305,7 +305,7 @@ bool fill_weights(const sample_set& samples, nufft_setup& setup) {
 
 // Plans for full blocks, for the sweep's last block, and for the shortest
 // blocks; a block of another size uses the next larger plan.
-bool make_plans(nufft_setup& setup, std::int64_t lines) {
+void make_plans(nufft_setup& setup, std::int64_t lines) {
     const std::int32_t largest = 2 * setup.block_lines;
     const std::int64_t rest = std::max<std::int64_t>(lines, 1) % setup.block_lines;
     std::vector<std::int32_t> sizes = {std::min(smallest_grid, largest), largest};
@@ -313,15 +313,14 @@ bool make_plans(nufft_setup& setup, std::int64_t lines) {
     std::sort(sizes.begin(), sizes.end());
     sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
     fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
-    if (!scratch) return false;
+    if (!scratch) throw std::bad_alloc();
     auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
     for (const std::int32_t points : sizes) {
         fftw_plan plan = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
-        if (plan == nullptr) return false;
+        if (plan == nullptr) throw std::bad_alloc();  // FFTW fails only for want of memory
         setup.plans.emplace_back(plan);
         setup.plan_points.push_back(points);
     }
-    return true;
 }
 
 int best_instruction_set() {
@@ -526,26 +525,22 @@ void direct_sum(const nufft_setup& setup, double first, double increment, double
 
 bool prepare_nufft(const sample_set& samples, double tolerance, std::int64_t lines, nufft_setup& setup) {
     setup = nufft_setup{};
-    try {
-        nufft_setup s;
-        s.count = samples.count;
-        if (!fill_weights(samples, s)) return false;
-        int width = 3;
-        while (width < max_width && width_error[width] > 0.98 * tolerance - rounding_allowance) ++width;
-        s.width = width;
-        s.degree = width_degree[width];
-        s.lanes = (width + 7) / 8 * 8;
-        const wide beta = 2.30L * width;
-        fit_kernel(s, beta);
-        s.block_lines = choose_block_lines(s, lines);
-        fill_correction(s, beta);
-        if (!make_plans(s, lines)) return false;
-        s.instruction_set = best_instruction_set();
-        setup = std::move(s);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    nufft_setup s;
+    s.count = samples.count;
+    if (!fill_weights(samples, s)) return false;
+    int width = 3;
+    while (width < max_width && width_error[width] > 0.98 * tolerance - rounding_allowance) ++width;
+    s.width = width;
+    s.degree = width_degree[width];
+    s.lanes = (width + 7) / 8 * 8;
+    const wide beta = 2.30L * width;
+    fit_kernel(s, beta);
+    s.block_lines = choose_block_lines(s, lines);
+    fill_correction(s, beta);
+    make_plans(s, lines);
+    s.instruction_set = best_instruction_set();
+    setup = std::move(s);
+    return true;
 }
 
 bool nufft_available() { return true; }

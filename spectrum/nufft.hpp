@@ -60,8 +60,9 @@ bool prepare_nufft_work(const nufft_setup& setup, nufft_work& work);
 // Prepares the fast evaluation of `samples` to within `tolerance` × A, where
 // A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in file
 // order, for a sweep of `lines` lines in all. Returns false, and prepares
-// nothing, when a time or value is infinite or NaN, or A is not finite (or
-// memory runs out): the caller then uses the exact evaluation.
+// nothing, when a time or value is infinite or NaN, or A is not finite: the
+// caller then uses the exact evaluation. Throws std::bad_alloc when memory
+// runs out; that happens here, before any line, never while evaluating.
 bool prepare_nufft(const sample_set& samples, double tolerance, std::int64_t lines, nufft_setup& setup);
 
 // The most lines one nufft_block call takes for this setup (a power of two).
