@@ -495,6 +495,14 @@ void rotate(const nufft_setup& setup, double first, double increment, double off
 }
 
 // Σ c_k e^(−2πi (first + (shift + m)·increment) t_k) term by term, each phase reduced exactly.
+// A result scaled back by 2^scale. The sums are at most A ≤ the largest
+// double in size, so one that the tolerance's error pushes past it is brought
+// back to the largest double, which is nearer the true sum, not to infinity.
+double unscale(double value, double scale) {
+    constexpr double largest = std::numeric_limits<double>::max();
+    return std::clamp(value * scale, -largest, largest);
+}
+
 void direct_sum(const nufft_setup& setup, double first, double increment, double shift, std::int32_t count,
                 double* real, double* imaginary) {
     std::fill(real, real + count, 0.0);
@@ -516,8 +524,8 @@ void direct_sum(const nufft_setup& setup, double first, double increment, double
     }
     const double scale = std::ldexp(1.0, setup.scale);
     for (std::int32_t m = 0; m < count; ++m) {
-        real[m] = real[m] * scale;
-        imaginary[m] = imaginary[m] * scale;
+        real[m] = unscale(real[m], scale);
+        imaginary[m] = unscale(imaginary[m], scale);
     }
 }
 
@@ -605,8 +613,8 @@ void nufft_deconvolve(const nufft_setup& setup, std::int32_t points, std::int32_
         const std::int32_t j = m - centre;
         const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
         const double factor = setup.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
-        real[m] = (grid[at] * factor) * scale;
-        imaginary[m] = (grid[at + 1] * factor) * scale;
+        real[m] = unscale(grid[at] * factor, scale);
+        imaginary[m] = unscale(grid[at + 1] * factor, scale);
     }
 }
 
