@@ -15,22 +15,6 @@
 
 #include "input/sample_set.hpp"
 
-// While armed, fails every allocation past the budget, to show how the reader
-// meets a memory that runs out (only the sample tables allocate in it).
-namespace {
-bool allocation_armed = false;
-int allocation_budget = 0;
-}  // namespace
-
-// Not inlined, so that the compiler does not see free() meet a new-expression.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    if (allocation_armed && allocation_budget-- <= 0) throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
 namespace {
 
 using trapft::load_status;
@@ -392,31 +376,6 @@ TEST(load_samples, reads_exactly_its_capacity_and_refuses_more) {
         EXPECT_EQ(over.result.line, c.pairs < c.capacity ? 0 : c.pairs + 1);
         const loaded trailing = load_text(pairs(c.pairs) + "x", {.capacity = c.capacity});
         EXPECT_EQ(trailing.result.status, load_status::not_a_number);
-    }
-}
-
-// A table that cannot grow ends the reading, and what it stored stays whole:
-// both tables alike, each pair as read.
-TEST(load_samples, reports_tables_that_cannot_grow) {
-    const std::string text = pairs(5000);
-    for (const int budget : {0, 1, 2, 3, 6}) {
-        SCOPED_TRACE(budget);
-        loaded l;
-        std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-        ASSERT_NE(stream, nullptr);
-        allocation_budget = budget;
-        allocation_armed = true;
-        l.result = trapft::load_samples(stream, l.samples);
-        allocation_armed = false;
-        std::fclose(stream);
-        EXPECT_EQ(l.result.status, load_status::out_of_memory);
-        ASSERT_EQ(l.samples.times.size(), std::size_t(l.samples.count));
-        ASSERT_EQ(l.samples.values.size(), std::size_t(l.samples.count));
-        EXPECT_LT(l.samples.count, 5000);
-        for (std::size_t k = 0; k < l.samples.times.size(); ++k) {
-            ASSERT_EQ(l.samples.times[k], double(k));
-            ASSERT_EQ(l.samples.values[k], double(5000 - k));
-        }
     }
 }
 
