@@ -14,28 +14,28 @@ bool parse_frequency(const char* text, bool double_precision, double& value) {
     return parse_float_prefix(text, std::strlen(text), value, used, double_precision);
 }
 
-// The whole text as a decimal integer from `low` to `high`, nothing else.
-bool parse_whole_integer(const char* text, std::int64_t low, std::int64_t high, std::int64_t& value) {
+// Decimal digits from `text` up to `end` (or its NUL), and nothing else, as an
+// integer from `low` to `high`. Leading zeros are allowed.
+bool parse_whole_integer(const char* text, char end, std::int64_t low, std::int64_t high, std::int64_t& value) {
     if (*text < '0' || *text > '9') return false;
     value = 0;
     for (; *text >= '0' && *text <= '9'; ++text) {
         value = value * 10 + (*text - '0');
         if (value > high) return false;
     }
-    return *text == '\0' && value >= low;
+    return *text == end && value >= low;
+}
+
+bool parse_whole_integer(const char* text, std::int64_t low, std::int64_t high, std::int64_t& value) {
+    return parse_whole_integer(text, '\0', low, high, value);
 }
 
 // K/P with 1 ≤ K ≤ P ≤ 2147483647.
 bool parse_part(const char* text, std::int32_t& part, std::int32_t& parts) {
     const char* slash = std::strchr(text, '/');
-    if (slash == nullptr) return false;
-    char head[16];
-    const auto head_size = static_cast<std::size_t>(slash - text);
-    if (head_size >= sizeof head) return false;
-    std::memcpy(head, text, head_size);
-    head[head_size] = '\0';
     std::int64_t k = 0, p = 0;
-    if (!parse_whole_integer(head, 1, INT32_MAX, k) || !parse_whole_integer(slash + 1, 1, INT32_MAX, p) || k > p)
+    if (slash == nullptr || !parse_whole_integer(text, '/', 1, INT32_MAX, k) ||
+        !parse_whole_integer(slash + 1, 1, INT32_MAX, p) || k > p)
         return false;
     part = static_cast<std::int32_t>(k);
     parts = static_cast<std::int32_t>(p);

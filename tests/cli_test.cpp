@@ -56,6 +56,8 @@ TEST(trapft, runs_and_parses_its_arguments) {
         {"one job per processor", {"--jobs=0", two_samples, "0", "0.5", "2"}, first_two, "", 0},
         {"a part", {"--part=2/2", two_samples, "0", "0.5", "2"}, first_two.substr(9), "", 0},
         {"an empty part", {"--part=3/3", two_samples, "0", "0.5", "2"}, "", "", 0},
+        {"leading zeros", {"--part=000000000000000000002/02", "--jobs=0002", two_samples, "0", "0.5", "2"},
+         first_two.substr(9), "", 0},
         {"double ends the options", {"--", two_samples, "-5", "5", "1"},
          reference::sweep({0, 1}, {1, 1}, -5, 5, 1), "", 0},
         {"negative frequency after the file", {two_samples, "-5", "-4e-0", "2"},
