@@ -159,6 +159,7 @@ struct block_slot {
     std::int64_t unfinished = 0;   // chunks not yet formatted
     std::vector<double> real;      // reserved once: block_lines each, fast evaluation only
     std::vector<double> imaginary;
+    std::vector<double> chunk_frequency;  // fast evaluation: each chunk's first frequency
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
@@ -166,6 +167,14 @@ void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, nufft_work& w
     const block& b = slot.b;
     double* const real = slot.real.data();
     double* const imaginary = slot.imaginary.data();
+    // The grid walked once through the block, so that each chunk starts from
+    // its own first frequency instead of walking the block again.
+    double frequency = b.first_frequency;
+    for (std::int32_t j = 0; j < b.skip + b.printed; ++j) {
+        if (j >= b.skip && (j - b.skip) % chunk_lines == 0)
+            slot.chunk_frequency[static_cast<std::size_t>((j - b.skip) / chunk_lines)] = frequency;
+        frequency = frequency + plan.step;
+    }
     if (!std::isfinite(b.first_frequency)) return;  // a line of its own, evaluated exactly
     if (b.lines > 1 && b.increment == 0.0) {
         // Every line at one frequency (equal ends, or a step lost to rounding).
@@ -192,8 +201,9 @@ void fill_chunk(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const std::int64_t first_printed = (index - b.first_chunk) * chunk_lines;
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first_printed));
     const auto first = static_cast<std::int32_t>(b.skip + first_printed);
-    double frequency = b.first_frequency;
-    for (std::int32_t j = 0; j < first; ++j) frequency = frequency + plan.step;
+    // An exact block is a single chunk from the slice's own lines (no skip).
+    double frequency = plan.fast == nullptr ? b.first_frequency
+                                            : from.chunk_frequency[static_cast<std::size_t>(index - b.first_chunk)];
     char* text = to.text.data();
     for (std::int32_t j = first; j < first + lines; ++j) {
         spectrum_point point;
@@ -412,6 +422,7 @@ sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_option
             for (block_slot& slot : state.blocks) {
                 slot.real.resize(static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
+                slot.chunk_frequency.resize(static_cast<std::size_t>(plan.block_lines / chunk_lines + 1));
             }
         }
         for (int k = 0; k < threads; ++k) {
