@@ -1,0 +1,59 @@
+// The fast evaluation (--tolerance): the sweep's small interface to the non-uniform FFT engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "spectrum/sample_view.hpp"
+
+namespace trapft {
+
+// The engine's state for one run's samples (built once, then only read, by
+// every thread) and one thread's working storage; both are the engine's own.
+struct fast_plan;
+struct fast_work;
+struct fast_plan_release {
+    void operator()(fast_plan* plan) const;
+};
+struct fast_work_release {
+    void operator()(fast_work* work) const;
+};
+using fast_plan_owner = std::unique_ptr<fast_plan, fast_plan_release>;
+using fast_work_owner = std::unique_ptr<fast_work, fast_work_release>;
+
+// Whether this build has the fast evaluation (it needs FFTW3).
+bool fast_evaluation_available();
+
+enum class fast_status {
+    ok,              // `plan` is ready
+    not_applicable,  // a time, value or A is not finite: evaluate exactly
+    unavailable,     // built without the fast evaluation
+    out_of_memory,   // nothing prepared; no line has been evaluated
+};
+
+// Prepares the evaluation of `samples` within `tolerance` × A, where
+// A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in file
+// order, for a sweep of `lines` lines in all. Tolerance from 1e-14 to 0.1;
+// the sizes of the view agree (the sweep checks both).
+fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
+
+// The lines of one block: the sweep cuts its whole grid (not its slice) into
+// blocks of this many lines, so that every slice sees the same blocks. It
+// depends only on what prepare_fast was given.
+std::int32_t fast_block_lines(const fast_plan& plan);
+
+// Working storage for one block at a time, shared by up to `threads` threads
+// (see fast_block); null when memory runs out.
+fast_work_owner make_fast_work(const fast_plan& plan, int threads);
+
+// real[m] = Σ w_k x_k cos(2π f_m t_k) and imaginary[m] = −Σ w_k x_k sin(2π f_m t_k)
+// at the `count` frequencies f_m = frequencies[m] (1 ≤ count ≤ fast_block_lines;
+// the grid's running sum, so steps need not be exactly equal), each within
+// tolerance × A of the sums with exact phases and exact arithmetic. Lines at
+// frequencies that are not finite are left unspecified (the sweep evaluates
+// them exactly). Up to `threads` threads (at most those make_fast_work was
+// given) may share the block; the results do not depend on it.
+void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                double* real, double* imaginary, int threads);
+
+}  // namespace trapft

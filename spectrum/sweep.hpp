@@ -1,0 +1,60 @@
+// The sweep as a library call: the grid's lines evaluated on threads and handed, in order, to a sink.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "output/sink.hpp"
+#include "spectrum/sample_view.hpp"
+
+namespace trapft {
+
+// Called on the calling thread after each piece of output with the lines done
+// so far and the lines of the run; returning false stops the sweep (status
+// stopped) at the next piece.
+using progress_callback = std::function<bool(std::int64_t done, std::int64_t total)>;
+
+// How a sweep is run; the defaults give every line, exactly, on one thread.
+struct sweep_options {
+    int jobs = 1;             // threads: 1 to 1024, or 0 for every online processor
+    std::int32_t part = 1;    // only slice `part` (1-based) of `parts` equal slices
+    std::int32_t parts = 1;
+    double tolerance = 0.0;   // 0: exact; 1e-14 to 0.1: the fast evaluation, within tolerance × A
+    progress_callback progress;  // empty: none
+};
+
+enum class sweep_status {
+    ok,
+    invalid_samples,    // times and values differ in length
+    invalid_jobs,       // jobs outside 0 to 1024
+    invalid_part,       // not 1 ≤ part ≤ parts
+    invalid_tolerance,  // neither 0 nor within 1e-14 to 0.1
+    fast_unavailable,   // a tolerance, in a build without the fast evaluation
+    write_failed,       // the sink refused bytes; what it took is a prefix of the output
+    out_of_memory,      // before the first line
+    threads_failed,     // before the first line
+    stopped,            // the progress callback asked to stop
+};
+
+// The tool's one-line message for a status other than ok, without line feed
+// ("Invalid tolerance.").
+const char* sweep_message(sweep_status status);
+
+// Checks the options alone, as run_sweep does first: ok or the invalid_* or
+// fast_unavailable status that run_sweep would give.
+sweep_status check_sweep_options(const sweep_options& options);
+
+// Lines of the run that run_sweep gives these arguments (0 when they are invalid).
+std::int64_t sweep_lines(std::int32_t count, const sweep_options& options);
+
+// Evaluates the lines of `count` frequencies from `start`, stepping by
+// (end − start) ÷ (count − 1) as a running sum (none when count ≤ 0), and
+// hands the lines of the chosen slice to `sink` in grid order. Whatever the
+// jobs and parts, the lines are those of the one-thread run; the fast
+// evaluation's are within its tolerance of the exact ones. Arguments are
+// checked before anything is reserved; memory is reserved before the first
+// line and does not grow with the count.
+sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, spectrum_sink& sink);
+
+}  // namespace trapft
