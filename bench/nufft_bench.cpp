@@ -24,7 +24,6 @@ trapft::sample_set make_samples(std::int32_t n) {
     trapft::sample_set s;
     std::mt19937_64 rng(4);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    s.count = n;
     for (std::int32_t k = 0; k < n; ++k) {
         s.times.push_back(static_cast<float>(k * 0.001 + unit(rng) * 0.0005));
         s.values.push_back(static_cast<float>(unit(rng) * 2 - 1));

@@ -24,7 +24,6 @@ std::unique_ptr<trapft::sample_set> make_samples(int n) {
     auto samples = std::make_unique<trapft::sample_set>();
     std::mt19937_64 rng(4);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    samples->count = n;
     samples->times.resize(static_cast<std::size_t>(n));
     samples->values.resize(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {

@@ -6,7 +6,7 @@
 
 #include "cli/arguments.hpp"
 #include "input/sample_set.hpp"
-#include "spectrum/nufft.hpp"
+#include "spectrum/fast_evaluation.hpp"
 #include "spectrum/spectrum.hpp"
 
 #ifndef TRAPFT_VERSION
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     default: return fail(option_message(parsed), exit_usage);
     }
 
-    if (parameters.tolerance > 0.0 && !nufft_available())
+    if (parameters.tolerance > 0.0 && !fast_evaluation_available())
         return fail("The fast evaluation is not built in: it needs FFTW3.\n", exit_usage);
 
     // "-" is standard input; "./-" names a file called "-".

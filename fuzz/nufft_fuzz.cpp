@@ -86,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double origin = (layout & 4) != 0 ? some_number(in, -3, 8) : 0.0;
     const double step = std::pow(10.0, static_cast<double>(in.bits(1) % 9) - 4);
     trapft::sample_set samples;
-    samples.count = n;
     double time = origin;
     for (int k = 0; k < n; ++k) {
         const std::uint64_t how = in.bits(1);

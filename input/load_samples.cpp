@@ -90,7 +90,6 @@ bool make_room(sample_set& samples, std::int32_t capacity) {
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options) {
     byte_reader reader;
     reader.stream = stream;
-    samples.count = 0;
     samples.times.clear();
     samples.values.clear();
 
@@ -114,7 +113,7 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
         if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
         samples.times.push_back(time);
         samples.values.push_back(value);
-        samples.count = ++count;
+        ++count;
     }
     if (reader.failed) return {load_status::read_error, 0};
     if (count == 0) {
@@ -123,7 +122,6 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
         if (!make_room(samples, 1)) return {load_status::out_of_memory, 0};
         samples.times.push_back(0.0);
         samples.values.push_back(0.0);
-        samples.count = 1;
     }
     return {};
 }

@@ -12,10 +12,9 @@ namespace trapft {
 inline constexpr std::int32_t max_samples = 16384;
 
 // Samples in file order, each number correctly rounded to float (and widened
-// exactly) or, on request, to double. The tables hold at least `count`
-// entries; they grow with the samples read, never with the capacity.
+// exactly) or, on request, to double. The two tables have one entry per
+// sample; they grow with the samples read, never with the capacity.
 struct sample_set {
-    std::int32_t count = 0;
     std::vector<double> times;
     std::vector<double> values;
 };
@@ -43,8 +42,8 @@ struct load_result {
 // Reads white-space separated (time, value) pairs from the stream's current
 // position to its end into `samples`, each number read as "%f" reads it (or
 // rounded to double). A file without numbers gives one sample (0, 0). On
-// failure `samples` holds no more than options.capacity entries and its count
-// is unspecified. Leaves the stream open.
+// failure the tables hold no more than options.capacity entries each, and
+// what they hold is unspecified. Leaves the stream open.
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options = {});
 
 // Reads one number as "%f" does from `text` (of `size` bytes): skips leading

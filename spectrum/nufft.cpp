@@ -271,8 +271,8 @@ std::int32_t choose_block_lines(const nufft_setup& setup, std::int64_t lines) {
 }
 
 // Trapezoid weights times values; false when a number is not finite.
-bool fill_weights(const sample_set& samples, nufft_setup& setup) {
-    const std::int32_t n = samples.count;
+bool fill_weights(sample_view samples, nufft_setup& setup) {
+    const auto n = static_cast<std::int32_t>(samples.times.size());
     const double* t = samples.times.data();
     const double* x = samples.values.data();
     setup.times.assign(t, t + n);
@@ -531,10 +531,10 @@ void direct_sum(const nufft_setup& setup, double first, double increment, double
 
 }  // namespace
 
-bool prepare_nufft(const sample_set& samples, double tolerance, std::int64_t lines, nufft_setup& setup) {
+bool prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, nufft_setup& setup) {
     setup = nufft_setup{};
     nufft_setup s;
-    s.count = samples.count;
+    s.count = static_cast<std::int32_t>(samples.times.size());
     if (!fill_weights(samples, s)) return false;
     int width = 3;
     while (width < max_width && width_error[width] > 0.98 * tolerance - rounding_allowance) ++width;

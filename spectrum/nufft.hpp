@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "input/sample_set.hpp"
+#include "spectrum/sample_view.hpp"
 
 namespace trapft {
 
@@ -63,7 +63,7 @@ bool prepare_nufft_work(const nufft_setup& setup, nufft_work& work);
 // nothing, when a time or value is infinite or NaN, or A is not finite: the
 // caller then uses the exact evaluation. Throws std::bad_alloc when memory
 // runs out; that happens here, before any line, never while evaluating.
-bool prepare_nufft(const sample_set& samples, double tolerance, std::int64_t lines, nufft_setup& setup);
+bool prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, nufft_setup& setup);
 
 // The most lines one nufft_block call takes for this setup (a power of two).
 std::int32_t nufft_block_lines(const nufft_setup& setup);

@@ -9,7 +9,7 @@ void fftw_plan_release::operator()(void*) const {}
 
 void fftw_array_release::operator()(double*) const {}
 
-bool prepare_nufft(const sample_set&, double, std::int64_t, nufft_setup&) { return false; }
+bool prepare_nufft(sample_view, double, std::int64_t, nufft_setup&) { return false; }
 
 bool prepare_nufft_work(const nufft_setup&, nufft_work&) { return false; }
 

@@ -18,8 +18,8 @@ char* put_value(char* first, double value) {
 
 }  // namespace
 
-spectrum_point evaluate_spectrum(const sample_set& samples, double frequency, spectrum_work& work) {
-    const std::int32_t n = samples.count;
+spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work) {
+    const auto n = static_cast<std::int32_t>(samples.size());
     const double* const t = samples.times.data();
     const double* const x = samples.values.data();
     double* const c = work.cosines;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "input/sample_set.hpp"
+#include "spectrum/sample_view.hpp"
 
 namespace trapft {
 
@@ -30,7 +31,7 @@ struct spectrum_work {
 
 // The trapezoidal transform of `samples` at `frequency` (cycles per time unit),
 // evaluated in exactly the documented order of double-precision operations.
-spectrum_point evaluate_spectrum(const sample_set& samples, double frequency, spectrum_work& work);
+spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work);
 
 // Longest result line: four values of at most 22 characters, blanks and line feed.
 inline constexpr std::size_t max_line_length = 4 * 22 + 4;

@@ -10,27 +10,17 @@
 #include <thread>
 #include <vector>
 
-#include "spectrum/nufft.hpp"
+#include "spectrum/fast_evaluation.hpp"
 #include "spectrum/progress.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace trapft {
 namespace {
 
-// Whether b − a is exactly d: the subtraction gave d and lost nothing (its
-// two-sum error is zero).
-bool exact_difference(double a, double b, double d) {
-    const double sum = b - a;
-    if (sum != d) return false;
-    const double b_part = sum - b;
-    return (b - (sum - b_part)) + (-a - b_part) == 0.0;
-}
-
 // Lines of printed output a chunk holds at most: the unit of the queue.
 constexpr std::int32_t chunk_lines = 1024;
 
-// A block of grid lines that one thread evaluates: in the fast evaluation an
-// exact arithmetic progression f + m × increment. Blocks lie where the whole
+// A block of grid lines that one thread evaluates. Blocks lie where the whole
 // sweep puts them, whatever the slice, so that every slice prints its lines
 // as the whole sweep does; a block that straddles the slice's edge evaluates
 // all its lines and prints those inside.
@@ -39,7 +29,6 @@ struct block {
     std::int32_t skip = 0;       // leading lines before the slice, not printed
     std::int32_t printed = 0;    // lines printed, from `skip` on
     double first_frequency = 0.0;
-    double increment = 0.0;      // exact difference of neighbouring frequencies
     std::int64_t first_chunk = 0;
 };
 
@@ -57,34 +46,20 @@ struct sweep_plan {
     std::int64_t slice_first = 0;  // the slice printed: [slice_first, slice_end)
     std::int64_t slice_end = 0;
     std::int32_t block_lines = 1;  // most lines per block
-    const nufft_setup* fast = nullptr;  // null: the exact evaluation
+    const fast_plan* fast = nullptr;  // null: the exact evaluation
 };
 
-// The lines of the fast evaluation's block starting at `at`: the longest
-// exact progression of at most block_lines lines. Leaves `at` on the next block.
+// The fast evaluation's block starting at `at`, which is a multiple of
+// block_lines: blocks lie at the same lines whatever the slice. Leaves `at`
+// on the next block.
 block next_fast_block(const sweep_plan& plan, grid_cursor& at) {
     block b;
     b.first_frequency = at.frequency;
-    const std::int64_t room = std::min<std::int64_t>(plan.block_lines, plan.count - at.line);
+    b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, plan.count - at.line));
     double f = at.frequency;
-    std::int32_t lines = 1;
-    if (room > 1) {
-        const double g = f + plan.step;
-        const double d = g - f;
-        if (exact_difference(f, g, d)) {
-            b.increment = d;
-            f = g;
-            lines = 2;
-            for (; lines < room; ++lines) {
-                const double h = f + plan.step;
-                if (!exact_difference(f, h, d)) break;
-                f = h;
-            }
-        }
-    }
-    b.lines = lines;
-    at.line += lines;
-    at.frequency = f + plan.step;
+    for (std::int32_t j = 0; j < b.lines; ++j) f = f + plan.step;
+    at.line += b.lines;
+    at.frequency = f;
     return b;
 }
 
@@ -136,14 +111,14 @@ bool next_block(const sweep_plan& plan, block_source& source, block& b) {
 // One thread's storage, all reserved before the first line.
 struct worker_state {
     spectrum_work work;
-    std::unique_ptr<nufft_work> fast_work;  // the fast evaluation only
+    fast_work_owner fast_work;  // the fast evaluation only
 };
 
 std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
     auto worker = std::make_unique<worker_state>();
     if (plan.fast != nullptr) {
-        worker->fast_work = std::make_unique<nufft_work>();
-        if (!prepare_nufft_work(*plan.fast, *worker->fast_work)) return nullptr;
+        worker->fast_work = make_fast_work(*plan.fast, 1);
+        if (worker->fast_work == nullptr) return nullptr;
     }
     return worker;
 }
@@ -159,31 +134,19 @@ struct block_slot {
     std::int64_t unfinished = 0;   // chunks not yet formatted
     std::vector<double> real;      // reserved once: block_lines each, fast evaluation only
     std::vector<double> imaginary;
-    std::vector<double> chunk_frequency;  // fast evaluation: each chunk's first frequency
+    std::vector<double> frequency;  // fast evaluation: the block's frequencies
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
-void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, nufft_work& work) {
+void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& work) {
     const block& b = slot.b;
-    double* const real = slot.real.data();
-    double* const imaginary = slot.imaginary.data();
-    // The grid walked once through the block, so that each chunk starts from
-    // its own first frequency instead of walking the block again.
-    double frequency = b.first_frequency;
-    for (std::int32_t j = 0; j < b.skip + b.printed; ++j) {
-        if (j >= b.skip && (j - b.skip) % chunk_lines == 0)
-            slot.chunk_frequency[static_cast<std::size_t>((j - b.skip) / chunk_lines)] = frequency;
-        frequency = frequency + plan.step;
+    double* const frequency = slot.frequency.data();
+    double f = b.first_frequency;
+    for (std::int32_t j = 0; j < b.lines; ++j) {
+        frequency[j] = f;
+        f = f + plan.step;
     }
-    if (!std::isfinite(b.first_frequency)) return;  // a line of its own, evaluated exactly
-    if (b.lines > 1 && b.increment == 0.0) {
-        // Every line at one frequency (equal ends, or a step lost to rounding).
-        nufft_block(*plan.fast, b.first_frequency, 0.0, 1, work, real, imaginary);
-        std::fill(real + 1, real + b.lines, real[0]);
-        std::fill(imaginary + 1, imaginary + b.lines, imaginary[0]);
-        return;
-    }
-    nufft_block(*plan.fast, b.first_frequency, b.increment, b.lines, work, real, imaginary);
+    fast_block(*plan.fast, frequency, b.lines, work, slot.real.data(), slot.imaginary.data(), 1);
 }
 
 struct chunk_slot {
@@ -202,8 +165,7 @@ void fill_chunk(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first_printed));
     const auto first = static_cast<std::int32_t>(b.skip + first_printed);
     // An exact block is a single chunk from the slice's own lines (no skip).
-    double frequency = plan.fast == nullptr ? b.first_frequency
-                                            : from.chunk_frequency[static_cast<std::size_t>(index - b.first_chunk)];
+    double frequency = plan.fast == nullptr ? b.first_frequency : from.frequency[static_cast<std::size_t>(first)];
     char* text = to.text.data();
     for (std::int32_t j = first; j < first + lines; ++j) {
         spectrum_point point;
@@ -405,8 +367,8 @@ std::int32_t exact_block_lines(std::int32_t samples, std::int64_t slice_lines, i
 
 sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_options& options, std::FILE* out) {
     const std::int64_t slice_lines = plan.slice_end - plan.slice_first;
-    // The fast evaluation's blocks also end where the grid's increment changes.
-    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 2 : 0);
+    // A slice that starts or ends inside a block counts it.
+    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
     const int threads = static_cast<int>(std::min<std::int64_t>(options.jobs, blocks));
 
     sweep_state state;
@@ -422,7 +384,7 @@ sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_option
             for (block_slot& slot : state.blocks) {
                 slot.real.resize(static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
-                slot.chunk_frequency.resize(static_cast<std::size_t>(plan.block_lines / chunk_lines + 1));
+                slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             }
         }
         for (int k = 0; k < threads; ++k) {
@@ -459,20 +421,16 @@ sweep_status run_sweep(const sample_set& samples, double start, double end, std:
     plan.slice_end = plan.slice_first + base + (k < extra ? 1 : 0);
     if (plan.slice_first == plan.slice_end) return sweep_status::ok;
 
-    std::unique_ptr<nufft_setup> fast;
+    fast_plan_owner fast;
     if (options.tolerance > 0.0) {
-        try {
-            fast = std::make_unique<nufft_setup>();
-            if (!prepare_nufft(samples, options.tolerance, plan.count, *fast)) fast.reset();
-        } catch (const std::bad_alloc&) {
-            return sweep_status::out_of_memory;
-        }
+        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.count, fast);
+        if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
     }
     if (fast != nullptr) {
         plan.fast = fast.get();
-        plan.block_lines = nufft_block_lines(*fast);
+        plan.block_lines = fast_block_lines(*fast);
     } else {
-        plan.block_lines = exact_block_lines(samples.count, plan.slice_end - plan.slice_first, options.jobs);
+        plan.block_lines = exact_block_lines(static_cast<std::int32_t>(samples.times.size()), plan.slice_end - plan.slice_first, options.jobs);
     }
     return sweep_with(plan, start, options, out);
 }

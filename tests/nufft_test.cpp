@@ -24,7 +24,6 @@ __extension__ typedef __float128 quad;
 
 sample_set make_set(const std::vector<double>& t, const std::vector<double>& x) {
     sample_set s;
-    s.count = static_cast<std::int32_t>(t.size());
     s.times = t;
     s.values = x;
     return s;

@@ -23,7 +23,6 @@ struct fixture_tables {
     std::unique_ptr<trapft::spectrum_work> work = std::make_unique<trapft::spectrum_work>();
 
     void set(const std::vector<double>& t, const std::vector<double>& x) {
-        samples->count = static_cast<std::int32_t>(t.size());
         samples->times = t;
         samples->values = x;
     }

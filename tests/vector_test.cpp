@@ -144,7 +144,6 @@ TEST(vector_spectrum, stays_within_tolerance_of_the_exact_evaluation) {
             t[k] = time;
             x[k] = single((unit(rng) - 0.5) * std::pow(10.0, static_cast<double>(rng() % 7) - 3));
         }
-        samples->count = static_cast<std::int32_t>(n);
         samples->times = t;
         samples->values = x;
         const double scale = eps * absolute_integral(t, x);
