@@ -1,0 +1,247 @@
+// trapft._core: the core's reader, grid and sweep on numpy arrays, with the GIL released while they run.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include "input/sample_set.hpp"
+#include "output/array_sink.hpp"
+#include "spectrum/grid.hpp"
+#include "spectrum/sweep.hpp"
+
+#ifndef TRAPFT_VERSION
+#define TRAPFT_VERSION "unknown"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+using namespace trapft;
+
+// Releases the GIL for its lifetime; `hold` takes it back for a moment, as the
+// sweep's progress callback does to look for signals.
+class gil_released {
+public:
+    gil_released() : state_(PyEval_SaveThread()) {}
+    ~gil_released() { PyEval_RestoreThread(state_); }
+    gil_released(const gil_released&) = delete;
+    gil_released& operator=(const gil_released&) = delete;
+
+    // Runs Python's signal handlers; false when one raised (the exception
+    // stays set for the caller to throw once the GIL is back).
+    bool signals_handled() {
+        PyEval_RestoreThread(state_);
+        const bool handled = PyErr_CheckSignals() == 0;
+        state_ = PyEval_SaveThread();
+        return handled;
+    }
+
+private:
+    PyThreadState* state_;
+};
+
+// Signal handlers run at most this often during a sweep: Ctrl-C stops it
+// within about a piece of output plus this, without contending for the GIL.
+constexpr auto signal_interval = std::chrono::milliseconds(50);
+
+py::array_t<double> empty_doubles(std::int64_t size) {
+    return py::array_t<double>(static_cast<py::ssize_t>(size));
+}
+
+void make_read_only(py::array& array) { array.attr("setflags")(py::arg("write") = false); }
+
+[[noreturn]] void throw_value_error(const std::string& message) { throw py::value_error(message); }
+
+[[noreturn]] void throw_python(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw py::error_already_set();
+}
+
+// The options as the sweep takes them, refused with the tool's message.
+sweep_options checked_options(int jobs, std::int32_t part, std::int32_t parts, double tolerance) {
+    sweep_options options;
+    options.jobs = jobs;
+    options.part = part;
+    options.parts = parts;
+    options.tolerance = tolerance;
+    const sweep_status status = check_sweep_options(options);
+    if (status == sweep_status::fast_unavailable) throw_python(PyExc_NotImplementedError, sweep_message(status));
+    if (status != sweep_status::ok) throw_value_error(sweep_message(status));
+    return options;
+}
+
+// Reads a sample file as the tool does; returns (times, values).
+py::tuple load(const std::string& path, bool double_precision, std::int32_t capacity) {
+    if (capacity < 1) throw_value_error("Invalid maximum number of samples.");
+    read_options reading;
+    reading.capacity = capacity;
+    reading.double_precision = double_precision;
+    sample_set samples;
+    load_result loaded;
+    int opening_error = 0;
+    int reading_error = 0;
+    {
+        gil_released released;
+        errno = 0;
+        std::FILE* const file = std::fopen(path.c_str(), "r");
+        if (file == nullptr) {
+            opening_error = errno != 0 ? errno : ENOENT;
+        } else {
+            errno = 0;
+            loaded = load_samples(file, samples, reading);
+            reading_error = errno;
+            std::fclose(file);
+        }
+    }
+    const py::str name = py::reinterpret_steal<py::str>(PyUnicode_DecodeFSDefault(path.c_str()));
+    if (opening_error != 0) {
+        errno = opening_error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
+        throw py::error_already_set();
+    }
+    switch (loaded.status) {
+    case load_status::ok: break;
+    case load_status::not_a_number:
+        throw_value_error("Error reading file: line " + std::to_string(loaded.line) + ": not a number.");
+    case load_status::time_without_value:
+        throw_value_error("Error reading file: line " + std::to_string(loaded.line) + ": time without a value.");
+    case load_status::too_many_samples:
+        throw_value_error("Error reading file: more than " + std::to_string(capacity) + " samples.");
+    case load_status::out_of_memory: throw_python(PyExc_MemoryError, "Error reading file: not enough memory for the samples.");
+    case load_status::read_error:
+        // The system's reason (a directory, an I/O error) where it gave one.
+        if (reading_error == 0) {
+            PyErr_SetString(PyExc_OSError, "Error reading file.");
+        } else {
+            errno = reading_error;
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
+        }
+        throw py::error_already_set();
+    }
+    const auto size = static_cast<std::int64_t>(samples.times.size());
+    py::array_t<double> times = empty_doubles(size);
+    py::array_t<double> values = empty_doubles(size);
+    std::copy(samples.times.begin(), samples.times.end(), times.mutable_data());
+    std::copy(samples.values.begin(), samples.values.end(), values.mutable_data());
+    return py::make_tuple(std::move(times), std::move(values));
+}
+
+// Frequencies of the slice's lines of the running-sum grid.
+py::array_t<double> frequencies(double start, double end, std::int32_t count, std::int32_t part, std::int32_t parts) {
+    if (count < 0) throw_value_error("Invalid frequency count.");
+    checked_options(1, part, parts, 0.0);
+    const frequency_grid grid = make_grid(start, end, count);
+    const line_range lines = grid_slice(grid.count, part, parts);
+    py::array_t<double> out = empty_doubles(lines.size());
+    {
+        gil_released released;
+        grid_frequencies(grid, lines, out.mutable_data());
+    }
+    make_read_only(out);
+    return out;
+}
+
+// The sweep of each row of `values` (one row when it is 1-D) into arrays
+// reserved first; returns (frequency, transform, magnitude).
+py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
+                   const py::array_t<double, py::array::c_style>& values, double start, double end,
+                   std::int32_t count, double tolerance, int jobs, std::int32_t part, std::int32_t parts) {
+    if (count < 0) throw_value_error("Invalid frequency count.");
+    sweep_options options = checked_options(jobs, part, parts, tolerance);
+    if (times.ndim() != 1) throw_value_error("times must be one-dimensional");
+    if (values.ndim() != 1 && values.ndim() != 2) throw_value_error("values must be one- or two-dimensional");
+    const py::ssize_t samples = times.shape(0);
+    const bool batch = values.ndim() == 2;
+    const py::ssize_t rows = batch ? values.shape(0) : 1;
+    if (values.shape(values.ndim() - 1) != samples)
+        throw_value_error("times and values differ in length (" + std::to_string(samples) + " and " +
+                          std::to_string(values.shape(values.ndim() - 1)) + ")");
+
+    // Everything the caller gets is reserved before any work.
+    const std::int64_t lines = sweep_lines(count, options);
+    py::array_t<double> frequency = empty_doubles(lines);
+    py::array_t<std::complex<double>> transform =
+        batch ? py::array_t<std::complex<double>>({rows, static_cast<py::ssize_t>(lines)})
+              : py::array_t<std::complex<double>>(static_cast<py::ssize_t>(lines));
+    py::array_t<double> magnitude = batch ? py::array_t<double>({rows, static_cast<py::ssize_t>(lines)})
+                                          : empty_doubles(lines);
+
+    const double* const time_data = times.data();
+    const double* const value_data = values.data();
+    double* const frequency_data = frequency.mutable_data();
+    auto* const transform_data = reinterpret_cast<double*>(transform.mutable_data());
+    double* const magnitude_data = magnitude.mutable_data();
+    const auto n = static_cast<std::size_t>(samples);
+
+    sweep_status status = sweep_status::ok;
+    {
+        gil_released released;
+        auto last_check = std::chrono::steady_clock::now();
+        options.progress = [&](std::int64_t, std::int64_t) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last_check < signal_interval) return true;
+            last_check = now;
+            return released.signals_handled();
+        };
+        if (rows == 0) {
+            const frequency_grid grid = make_grid(start, end, count);
+            grid_frequencies(grid, grid_slice(grid.count, part, parts), frequency_data);
+        }
+        for (py::ssize_t row = 0; row < rows && status == sweep_status::ok; ++row) {
+            const auto offset = static_cast<std::size_t>(row) * static_cast<std::size_t>(lines);
+            spectrum_arrays arrays;
+            arrays.frequency = row == 0 ? frequency_data : nullptr;  // the same grid for every row
+            arrays.real = transform_data + 2 * offset;
+            arrays.imaginary = arrays.real + 1;
+            arrays.stride = 2;
+            arrays.magnitude = magnitude_data + offset;
+            arrays.capacity = lines;
+            array_sink sink(arrays);
+            const sample_view view(std::span<const double>(time_data, n),
+                                   std::span<const double>(value_data + static_cast<std::size_t>(row) * n, n));
+            status = run_sweep(view, start, end, count, options, sink);
+        }
+    }
+    switch (status) {
+    case sweep_status::ok: break;
+    case sweep_status::stopped:
+        if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+        throw py::value_error("the sweep was stopped");
+    case sweep_status::out_of_memory: throw_python(PyExc_MemoryError, sweep_message(status));
+    case sweep_status::fast_unavailable: throw_python(PyExc_NotImplementedError, sweep_message(status));
+    case sweep_status::invalid_samples:
+    case sweep_status::invalid_jobs:
+    case sweep_status::invalid_part:
+    case sweep_status::invalid_tolerance: throw_value_error(sweep_message(status));
+    case sweep_status::threads_failed:
+    case sweep_status::write_failed: throw std::runtime_error(sweep_message(status));
+    }
+    make_read_only(frequency);
+    make_read_only(transform);
+    make_read_only(magnitude);
+    return py::make_tuple(std::move(frequency), std::move(transform), std::move(magnitude));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The core of trapft on numpy arrays; use the functions of the package trapft.";
+    m.attr("__version__") = TRAPFT_VERSION;
+    sweep_options fast;
+    fast.tolerance = 1e-9;
+    m.attr("fast_evaluation_available") = check_sweep_options(fast) != sweep_status::fast_unavailable;
+    m.def("load", &load, py::arg("path"), py::arg("double_precision"), py::arg("capacity"));
+    m.def("frequencies", &frequencies, py::arg("start"), py::arg("end"), py::arg("count"), py::arg("part"),
+          py::arg("parts"));
+    m.def("spectrum", &spectrum, py::arg("times"), py::arg("values"), py::arg("start"), py::arg("end"),
+          py::arg("count"), py::arg("tolerance"), py::arg("jobs"), py::arg("part"), py::arg("parts"));
+}

@@ -1,0 +1,342 @@
+"""Trapezoidal Fourier transform of unevenly sampled data, on numpy arrays.
+
+The continuous-time spectrum X(f) = ∫ x(t)·e^(−i·2πf·t) dt of samples
+(t, x), which need not be evenly spaced, by the trapezoidal rule over the
+samples in the order given, at evenly stepped frequencies: the same numbers,
+bit for bit, as the command-line tool ``trapft`` prints.
+
+Functions
+---------
+load
+    Read a sample file as the tool reads it.
+spectrum
+    Evaluate the spectrum, exactly or within a tolerance.
+frequencies
+    The frequency grid alone.
+"""
+
+import numbers
+import operator
+import os
+from typing import Iterator, Optional, Tuple, Union
+
+import numpy as np
+
+from . import _core
+
+__all__ = ["Spectrum", "frequencies", "load", "spectrum", "__version__"]
+
+__version__: str = _core.__version__
+
+_INT32_MAX = 2**31 - 1
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+
+class Spectrum:
+    """The result of :func:`spectrum`: frequencies, transform and magnitude.
+
+    Attributes
+    ----------
+    frequency : numpy.ndarray
+        float64, shape (lines,): the frequency of each line, in cycles per
+        unit of the times.
+    transform : numpy.ndarray
+        complex128, shape (lines,), or (rows, lines) for a batch: X(f), whose
+        real part is ∫x·cos and imaginary part −∫x·sin.
+    magnitude : numpy.ndarray
+        float64, the shape of `transform`: sqrt(real² + imaginary²), as the
+        tool computes it.
+
+    All three are read-only. A Spectrum unpacks as ``(frequency, transform)``.
+
+    Examples
+    --------
+    >>> s = trapft.spectrum([0.0, 1.0], [1.0, 1.0], 0.0, 0.5, 2)
+    >>> f, X = s
+    >>> s.magnitude[0]
+    1.0
+    """
+
+    __slots__ = ("frequency", "transform", "magnitude")
+
+    frequency: np.ndarray
+    transform: np.ndarray
+    magnitude: np.ndarray
+
+    def __init__(self, frequency: np.ndarray, transform: np.ndarray, magnitude: np.ndarray) -> None:
+        object.__setattr__(self, "frequency", frequency)
+        object.__setattr__(self, "transform", transform)
+        object.__setattr__(self, "magnitude", magnitude)
+
+    def __setattr__(self, name: str, value: object) -> None:
+        raise AttributeError("a Spectrum is read-only")
+
+    def __delattr__(self, name: str) -> None:
+        raise AttributeError("a Spectrum is read-only")
+
+    def __iter__(self) -> Iterator[np.ndarray]:
+        return iter((self.frequency, self.transform))
+
+    def __len__(self) -> int:
+        return len(self.frequency)
+
+    def __repr__(self) -> str:
+        return f"Spectrum(lines={len(self.frequency)}, shape={self.transform.shape})"
+
+    def __reduce__(self):
+        return (Spectrum, (self.frequency, self.transform, self.magnitude))
+
+
+def _real(value: object, name: str) -> float:
+    """`value` as a double, refusing what is not a real number."""
+    if isinstance(value, numbers.Real):
+        return float(value)
+    if isinstance(value, np.ndarray) and value.ndim == 0 and value.dtype.kind in "fiu":
+        return float(value)
+    raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
+
+
+def _integer(value: object, name: str) -> int:
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be an integer, not bool")
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+
+
+def _count(count: object) -> int:
+    n = _integer(count, "count")
+    if not 0 <= n <= _INT32_MAX:
+        raise ValueError("Invalid frequency count.")
+    return n
+
+
+def _part(part: object) -> Tuple[int, int]:
+    if part is None:
+        return 1, 1
+    try:
+        k, parts = part  # type: ignore[misc]
+    except (TypeError, ValueError):
+        raise TypeError("part must be a pair (k, P) of integers") from None
+    k = _integer(k, "part")
+    parts = _integer(parts, "part")
+    if not 1 <= k <= parts <= _INT32_MAX:
+        raise ValueError("Invalid part: give K/P with 1 <= K <= P.")
+    return k, parts
+
+
+def _samples(data: object, name: str) -> np.ndarray:
+    """`data` as a C-contiguous float64 array, copied only when it is not one
+    already; integers and narrower floats are widened exactly, and a type that
+    does not widen exactly is taken only where every value does."""
+    array = np.asarray(data)
+    kind = array.dtype.kind
+    if kind not in "fiu":
+        raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
+    converted = np.ascontiguousarray(array, dtype=np.float64)
+    if not np.can_cast(array.dtype, np.float64, casting="safe"):
+        # int64, uint64, longdouble: the values must survive the round trip.
+        with np.errstate(invalid="ignore", over="ignore"):
+            back = converted.astype(array.dtype)
+        same = back == array
+        if kind == "f":
+            same |= np.isnan(array)
+        if not np.all(same):
+            raise ValueError(f"{name} hold numbers that float64 cannot represent exactly")
+    return converted
+
+
+def load(path: PathLike, *, double: bool = False, max_samples: Optional[int] = None) -> Tuple[np.ndarray, np.ndarray]:
+    """Read a sample file as the command-line tool reads it.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The file of white-space separated (time, value) pairs. ``"-"`` is a
+        file of that name, not standard input.
+    double : bool, optional
+        Round every number to double precision instead of through single
+        precision (the tool's ``--double``). Default False.
+    max_samples : int, optional
+        Refuse a file of more pairs (the tool's ``--max-samples``), 1 to
+        2**31 - 1. Default: no limit but that one.
+
+    Returns
+    -------
+    times, values : numpy.ndarray
+        float64 arrays, one entry per pair, in file order. A file without any
+        number gives the one sample (0, 0), as in the tool.
+
+    Raises
+    ------
+    FileNotFoundError, PermissionError, OSError
+        The file cannot be opened or read.
+    ValueError
+        Content that is not pairs of numbers, or more than `max_samples`
+        pairs, with the tool's message ("Error reading file: line 2: not a
+        number.").
+    MemoryError
+        The samples do not fit in memory.
+
+    Examples
+    --------
+    >>> t, x = trapft.load("examples/two_tone.txt")
+    >>> t.dtype, t.shape == x.shape
+    (dtype('float64'), True)
+    """
+    if not isinstance(double, (bool, np.bool_)):
+        raise TypeError("double must be a bool")
+    capacity = _INT32_MAX
+    if max_samples is not None:
+        capacity = _integer(max_samples, "max_samples")
+        if not 1 <= capacity <= _INT32_MAX:
+            raise ValueError("Invalid maximum number of samples.")
+    name = os.fsencode(path)
+    if b"\0" in name:
+        raise ValueError("embedded null byte in path")
+    return _core.load(name, bool(double), capacity)
+
+
+def frequencies(start: float, end: float, count: int, *, part: Optional[Tuple[int, int]] = None) -> np.ndarray:
+    """The frequency grid of :func:`spectrum`, without evaluating anything.
+
+    Parameters
+    ----------
+    start, end : float
+        First frequency, and the frequency the grid steps toward.
+    count : int
+        Lines of the grid, 0 to 2**31 - 1.
+    part : (int, int), optional
+        Only slice k of P equal slices (1 <= k <= P), as in :func:`spectrum`.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64, read-only: ``start``, then each line the one before plus
+        ``(end - start) / (count - 1)``, rounded as it runs, so the last line
+        need not be ``end``. Bit for bit the ``frequency`` of :func:`spectrum`.
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong type.
+    ValueError
+        A count or part out of range.
+
+    Examples
+    --------
+    >>> trapft.frequencies(0, 10, 1001)[-1]
+    9.99999999999983
+    """
+    k, parts = _part(part)
+    return _core.frequencies(_real(start, "start"), _real(end, "end"), _count(count), k, parts)
+
+
+def spectrum(
+    times: object,
+    values: object,
+    start: float,
+    end: float,
+    count: int,
+    *,
+    tolerance: Optional[float] = None,
+    jobs: int = 1,
+    part: Optional[Tuple[int, int]] = None,
+) -> Spectrum:
+    """The trapezoidal Fourier transform of samples at evenly stepped frequencies.
+
+    X(f) = ∫ x(t)·e^(−i·2πf·t) dt by the trapezoidal rule over the samples in
+    the order given (nothing is sorted; a step back in time counts with its
+    negative width), at `count` frequencies from `start` toward `end`.
+
+    Parameters
+    ----------
+    times : array_like
+        1-D, the sample times (float or integer; float32 and integers are
+        widened exactly, strided arrays are copied, contiguous float64 arrays
+        are used as they are).
+    values : array_like
+        The sample values: 1-D of the length of `times`, or 2-D of shape
+        (rows, len(times)) for several series on the same times, each row
+        evaluated bit for bit as it would be alone.
+    start, end : float
+        The first frequency and the one the grid steps toward, in cycles per
+        unit of the times, used as the doubles given (the tool reads its
+        arguments through single precision: pass ``float(numpy.float32("0.1"))``
+        to reproduce a run of it).
+    count : int
+        Frequencies, 0 to 2**31 - 1; 0 gives empty arrays.
+    tolerance : float, optional
+        None (default): the exact evaluation. Otherwise 1e-14 to 0.1: the
+        fast evaluation, within `tolerance` times the sum of
+        |trapezoid weight × value| of the exact sums.
+    jobs : int, optional
+        Threads, 1 to 1024, or 0 for one per processor. Default 1. The
+        numbers never depend on it.
+    part : (int, int), optional
+        Only slice k of P equal slices of the lines (1 <= k <= P), the earlier
+        slices one line longer where they differ. The slices put together in
+        order are the whole result, bit for bit.
+
+    Returns
+    -------
+    Spectrum
+        Read-only arrays: ``frequency`` (float64, shape (lines,)),
+        ``transform`` (complex128) and ``magnitude`` (float64), of shape
+        (lines,), or (rows, lines) for 2-D `values`. Unpacks as
+        ``(frequency, transform)``.
+
+    Raises
+    ------
+    TypeError
+        Times or values that are not real numbers (complex, strings,
+        objects), or an option of the wrong type.
+    ValueError
+        Wrong shapes, or an option out of range, with the tool's message
+        where it has one ("Invalid tolerance.").
+    NotImplementedError
+        A tolerance, in a build without the fast evaluation.
+    MemoryError
+        The result arrays or the evaluation's memory cannot be had; then
+        nothing is evaluated.
+    KeyboardInterrupt
+        Ctrl-C during the evaluation, which stops it.
+
+    Notes
+    -----
+    The GIL is released while evaluating: other Python threads run, and may
+    call this function at the same time. For the same doubles, the lines the
+    tool prints are ``"%.15g %.15g %.15g %.15g" % (f, X.real, X.imag, m)`` of
+    these values (Python prints a NaN with its sign bit set as ``nan``, the
+    tool as ``-nan``).
+
+    Examples
+    --------
+    >>> t, x = trapft.load("examples/two_tone.txt")
+    >>> s = trapft.spectrum(t, x, 0.0, 5.0, 501)
+    >>> f, X = s
+    >>> round(float(f[s.magnitude.argmax()]), 2)
+    1.5
+    """
+    t = _samples(times, "times")
+    x = _samples(values, "values")
+    if t.ndim != 1:
+        raise ValueError(f"times must be one-dimensional, not of shape {t.shape}")
+    if x.ndim not in (1, 2):
+        raise ValueError(f"values must be one- or two-dimensional, not of shape {x.shape}")
+    if x.shape[-1] != t.shape[0]:
+        raise ValueError(f"times and values differ in length ({t.shape[0]} and {x.shape[-1]})")
+    first, last = _real(start, "start"), _real(end, "end")
+    lines = _count(count)
+    epsilon = 0.0
+    if tolerance is not None:
+        epsilon = _real(tolerance, "tolerance")
+        if not 1e-14 <= epsilon <= 0.1:
+            raise ValueError("Invalid tolerance.")
+    threads = _integer(jobs, "jobs")
+    if not 0 <= threads <= 1024:
+        raise ValueError("Invalid number of jobs.")
+    k, parts = _part(part)
+    return Spectrum(*_core.spectrum(t, x, first, last, lines, epsilon, threads, k, parts))
