@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
+#include "output/result_line.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {

@@ -48,7 +48,7 @@ bool parse_tolerance(const char* text, double& value) {
     return end != text && *end == '\0' && value >= 1e-14 && value <= 0.1;
 }
 
-enum class option_id { jobs, part, max_samples, tolerance, double_precision, no_progress };
+enum class option_id { jobs, part, max_samples, tolerance, double_precision, no_progress, format };
 
 struct option_entry {
     const char* long_name;  // without the leading "--"
@@ -64,6 +64,7 @@ constexpr option_entry option_table[] = {
     {"tolerance", 'e', true, option_id::tolerance},
     {"double", 0, false, option_id::double_precision},
     {"no-progress", 0, false, option_id::no_progress},
+    {"format", 'f', true, option_id::format},
 };
 
 argument_status apply_option(option_id id, const char* value, run_parameters& parameters) {
@@ -85,6 +86,12 @@ argument_status apply_option(option_id id, const char* value, run_parameters& pa
         break;
     case option_id::double_precision: parameters.double_precision = true; break;
     case option_id::no_progress: parameters.progress = false; break;
+    case option_id::format:
+        if (std::strcmp(value, "text") == 0) parameters.format = output_format::text;
+        else if (std::strcmp(value, "csv") == 0) parameters.format = output_format::csv;
+        else if (std::strcmp(value, "npy") == 0) parameters.format = output_format::npy;
+        else return argument_status::invalid_format;
+        break;
     }
     return argument_status::run;
 }

@@ -5,6 +5,9 @@
 
 namespace trapft {
 
+// How the lines are written: the documented text, CSV or a NumPy array.
+enum class output_format { text, csv, npy };
+
 struct run_parameters {
     const char* path;
     double start_frequency;
@@ -17,6 +20,7 @@ struct run_parameters {
     double tolerance;           // 0: the exact evaluation
     bool double_precision;      // numbers rounded to double, not through float
     bool progress;              // a status line where it can be seen
+    output_format format;
     const char* bad_option;     // the option at fault, when one is
 };
 
@@ -36,6 +40,7 @@ enum class argument_status {
     invalid_part,         // not K/P with 1 ≤ K ≤ P
     invalid_max_samples,  // not an integer from 1 to 2147483647
     invalid_tolerance,    // not a number from 1e-14 to 0.1
+    invalid_format,       // not text, csv or npy
 };
 
 // Options come before SAMPLE_FILE only, and "--" ends them; from SAMPLE_FILE

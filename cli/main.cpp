@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include "cli/arguments.hpp"
+#include "cli/progress.hpp"
 #include "input/sample_set.hpp"
-#include "spectrum/fast_evaluation.hpp"
-#include "spectrum/spectrum.hpp"
+#include "output/npy_sink.hpp"
+#include "output/text_sink.hpp"
+#include "spectrum/sweep.hpp"
 
 #ifndef TRAPFT_VERSION
 #define TRAPFT_VERSION "unknown"
@@ -38,6 +40,7 @@ constexpr const char* help_text =
     "      --double          read numbers in double precision, not single\n"
     "  -e, --tolerance=EPS   fast evaluation, each part within EPS times the sum of\n"
     "                        |weight x value| (EPS from 1e-14 to 0.1)\n"
+    "  -f, --format=FORMAT   text (default), csv, or npy (a NumPy array)\n"
     "      --no-progress     no status line on a terminal's standard error\n"
     "  -h, --help            print this help;  --version  print the version\n"
     "The output does not depend on --jobs or --part: the parts of a sweep, put\n"
@@ -46,6 +49,12 @@ constexpr const char* help_text =
 int fail(const char* message, int status) {
     std::fputs(message, stderr);
     return status;
+}
+
+// The core's message of a sweep that did not run through, as one line.
+int fail_status(sweep_status status, int exit_status) {
+    std::fprintf(stderr, "%s\n", sweep_message(status));
+    return exit_status;
 }
 
 int report_load_failure(const load_result& result, std::int32_t capacity) {
@@ -83,11 +92,6 @@ int print(const char* first, const char* second) {
 // One per run.
 sample_set samples;
 
-// Standard output's buffer when it is not a terminal: sixteen times the usual
-// block, so a long sweep makes few writes. Fixed, so memory stays flat
-// whatever the count.
-char output_buffer[1 << 16];
-
 // The message of an option that cannot be used, or null.
 const char* option_message(argument_status status) {
     switch (status) {
@@ -95,6 +99,7 @@ const char* option_message(argument_status status) {
     case argument_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.\n";
     case argument_status::invalid_max_samples: return "Invalid maximum number of samples.\n";
     case argument_status::invalid_tolerance: return "Invalid tolerance.\n";
+    case argument_status::invalid_format: return "Invalid format.\n";
     default: return nullptr;
     }
 }
@@ -107,11 +112,6 @@ int report_option(argument_status status, const char* option) {
     const std::size_t length = option[1] == '-' ? std::strcspn(option, "=") : 2;
     std::fprintf(stderr, format, static_cast<int>(length), option);
     return exit_usage;
-}
-
-int processors() {
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online < 1 ? 1 : online > 1024 ? 1024 : static_cast<int>(online);
 }
 
 }  // namespace
@@ -133,8 +133,16 @@ int main(int argc, char** argv) {
     default: return fail(option_message(parsed), exit_usage);
     }
 
-    if (parameters.tolerance > 0.0 && !fast_evaluation_available())
-        return fail("The fast evaluation is not built in: it needs FFTW3.\n", exit_usage);
+    sweep_options sweep;
+    sweep.jobs = parameters.jobs;
+    sweep.part = parameters.part;
+    sweep.parts = parameters.parts;
+    sweep.tolerance = parameters.tolerance;
+    const sweep_status usable = check_sweep_options(sweep);
+    if (usable != sweep_status::ok) return fail_status(usable, exit_usage);
+    const bool to_terminal = isatty(STDOUT_FILENO) != 0;
+    if (parameters.format == output_format::npy && to_terminal)
+        return fail("Refusing to write binary output to a terminal.\n", exit_usage);
 
     // "-" is standard input; "./-" names a file called "-".
     const bool from_input = std::strcmp(parameters.path, "-") == 0;
@@ -147,22 +155,29 @@ int main(int argc, char** argv) {
     const load_result loaded = load_samples(file, samples, reading);
     if (loaded.status != load_status::ok) return report_load_failure(loaded, parameters.max_samples);
 
-    const bool to_terminal = isatty(STDOUT_FILENO) != 0;
-    if (!to_terminal) std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    sweep_options sweep;
-    sweep.jobs = parameters.jobs == 0 ? processors() : parameters.jobs;
-    sweep.part = parameters.part;
-    sweep.parts = parameters.parts;
-    sweep.tolerance = parameters.tolerance;
-    // Only where a person watches the run and the output goes elsewhere.
-    sweep.progress = parameters.progress && !to_terminal && isatty(STDERR_FILENO) != 0;
-    switch (run_sweep(samples, parameters.start_frequency, parameters.end_frequency, parameters.count,
-                      sweep, stdout)) {
-    case sweep_status::ok: break;
-    case sweep_status::write_failed: return fail("Error writing output.\n", exit_failure);
-    case sweep_status::out_of_memory: return fail("Not enough memory for the sweep.\n", exit_failure);
-    case sweep_status::threads_failed: return fail("Could not start the threads.\n", exit_failure);
+    // The status line only where a person watches the run and the output goes elsewhere.
+    progress_line progress;
+    if (parameters.progress && !to_terminal && isatty(STDERR_FILENO) != 0) {
+        progress_start(progress, sweep_lines(parameters.count, sweep), stderr);
+        sweep.progress = [&progress](std::int64_t done, std::int64_t) {
+            progress_update(progress, done);
+            return true;
+        };
     }
-    if (std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);
+    text_sink text;
+    csv_sink csv(parameters.part == 1);
+    npy_sink npy;
+    spectrum_sink* sink = &text;
+    bool opened = false;
+    switch (parameters.format) {
+    case output_format::text: opened = text.open(STDOUT_FILENO); break;
+    case output_format::csv: opened = csv.open(STDOUT_FILENO), sink = &csv; break;
+    case output_format::npy: opened = npy.open(STDOUT_FILENO), sink = &npy; break;
+    }
+    if (!opened) return fail_status(sweep_status::out_of_memory, exit_failure);
+    const sweep_status status = run_sweep(samples, parameters.start_frequency, parameters.end_frequency,
+                                          parameters.count, sweep, *sink);
+    progress_end(progress);
+    if (status != sweep_status::ok) return fail_status(status, exit_failure);
     return exit_ok;
 }

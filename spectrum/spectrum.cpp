@@ -1,7 +1,6 @@
 #include "spectrum/spectrum.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "spectrum/phase_tables.hpp"
@@ -11,10 +10,6 @@ namespace {
 
 // The double nearest 2π, 0x401921FB54442D18.
 constexpr double two_pi = 6.283185307179586;
-
-char* put_value(char* first, double value) {
-    return std::to_chars(first, first + 22, value, std::chars_format::general, 15).ptr;
-}
 
 }  // namespace
 
@@ -54,24 +49,6 @@ spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum
 
     const double magnitude = std::sqrt((cosine_sum * cosine_sum) + (sine_sum * sine_sum));
     return {frequency, cosine_sum, -sine_sum, magnitude};
-}
-
-char* write_result_line(char* first, const spectrum_point& point) {
-    char* p = put_value(first, point.frequency);
-    *p++ = ' ';
-    p = put_value(p, point.real);
-    *p++ = ' ';
-    p = put_value(p, point.imaginary);
-    *p++ = ' ';
-    p = put_value(p, point.magnitude);
-    *p++ = '\n';
-    return p;
-}
-
-result_line format_result_line(const spectrum_point& point) {
-    result_line line;
-    line.size = static_cast<std::size_t>(write_result_line(line.text, point) - line.text);
-    return line;
 }
 
 }  // namespace trapft

@@ -1,8 +1,11 @@
-// The sweep: the running-sum grid cut into slices and blocks, the threads that evaluate blocks, and the one writer.
+// The sweep: the grid's lines cut into blocks and pieces, evaluated on threads, handed to the sink in order.
+#include "spectrum/sweep.hpp"
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -11,130 +14,91 @@
 #include <vector>
 
 #include "spectrum/fast_evaluation.hpp"
-#include "spectrum/progress.hpp"
+#include "spectrum/grid.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace trapft {
 namespace {
 
-// Lines of printed output a chunk holds at most: the unit of the queue.
-constexpr std::int32_t chunk_lines = 1024;
+// Lines that a piece holds at most: the unit handed to the sink.
+constexpr std::int32_t piece_lines = 1024;
 
-// A block of grid lines that one thread evaluates. Blocks lie where the whole
-// sweep puts them, whatever the slice, so that every slice prints its lines
-// as the whole sweep does; a block that straddles the slice's edge evaluates
-// all its lines and prints those inside.
+// Most threads; also what jobs = 0 is capped at.
+constexpr int max_jobs = 1024;
+
+// A block of grid lines that one thread evaluates, cut into pieces for the
+// sink. The fast evaluation's blocks lie at multiples of its block length on
+// the whole grid, whatever the slice, so that every slice prints its lines as
+// the whole sweep does; a block that straddles the slice's edge evaluates all
+// its lines and hands on those inside. The exact evaluation's blocks are one
+// piece each, cut from the slice's own lines.
 struct block {
     std::int32_t lines = 0;      // lines evaluated
-    std::int32_t skip = 0;       // leading lines before the slice, not printed
-    std::int32_t printed = 0;    // lines printed, from `skip` on
+    std::int32_t skip = 0;       // leading lines before the slice, not handed on
+    std::int32_t printed = 0;    // lines handed on, from `skip` on
     double first_frequency = 0.0;
-    std::int64_t first_chunk = 0;
+    std::int64_t first_piece = 0;
+    std::int64_t first_printed = 0;  // its first line handed on, counted from the slice's first
 };
 
-// The grid as the writer of one line at a time would walk it: frequency f of
-// line `line`, then f + step.
-struct grid_cursor {
-    std::int64_t line = 0;
-    double frequency = 0.0;
-};
-
+// Everything the threads read and never write.
 struct sweep_plan {
-    const sample_set* samples = nullptr;
-    double step = 0.0;
-    std::int64_t count = 0;        // lines of the whole sweep
-    std::int64_t slice_first = 0;  // the slice printed: [slice_first, slice_end)
-    std::int64_t slice_end = 0;
-    std::int32_t block_lines = 1;  // most lines per block
-    const fast_plan* fast = nullptr;  // null: the exact evaluation
+    sample_view samples;
+    frequency_grid grid;
+    line_range slice;
+    std::int32_t block_lines = 1;      // most lines per block
+    const fast_plan* fast = nullptr;   // null: the exact evaluation
+    int block_threads = 1;             // fast evaluation: threads that share a block
+    spectrum_sink* sink = nullptr;
+    std::size_t piece_bytes = 0;       // most bytes the sink makes of a piece
 };
-
-// The fast evaluation's block starting at `at`, which is a multiple of
-// block_lines: blocks lie at the same lines whatever the slice. Leaves `at`
-// on the next block.
-block next_fast_block(const sweep_plan& plan, grid_cursor& at) {
-    block b;
-    b.first_frequency = at.frequency;
-    b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, plan.count - at.line));
-    double f = at.frequency;
-    for (std::int32_t j = 0; j < b.lines; ++j) f = f + plan.step;
-    at.line += b.lines;
-    at.frequency = f;
-    return b;
-}
 
 // Hands out the blocks of the slice in grid order.
 struct block_source {
-    grid_cursor cursor;
-    std::int64_t next_chunk = 0;
+    std::int64_t line = 0;  // the grid's next line and its frequency
+    double frequency = 0.0;
+    std::int64_t next_piece = 0;
 };
 
-// Walks the grid from its start to the block that holds the slice's first line.
-block_source start_blocks(const sweep_plan& plan, double start) {
+block_source start_blocks(const sweep_plan& plan) {
     block_source source;
-    source.cursor.frequency = start;
-    if (plan.fast == nullptr) {
-        for (; source.cursor.line < plan.slice_first; ++source.cursor.line)
-            source.cursor.frequency = source.cursor.frequency + plan.step;
-        return source;
-    }
-    for (;;) {
-        grid_cursor ahead = source.cursor;
-        next_fast_block(plan, ahead);
-        if (ahead.line > plan.slice_first) return source;
-        source.cursor = ahead;
-    }
+    source.line = plan.fast == nullptr ? plan.slice.first : plan.slice.first / plan.block_lines * plan.block_lines;
+    source.frequency = grid_frequency(plan.grid, source.line);
+    return source;
 }
 
 // The next block of the slice, false when the slice is done.
 bool next_block(const sweep_plan& plan, block_source& source, block& b) {
-    const std::int64_t first = source.cursor.line;
-    if (first >= plan.slice_end) return false;
-    if (plan.fast != nullptr) {
-        b = next_fast_block(plan, source.cursor);
-    } else {
-        b = {};
-        b.first_frequency = source.cursor.frequency;
-        b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, plan.slice_end - first));
-        for (std::int32_t j = 0; j < b.lines; ++j) source.cursor.frequency = source.cursor.frequency + plan.step;
-        source.cursor.line += b.lines;
-    }
-    const std::int64_t printed_first = std::max(first, plan.slice_first);
-    const std::int64_t printed_end = std::min(first + b.lines, plan.slice_end);
+    const std::int64_t first = source.line;
+    if (first >= plan.slice.end) return false;
+    const std::int64_t end = plan.fast == nullptr ? plan.slice.end : plan.grid.count;
+    b = {};
+    b.first_frequency = source.frequency;
+    b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, end - first));
+    for (std::int32_t j = 0; j < b.lines; ++j) source.frequency = source.frequency + plan.grid.step;
+    source.line += b.lines;
+    const std::int64_t printed_first = std::max(first, plan.slice.first);
+    const std::int64_t printed_end = std::min(first + b.lines, plan.slice.end);
     b.skip = static_cast<std::int32_t>(printed_first - first);
     b.printed = static_cast<std::int32_t>(printed_end - printed_first);
-    b.first_chunk = source.next_chunk;
-    source.next_chunk += (b.printed + chunk_lines - 1) / chunk_lines;
+    b.first_printed = printed_first - plan.slice.first;
+    b.first_piece = source.next_piece;
+    source.next_piece += (b.printed + piece_lines - 1) / piece_lines;
     return true;
 }
 
-// One thread's storage, all reserved before the first line.
-struct worker_state {
-    spectrum_work work;
-    fast_work_owner fast_work;  // the fast evaluation only
-};
-
-std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
-    auto worker = std::make_unique<worker_state>();
-    if (plan.fast != nullptr) {
-        worker->fast_work = make_fast_work(*plan.fast, 1);
-        if (worker->fast_work == nullptr) return nullptr;
-    }
-    return worker;
-}
-
 // A block handed out and not yet wholly formatted, with the fast
-// evaluation's sums of its lines.
+// evaluation's frequencies and sums of its lines.
 struct block_slot {
     bool in_use = false;
     bool evaluated = false;        // its sums are in place (always, in the exact evaluation)
     block b;
-    std::int64_t chunks_end = 0;   // one past its last chunk
-    std::int64_t next_chunk = 0;   // the next chunk to hand out for formatting
-    std::int64_t unfinished = 0;   // chunks not yet formatted
-    std::vector<double> real;      // reserved once: block_lines each, fast evaluation only
+    std::int64_t pieces_end = 0;   // one past its last piece
+    std::int64_t next_piece = 0;   // the next piece to hand out for formatting
+    std::int64_t unfinished = 0;   // pieces not yet formatted
+    std::vector<double> frequency; // reserved once: block_lines each, fast evaluation only
+    std::vector<double> real;
     std::vector<double> imaginary;
-    std::vector<double> frequency;  // fast evaluation: the block's frequencies
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
@@ -144,49 +108,9 @@ void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& wo
     double f = b.first_frequency;
     for (std::int32_t j = 0; j < b.lines; ++j) {
         frequency[j] = f;
-        f = f + plan.step;
+        f = f + plan.grid.step;
     }
-    fast_block(*plan.fast, frequency, b.lines, work, slot.real.data(), slot.imaginary.data(), 1);
-}
-
-struct chunk_slot {
-    std::vector<char> text;  // reserved once: chunk_lines whole lines
-    std::size_t size = 0;
-    std::int32_t lines = 0;
-    bool ready = false;
-};
-
-// Formats chunk `index` of the block in `from` into `to`: the exact
-// evaluation evaluates its lines here, the fast one has summed them already.
-void fill_chunk(const sweep_plan& plan, const block_slot& from, std::int64_t index, worker_state& worker,
-                chunk_slot& to) {
-    const block& b = from.b;
-    const std::int64_t first_printed = (index - b.first_chunk) * chunk_lines;
-    const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(chunk_lines, b.printed - first_printed));
-    const auto first = static_cast<std::int32_t>(b.skip + first_printed);
-    // An exact block is a single chunk from the slice's own lines (no skip).
-    double frequency = plan.fast == nullptr ? b.first_frequency : from.frequency[static_cast<std::size_t>(first)];
-    char* text = to.text.data();
-    for (std::int32_t j = first; j < first + lines; ++j) {
-        spectrum_point point;
-        // A frequency that is not finite has no phases to reduce: such lines
-        // are the exact evaluation's, whatever it makes of them.
-        if (plan.fast == nullptr || !std::isfinite(frequency)) {
-            point = evaluate_spectrum(*plan.samples, frequency, worker.work);
-        } else {
-            const double real = from.real[static_cast<std::size_t>(j)];
-            const double imaginary = from.imaginary[static_cast<std::size_t>(j)];
-            point = {frequency, real, imaginary, std::sqrt((real * real) + (imaginary * imaginary))};
-        }
-        text = write_result_line(text, point);
-        frequency = frequency + plan.step;
-    }
-    to.size = static_cast<std::size_t>(text - to.text.data());
-    to.lines = lines;
-}
-
-bool write_chunk(const chunk_slot& slot, std::FILE* out) {
-    return fwrite_unlocked(slot.text.data(), 1, slot.size, out) == slot.size;
+    fast_block(*plan.fast, frequency, b.lines, work, slot.real.data(), slot.imaginary.data(), plan.block_threads);
 }
 
 // Takes the next block of the slice into `slot`; false when the slice is done.
@@ -194,34 +118,110 @@ bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) 
     if (!next_block(plan, source, slot.b)) return false;
     slot.in_use = true;
     slot.evaluated = plan.fast == nullptr;
-    slot.next_chunk = slot.b.first_chunk;
-    slot.chunks_end = source.next_chunk;
-    slot.unfinished = slot.chunks_end - slot.next_chunk;
+    slot.next_piece = slot.b.first_piece;
+    slot.pieces_end = source.next_piece;
+    slot.unfinished = slot.pieces_end - slot.next_piece;
     return true;
+}
+
+// One thread's storage, all reserved before the first line.
+struct worker_state {
+    spectrum_work work;
+    fast_work_owner fast_work;  // the fast evaluation only
+    double frequency[piece_lines];
+    double real[piece_lines];
+    double imaginary[piece_lines];
+    double magnitude[piece_lines];
+};
+
+std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
+    auto worker = std::make_unique<worker_state>();
+    if (plan.fast != nullptr) {
+        worker->fast_work = make_fast_work(*plan.fast, plan.block_threads);
+        if (worker->fast_work == nullptr) return nullptr;
+    }
+    return worker;
+}
+
+// A piece's bytes, as the sink made them, waiting for their turn.
+struct piece_slot {
+    std::vector<char> bytes;  // reserved once: piece_bytes
+    std::size_t size = 0;
+    std::int32_t lines = 0;
+    bool ready = false;
+};
+
+// Evaluates the lines of piece `index` of the block in `from` (the exact
+// evaluation here, the fast one from the block's sums) and has the sink
+// format them into `to`.
+void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t index, worker_state& worker,
+                piece_slot& to) {
+    const block& b = from.b;
+    const std::int64_t offset = (index - b.first_piece) * piece_lines;
+    const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(piece_lines, b.printed - offset));
+    const auto first = static_cast<std::int32_t>(b.skip + offset);
+    double frequency = plan.fast == nullptr ? b.first_frequency : from.frequency[static_cast<std::size_t>(first)];
+    for (std::int32_t j = 0; j < lines; ++j) {
+        // A frequency that is not finite has no phases to reduce: such lines
+        // are the exact evaluation's, whatever it makes of them.
+        if (plan.fast == nullptr || !std::isfinite(frequency)) {
+            const spectrum_point point = evaluate_spectrum(plan.samples, frequency, worker.work);
+            worker.real[j] = point.real;
+            worker.imaginary[j] = point.imaginary;
+            worker.magnitude[j] = point.magnitude;
+        } else {
+            const double real = from.real[static_cast<std::size_t>(first + j)];
+            const double imaginary = from.imaginary[static_cast<std::size_t>(first + j)];
+            worker.real[j] = real;
+            worker.imaginary[j] = imaginary;
+            worker.magnitude[j] = std::sqrt((real * real) + (imaginary * imaginary));
+        }
+        worker.frequency[j] = frequency;
+        frequency = frequency + plan.grid.step;
+    }
+    spectrum_lines out;
+    out.first = b.first_printed + offset;
+    out.count = lines;
+    out.frequency = worker.frequency;
+    out.real = worker.real;
+    out.imaginary = worker.imaginary;
+    out.magnitude = worker.magnitude;
+    to.size = plan.sink->format(out, to.bytes.data());
+    to.lines = lines;
 }
 
 // Everything a sweep holds, reserved before its first line.
 struct sweep_state {
     const sweep_plan* plan = nullptr;
+    const progress_callback* progress = nullptr;
     block_source source;
     std::vector<block_slot> blocks;
-    std::vector<chunk_slot> chunks;
+    std::vector<piece_slot> pieces;
     std::vector<std::unique_ptr<worker_state>> workers;
 };
 
-// One thread: evaluate a block, format and write its chunks, next block.
-sweep_status sweep_alone(sweep_state& state, progress_line& progress, std::FILE* out) {
+// Hands a piece to the sink and tells the progress callback; the status to
+// stop with, or ok.
+sweep_status deliver(const sweep_state& state, const piece_slot& piece, std::int64_t& done) {
+    if (!state.plan->sink->write(piece.bytes.data(), piece.size, piece.lines)) return sweep_status::write_failed;
+    done += piece.lines;
+    if (*state.progress && !(*state.progress)(done, state.plan->slice.size())) return sweep_status::stopped;
+    return sweep_status::ok;
+}
+
+// One thread: evaluate a block, format and hand on its pieces, next block.
+sweep_status sweep_alone(sweep_state& state) {
     const sweep_plan& plan = *state.plan;
     block_slot& slot = state.blocks.front();
     worker_state& worker = *state.workers.front();
+    piece_slot& piece = state.pieces.front();
     std::int64_t done = 0;
     while (take_block(plan, state.source, slot)) {
         if (plan.fast != nullptr) evaluate_fast_block(plan, slot, *worker.fast_work);
-        for (std::int64_t index = slot.next_chunk; index < slot.chunks_end; ++index) {
-            fill_chunk(plan, slot, index, worker, state.chunks.front());
-            if (!write_chunk(state.chunks.front(), out)) return sweep_status::write_failed;
-            done += state.chunks.front().lines;
-            progress_update(progress, done);
+        for (std::int64_t index = slot.next_piece; index < slot.pieces_end; ++index) {
+            fill_piece(plan, slot, index, worker, piece);
+            const sweep_status status = deliver(state, piece, done);
+            if (status != sweep_status::ok) return status;
         }
     }
     return sweep_status::ok;
@@ -229,28 +229,29 @@ sweep_status sweep_alone(sweep_state& state, progress_line& progress, std::FILE*
 
 // Several threads. Workers take blocks in grid order into a few block slots
 // and, in the fast evaluation, sum them; any worker formats any summed
-// block's next chunk, chunk i into chunk slot i mod slots once the writer has
-// written chunk i − slots; the calling thread writes the chunks in order.
-// The lowest chunk not yet written can always go on (its block is taken, or
-// every block slot is free), so the bounded queues cannot stall.
+// block's next piece, piece i into piece slot i mod slots once the writer has
+// handed on piece i − slots; the calling thread hands the pieces on in order.
+// The lowest piece not yet handed on can always go on (its block is taken, or
+// a block slot is free), so the bounded queues cannot stall. Each event wakes
+// only as many threads as it lets go on.
 struct shared_sweep {
     sweep_state* state = nullptr;
     bool source_done = false;
-    std::int64_t written = 0;  // chunks written
+    std::int64_t written = 0;  // pieces handed on
     bool stopped = false;
     std::mutex mutex;
-    std::condition_variable changed;      // for workers: a chunk written, a block summed or freed
-    std::condition_variable chunk_ready;  // for the writer
+    std::condition_variable work;         // for workers
+    std::condition_variable piece_ready;  // for the writer
 };
 
-// The block slot whose next chunk is the lowest one that may be formatted now.
+// The block slot whose next piece is the lowest one that may be formatted now.
 block_slot* formattable(shared_sweep& shared) {
-    const auto window = static_cast<std::int64_t>(shared.state->chunks.size());
+    const auto window = static_cast<std::int64_t>(shared.state->pieces.size());
     block_slot* best = nullptr;
     for (block_slot& slot : shared.state->blocks) {
-        if (!slot.in_use || !slot.evaluated || slot.next_chunk == slot.chunks_end) continue;
-        if (slot.next_chunk >= shared.written + window) continue;
-        if (best == nullptr || slot.next_chunk < best->next_chunk) best = &slot;
+        if (!slot.in_use || !slot.evaluated || slot.next_piece == slot.pieces_end) continue;
+        if (slot.next_piece >= shared.written + window) continue;
+        if (best == nullptr || slot.next_piece < best->next_piece) best = &slot;
     }
     return best;
 }
@@ -264,27 +265,27 @@ block_slot* free_block_slot(shared_sweep& shared) {
 bool work_left(const shared_sweep& shared) {
     if (!shared.source_done) return true;
     for (const block_slot& slot : shared.state->blocks)
-        if (slot.in_use && slot.next_chunk < slot.chunks_end) return true;
+        if (slot.in_use && slot.next_piece < slot.pieces_end) return true;
     return false;
 }
 
 void sweep_worker(shared_sweep& shared, worker_state& worker) {
     const sweep_plan& plan = *shared.state->plan;
-    std::vector<chunk_slot>& chunks = shared.state->chunks;
-    const auto window = static_cast<std::int64_t>(chunks.size());
+    std::vector<piece_slot>& pieces = shared.state->pieces;
+    const auto window = static_cast<std::int64_t>(pieces.size());
     std::unique_lock<std::mutex> lock(shared.mutex);
     while (!shared.stopped && work_left(shared)) {
         if (block_slot* const from = formattable(shared)) {
-            const std::int64_t index = from->next_chunk++;
-            chunk_slot& to = chunks[static_cast<std::size_t>(index % window)];
+            const std::int64_t index = from->next_piece++;
+            piece_slot& to = pieces[static_cast<std::size_t>(index % window)];
             lock.unlock();
-            fill_chunk(plan, *from, index, worker, to);  // both slots are this thread's meanwhile
+            fill_piece(plan, *from, index, worker, to);  // both slots are this thread's meanwhile
             lock.lock();
             to.ready = true;
-            shared.chunk_ready.notify_one();
+            if (index == shared.written) shared.piece_ready.notify_one();
             if (--from->unfinished == 0) {
                 from->in_use = false;
-                shared.changed.notify_all();
+                shared.work.notify_one();  // one thread may take the next block
             }
             continue;
         }
@@ -292,7 +293,7 @@ void sweep_worker(shared_sweep& shared, worker_state& worker) {
         if (slot != nullptr) {
             if (!take_block(plan, shared.state->source, *slot)) {
                 shared.source_done = true;
-                shared.changed.notify_all();
+                shared.work.notify_all();  // the idle ones may end
                 continue;
             }
             if (plan.fast != nullptr) {
@@ -300,55 +301,55 @@ void sweep_worker(shared_sweep& shared, worker_state& worker) {
                 evaluate_fast_block(plan, *slot, *worker.fast_work);
                 lock.lock();
                 slot->evaluated = true;
+                shared.work.notify_all();  // its pieces may all be formatted at once
             }
-            shared.changed.notify_all();
             continue;
         }
-        shared.changed.wait(lock);
+        shared.work.wait(lock);
     }
 }
 
-sweep_status write_in_order(shared_sweep& shared, progress_line& progress, std::FILE* out) {
-    const sweep_plan& plan = *shared.state->plan;
-    std::vector<chunk_slot>& chunks = shared.state->chunks;
-    const std::int64_t lines = plan.slice_end - plan.slice_first;
+sweep_status write_in_order(shared_sweep& shared) {
+    sweep_state& state = *shared.state;
+    std::vector<piece_slot>& pieces = state.pieces;
+    const std::int64_t lines = state.plan->slice.size();
     std::int64_t done = 0;
     while (done < lines) {
-        chunk_slot& chunk = chunks[static_cast<std::size_t>(shared.written % static_cast<std::int64_t>(chunks.size()))];
+        piece_slot& piece = pieces[static_cast<std::size_t>(shared.written % static_cast<std::int64_t>(pieces.size()))];
         {
             std::unique_lock<std::mutex> lock(shared.mutex);
-            shared.chunk_ready.wait(lock, [&] { return chunk.ready; });
+            shared.piece_ready.wait(lock, [&] { return piece.ready; });
         }
-        if (!write_chunk(chunk, out)) return sweep_status::write_failed;
-        done += chunk.lines;
+        const sweep_status status = deliver(state, piece, done);
+        if (status != sweep_status::ok) return status;
         {
             std::lock_guard<std::mutex> lock(shared.mutex);
-            chunk.ready = false;
+            piece.ready = false;
             ++shared.written;
         }
-        shared.changed.notify_all();
-        progress_update(progress, done);
+        shared.work.notify_one();  // one more piece may be formatted
     }
     return sweep_status::ok;
 }
 
-sweep_status sweep_together(sweep_state& state, progress_line& progress, std::FILE* out) {
+sweep_status sweep_together(sweep_state& state) {
     shared_sweep shared;
     shared.state = &state;
     std::vector<std::thread> pool;
     sweep_status status = sweep_status::ok;
     try {
+        pool.reserve(state.workers.size());
         for (const std::unique_ptr<worker_state>& worker : state.workers)
             pool.emplace_back(sweep_worker, std::ref(shared), std::ref(*worker));
     } catch (const std::system_error&) {
         status = sweep_status::threads_failed;
     }
-    if (status == sweep_status::ok) status = write_in_order(shared, progress, out);
+    if (status == sweep_status::ok) status = write_in_order(shared);
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.stopped = true;
     }
-    shared.changed.notify_all();
+    shared.work.notify_all();
     for (std::thread& thread : pool) thread.join();
     return status;
 }
@@ -357,34 +358,44 @@ sweep_status sweep_together(sweep_state& state, progress_line& progress, std::FI
 constexpr std::int64_t blocks_per_worker = 8;
 
 // Lines per block of the exact evaluation: about 0.2 ms of work, so that
-// handing out blocks costs nothing beside them, yet many blocks per thread.
-std::int32_t exact_block_lines(std::int32_t samples, std::int64_t slice_lines, int jobs) {
-    const double line_ns = 15.0 * samples + 250.0;
+// handing out blocks costs nothing beside them, yet many blocks per thread;
+// never under about 20 µs, where handing out would cost as much as the work.
+std::int32_t exact_block_lines(std::size_t samples, std::int64_t slice_lines, int jobs) {
+    const double line_ns = 15.0 * static_cast<double>(samples) + 250.0;
     auto lines = static_cast<std::int64_t>(200000.0 / line_ns);
-    if (jobs > 1) lines = std::min(lines, slice_lines / (blocks_per_worker * jobs));
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(lines, 1, chunk_lines));
+    const auto least = static_cast<std::int64_t>(20000.0 / line_ns);
+    if (jobs > 1) lines = std::max(least, std::min(lines, slice_lines / (blocks_per_worker * jobs)));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(lines, 1, piece_lines));
 }
 
-sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_options& options, std::FILE* out) {
-    const std::int64_t slice_lines = plan.slice_end - plan.slice_first;
-    // A slice that starts or ends inside a block counts it.
+// Most piece slots: threads past them would only wait.
+constexpr std::int64_t max_piece_slots = 256;
+
+sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs) {
+    const std::int64_t slice_lines = plan.slice.size();
+    // A slice that starts or ends inside a fast block counts it.
     const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
-    const int threads = static_cast<int>(std::min<std::int64_t>(options.jobs, blocks));
+    const std::int64_t pieces = plan.fast ? slice_lines / piece_lines + blocks : blocks;
+    const int threads = static_cast<int>(std::min<std::int64_t>(jobs, pieces));
+    // Fewer fast blocks than jobs: the block's own work is shared.
+    if (plan.fast != nullptr) plan.block_threads = std::max(1, jobs / static_cast<int>(std::min<std::int64_t>(jobs, blocks)));
 
     sweep_state state;
     state.plan = &plan;
-    state.source = start_blocks(plan, start);
+    state.progress = &options.progress;
+    state.source = start_blocks(plan);
     try {
-        // Alone: one block and one chunk at a time. Together: a block slot
-        // more than threads, and two chunk slots per thread and two more.
+        // Alone: one block and one piece at a time. Together: a block slot
+        // more than threads, and two piece slots per thread and two more.
         state.blocks.resize(threads > 1 ? static_cast<std::size_t>(threads) + 1 : 1);
-        state.chunks.resize(threads > 1 ? 2 * static_cast<std::size_t>(threads) + 2 : 1);
-        for (chunk_slot& chunk : state.chunks) chunk.text.resize(chunk_lines * max_line_length);
+        state.pieces.resize(threads > 1 ? static_cast<std::size_t>(std::min<std::int64_t>(2 * threads + 2, max_piece_slots))
+                                        : 1);
+        for (piece_slot& piece : state.pieces) piece.bytes.resize(plan.piece_bytes);
         if (plan.fast != nullptr) {
             for (block_slot& slot : state.blocks) {
+                slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
                 slot.real.resize(static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
-                slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             }
         }
         for (int k = 0; k < threads; ++k) {
@@ -395,44 +406,81 @@ sweep_status sweep_with(const sweep_plan& plan, double start, const sweep_option
         return sweep_status::out_of_memory;
     }
 
-    progress_line progress;
-    progress_start(progress, slice_lines, options.progress ? stderr : nullptr);
-    const sweep_status status = threads > 1 ? sweep_together(state, progress, out) : sweep_alone(state, progress, out);
-    progress_end(progress);
-    return status;
+    if (!plan.sink->begin(slice_lines)) return sweep_status::write_failed;
+    const sweep_status status = threads > 1 ? sweep_together(state) : sweep_alone(state);
+    if (status != sweep_status::ok) return status;
+    return plan.sink->end() ? sweep_status::ok : sweep_status::write_failed;
+}
+
+int online_processors() {
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online < 1 ? 1 : online > max_jobs ? max_jobs : static_cast<int>(online);
 }
 
 }  // namespace
 
-sweep_status run_sweep(const sample_set& samples, double start, double end, std::int32_t count,
-                       const sweep_options& options, std::FILE* out) {
-    if (count <= 0) return sweep_status::ok;
+const char* sweep_message(sweep_status status) {
+    switch (status) {
+    case sweep_status::ok: return "";
+    case sweep_status::invalid_samples: return "Times and values differ in length.";
+    case sweep_status::invalid_jobs: return "Invalid number of jobs.";
+    case sweep_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.";
+    case sweep_status::invalid_tolerance: return "Invalid tolerance.";
+    case sweep_status::fast_unavailable: return "The fast evaluation is not built in: it needs FFTW3.";
+    case sweep_status::write_failed: return "Error writing output.";
+    case sweep_status::out_of_memory: return "Not enough memory for the sweep.";
+    case sweep_status::threads_failed: return "Could not start the threads.";
+    case sweep_status::stopped: return "Stopped.";
+    }
+    return "Unknown status.";
+}
+
+sweep_status check_sweep_options(const sweep_options& options) {
+    if (options.jobs < 0 || options.jobs > max_jobs) return sweep_status::invalid_jobs;
+    if (options.parts < 1 || options.part < 1 || options.part > options.parts) return sweep_status::invalid_part;
+    const double eps = options.tolerance;
+    if (eps != 0.0 && !(eps >= 1e-14 && eps <= 0.1)) return sweep_status::invalid_tolerance;
+    if (eps != 0.0 && !fast_evaluation_available()) return sweep_status::fast_unavailable;
+    return sweep_status::ok;
+}
+
+std::int64_t sweep_lines(std::int32_t count, const sweep_options& options) {
+    if (check_sweep_options(options) != sweep_status::ok) return 0;
+    return grid_slice(std::max<std::int32_t>(count, 0), options.part, options.parts).size();
+}
+
+sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, spectrum_sink& sink) {
+    const sweep_status checked = check_sweep_options(options);
+    if (checked != sweep_status::ok) return checked;
+    if (samples.times.size() != samples.values.size() || samples.times.size() > INT32_MAX)
+        return sweep_status::invalid_samples;
+
     sweep_plan plan;
-    plan.samples = &samples;
-    // The step only matters between lines; forming count − 1 only when count > 1
-    // also keeps it clear of overflow at the lowest count.
-    plan.step = count > 1 ? (end - start) / static_cast<double>(count - 1) : 0.0;
-    plan.count = count;
-    // Slice k of p: sizes differ by at most one, the earlier slices the longer.
-    const std::int64_t base = plan.count / options.parts;
-    const std::int64_t extra = plan.count % options.parts;
-    const std::int64_t k = options.part - 1;
-    plan.slice_first = k * base + std::min(k, extra);
-    plan.slice_end = plan.slice_first + base + (k < extra ? 1 : 0);
-    if (plan.slice_first == plan.slice_end) return sweep_status::ok;
+    plan.samples = samples;
+    plan.grid = make_grid(start, end, count);
+    plan.slice = grid_slice(plan.grid.count, options.part, options.parts);
+    plan.sink = &sink;
+    const int jobs = options.jobs == 0 ? online_processors() : options.jobs;
 
     fast_plan_owner fast;
-    if (options.tolerance > 0.0) {
-        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.count, fast);
+    if (options.tolerance > 0.0 && plan.slice.size() > 0) {
+        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast);
         if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
     }
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = fast_block_lines(*fast);
     } else {
-        plan.block_lines = exact_block_lines(static_cast<std::int32_t>(samples.times.size()), plan.slice_end - plan.slice_first, options.jobs);
+        plan.block_lines = exact_block_lines(samples.size(), plan.slice.size(), jobs);
     }
-    return sweep_with(plan, start, options, out);
+    plan.piece_bytes = static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)) * sink.line_bytes();
+    if (plan.fast != nullptr) plan.piece_bytes = piece_lines * sink.line_bytes();
+    if (plan.slice.size() == 0) {
+        if (!sink.begin(0) || !sink.end()) return sweep_status::write_failed;
+        return sweep_status::ok;
+    }
+    return sweep_with(plan, options, jobs);
 }
 
 }  // namespace trapft

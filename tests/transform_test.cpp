@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "output/result_line.hpp"
 #include "reference.hpp"
 #include "spectrum/spectrum.hpp"
+#include "sweep_output.hpp"
 
 namespace {
 
@@ -30,15 +32,9 @@ struct fixture_tables {
     // Everything run_sweep writes, and whether it reported success.
     std::string sweep(double start, double end, std::int32_t count, bool* ok = nullptr,
                       const trapft::sweep_options& options = {}) {
-        char* data = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&data, &size);
-        const bool written = trapft::run_sweep(*samples, start, end, count, options, out) == trapft::sweep_status::ok;
-        std::fclose(out);
-        std::string text(data, size);
-        std::free(data);
-        if (ok != nullptr) *ok = written;
-        return text;
+        const sweep_output::swept result = sweep_output::sweep(*samples, start, end, count, options);
+        if (ok != nullptr) *ok = result.status == trapft::sweep_status::ok;
+        return result.bytes;
     }
 };
 
@@ -94,7 +90,9 @@ TEST(run_sweep, stops_at_the_first_failed_write) {
     f.set({0, 1}, {1, 1});
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
-    EXPECT_EQ(trapft::run_sweep(*f.samples, 0, 1, std::numeric_limits<std::int32_t>::max(), {}, full),
+    trapft::text_sink sink;
+    ASSERT_TRUE(sink.open(fileno(full)));
+    EXPECT_EQ(trapft::run_sweep(*f.samples, 0, 1, std::numeric_limits<std::int32_t>::max(), {}, sink),
               trapft::sweep_status::write_failed);
     std::fclose(full);
 }

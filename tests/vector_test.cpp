@@ -19,6 +19,7 @@
 #include "reference.hpp"
 #include "spectrum/phase_tables.hpp"
 #include "spectrum/phase_tables_sleef.hpp"
+#include "output/result_line.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {

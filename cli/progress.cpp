@@ -1,4 +1,4 @@
-#include "spectrum/progress.hpp"
+#include "cli/progress.hpp"
 
 namespace trapft {
 namespace {

@@ -1,0 +1,22 @@
+// Text and CSV output: the result lines, blank or comma separated.
+#include "output/text_sink.hpp"
+
+#include <cstring>
+
+namespace trapft {
+
+bool text_sink::begin(std::int64_t) {
+    return header_ == nullptr || out_.put(header_, std::strlen(header_));
+}
+
+std::size_t text_sink::format(const spectrum_lines& lines, char* out) {
+    char* p = out;
+    for (std::int32_t j = 0; j < lines.count; ++j)
+        p = write_result_line(p, {lines.frequency[j], lines.real[j], lines.imaginary[j], lines.magnitude[j]},
+                              separator_);
+    return static_cast<std::size_t>(p - out);
+}
+
+bool text_sink::write(const char* bytes, std::size_t size, std::int32_t) { return out_.put(bytes, size); }
+
+}  // namespace trapft

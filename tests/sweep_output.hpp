@@ -1,0 +1,42 @@
+// A sweep's output as bytes, through the tool's own sinks over an in-memory file.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "output/npy_sink.hpp"
+#include "output/text_sink.hpp"
+#include "spectrum/sweep.hpp"
+
+namespace sweep_output {
+
+enum class format { text, csv, csv_without_header, npy };
+
+struct swept {
+    trapft::sweep_status status = trapft::sweep_status::ok;
+    std::string bytes;
+};
+
+inline swept sweep(trapft::sample_view samples, double start, double end, std::int32_t count,
+                   const trapft::sweep_options& options = {}, format how = format::text) {
+    swept result;
+    const int fd = memfd_create("sweep", 0);
+    if (fd < 0) return {trapft::sweep_status::write_failed, "memfd_create failed"};
+    trapft::text_sink text;
+    trapft::csv_sink csv(how == format::csv);
+    trapft::npy_sink npy;
+    trapft::spectrum_sink* sink = &text;
+    if (how == format::npy) sink = &npy, npy.open(fd);
+    else if (how == format::text) text.open(fd);
+    else sink = &csv, csv.open(fd);
+    result.status = trapft::run_sweep(samples, start, end, count, options, *sink);
+    const off_t size = lseek(fd, 0, SEEK_END);
+    result.bytes.resize(static_cast<std::size_t>(size));
+    if (size > 0 && pread(fd, result.bytes.data(), result.bytes.size(), 0) != size) result.bytes = "pread failed";
+    close(fd);
+    return result;
+}
+
+}  // namespace sweep_output
