@@ -136,8 +136,9 @@ def _samples(data: object, name: str) -> np.ndarray:
     if kind not in "fiu":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
     converted = np.ascontiguousarray(array, dtype=np.float64)
-    if not np.can_cast(array.dtype, np.float64, casting="safe"):
-        # int64, uint64, longdouble: the values must survive the round trip.
+    if array.dtype.itemsize > (8 if kind == "f" else 4):
+        # 64-bit integers, long double (numpy counts int64 to float64 as a
+        # safe cast, though it rounds): the values must survive the round trip.
         with np.errstate(invalid="ignore", over="ignore"):
             back = converted.astype(array.dtype)
         same = back == array
@@ -227,8 +228,8 @@ def frequencies(start: float, end: float, count: int, *, part: Optional[Tuple[in
 
     Examples
     --------
-    >>> trapft.frequencies(0, 10, 1001)[-1]
-    9.99999999999983
+    >>> float(trapft.frequencies(0, 10, 1001)[-1])
+    9.999999999999831
     """
     k, parts = _part(part)
     return _core.frequencies(_real(start, "start"), _real(end, "end"), _count(count), k, parts)
