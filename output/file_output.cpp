@@ -1,6 +1,7 @@
 // Bytes to a file descriptor, buffered, so that a failed write leaves whole lines only.
 #include "output/file_output.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +27,9 @@ bool file_output::open(int fd) {
     struct stat status {};
     if (fstat(fd, &status) == 0) {
         flush_each_put_ = isatty(fd) != 0;
-        const off_t offset = lseek(fd, 0, SEEK_CUR);
+        // Appending (>>), writes go to the end whatever the offset says.
+        const int flags = fcntl(fd, F_GETFL);
+        const off_t offset = flags >= 0 && (flags & O_APPEND) != 0 ? status.st_size : lseek(fd, 0, SEEK_CUR);
         // Only a file written at its end is cut back: cutting one written in
         // the middle (1<>file) would lose what lies after the run.
         regular_ = S_ISREG(status.st_mode) && offset >= 0 && offset == status.st_size;

@@ -216,6 +216,7 @@ sweep_status sweep_alone(sweep_state& state) {
     worker_state& worker = *state.workers.front();
     piece_slot& piece = state.pieces.front();
     std::int64_t done = 0;
+    if (!plan.sink->begin(plan.slice.size())) return sweep_status::write_failed;
     while (take_block(plan, state.source, slot)) {
         if (plan.fast != nullptr) evaluate_fast_block(plan, slot, *worker.fast_work);
         for (std::int64_t index = slot.next_piece; index < slot.pieces_end; ++index) {
@@ -344,7 +345,9 @@ sweep_status sweep_together(sweep_state& state) {
     } catch (const std::system_error&) {
         status = sweep_status::threads_failed;
     }
-    if (status == sweep_status::ok) status = write_in_order(shared);
+    // The sink begins once every thread runs, so that a failure to start them writes nothing.
+    if (status == sweep_status::ok) status = state.plan->sink->begin(state.plan->slice.size()) ? write_in_order(shared)
+                                                                                                 : sweep_status::write_failed;
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.stopped = true;
@@ -406,10 +409,11 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
         return sweep_status::out_of_memory;
     }
 
-    if (!plan.sink->begin(slice_lines)) return sweep_status::write_failed;
     const sweep_status status = threads > 1 ? sweep_together(state) : sweep_alone(state);
-    if (status != sweep_status::ok) return status;
-    return plan.sink->end() ? sweep_status::ok : sweep_status::write_failed;
+    if (status != sweep_status::ok && status != sweep_status::stopped) return status;
+    // Stopped on request: what was handed on still goes out, a prefix of the whole.
+    if (!plan.sink->end()) return sweep_status::write_failed;
+    return status;
 }
 
 int online_processors() {

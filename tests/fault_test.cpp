@@ -47,6 +47,7 @@ struct launch {
     bool ignore_sigpipe = false;   // as whoever started it may have left SIGPIPE
     std::string input = "/dev/null";  // standard input
     long address_space = 0;        // a limit on the tool's memory, bytes; 0: none
+    long file_size = 0;            // a limit on the files it writes, bytes, as a full disk; 0: none
     int error_fd = -1;             // standard error; -1: a file, read back by finish
 };
 
@@ -67,6 +68,12 @@ pid_t start(const std::vector<std::string>& args, int out_fd, const launch& how 
     if (how.address_space > 0) {
         const rlimit limit{static_cast<rlim_t>(how.address_space), static_cast<rlim_t>(how.address_space)};
         setrlimit(RLIMIT_AS, &limit);
+    }
+    if (how.file_size > 0) {
+        // Past the limit a write fails with EFBIG, as on a full disk with ENOSPC.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(how.file_size), static_cast<rlim_t>(how.file_size)};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
     const int err_fd = how.error_fd >= 0 ? how.error_fd : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in_fd = open(how.input.c_str(), O_RDONLY);
@@ -431,6 +438,92 @@ TEST(faults, reads_a_file_without_a_name) {
     close(fd);
     EXPECT_EQ(o.out, first_two);
     EXPECT_EQ(o.run.status, 0);
+}
+
+// A disk that fills up: the regular file is cut back to the last whole line
+// (or .npy row) that the run wrote, after what was there before it when
+// appending; the message and status are those of any failed write.
+TEST(faults, cuts_a_full_file_back_to_whole_lines_in_every_format) {
+    struct full_case {
+        const char* format;
+        bool append;
+        long limit;
+    };
+    const full_case cases[] = {{"text", false, 100000}, {"text", true, 100003}, {"csv", false, 99999},
+                               {"csv", true, 150001}, {"npy", false, 100001}, {"npy", true, 120007}};
+    const std::string before = "kept from before\n";
+    for (const full_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.format << (c.append ? " appended" : "") << ", " << c.limit << " bytes");
+        const std::vector<std::string> args{"-j8", "--format=" + std::string(c.format), two_samples, "0", "1", "200000"};
+        const std::string path = process::scratch("full_" + tag);
+        const std::string whole = run_with_output(args, output::pipe).out;
+        std::ofstream(path, std::ios::binary) << (c.append ? before : "");
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | (c.append ? O_APPEND : O_TRUNC));
+        ASSERT_GE(fd, 0);
+        const pid_t pid = start(args, fd, {.file_size = c.limit});
+        close(fd);
+        const ended e = finish(pid);
+        EXPECT_EQ(e.err, "Error writing output.\n");
+        EXPECT_EQ(e.status, 1);
+        std::string got = take_file(path);
+        const std::string kept = c.append ? before : "";
+        ASSERT_EQ(got.compare(0, kept.size(), kept), 0) << "what was there before is kept";
+        got.erase(0, kept.size());
+        EXPECT_LE(static_cast<long>(got.size() + kept.size()), c.limit);
+        EXPECT_GT(got.size(), 0u);
+        EXPECT_EQ(whole.compare(0, got.size(), got), 0) << "a prefix of the whole output";
+        if (std::string(c.format) == "npy") EXPECT_EQ((got.size() - 128) % 32, 0u) << "whole rows";
+        else EXPECT_EQ(got.back(), '\n') << "whole lines";
+    }
+}
+
+// --format: what it refuses, before the file is opened; CSV parts joined are
+// the whole file, and numpy reads the .npy output as the text's numbers.
+TEST(faults, formats_refuse_what_they_cannot_write_and_join_by_parts) {
+    const std::string missing = process::scratch("format_missing.txt");
+    for (const std::string bad : {"--format=xml", "-fNPY", "--format=text,csv"}) {
+        const outcome o = run_with_output({bad, missing, "0", "1", "2"}, output::pipe);
+        EXPECT_EQ(o.run.err, "Invalid format.\n") << bad;
+        EXPECT_EQ(o.run.status, 2) << bad;
+        EXPECT_EQ(o.out, "") << bad;
+    }
+    // Binary output to a terminal.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const pid_t pid = start({"-f", "npy", missing, "0", "1", "2"}, screen);
+    close(screen);
+    const ended e = finish(pid);
+    close(terminal);
+    EXPECT_EQ(e.err, "Refusing to write binary output to a terminal.\n");
+    EXPECT_EQ(e.status, 2);
+
+    const std::string whole = run_with_output({"--format=csv", two_samples, "-3", "3", "1001"}, output::pipe).out;
+    std::string joined;
+    for (int k = 1; k <= 4; ++k)
+        joined += run_with_output({"--part=" + std::to_string(k) + "/4", "-f", "csv", "-j2", two_samples, "-3", "3", "1001"},
+                                  output::pipe).out;
+    EXPECT_EQ(joined.substr(0, 35), "frequency,real,imaginary,magnitude\n");
+    EXPECT_EQ(joined, whole);
+
+    if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0)
+        GTEST_SKIP() << "numpy (python3-numpy) is not installed";
+    std::string npy_parts;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string part = process::scratch("part" + std::to_string(k) + "_" + tag + ".npy");
+        std::ofstream(part, std::ios::binary)
+            << run_with_output({"--part=" + std::to_string(k) + "/3", "--format=npy", two_samples, "-3", "3", "1001"},
+                               output::pipe).out;
+        npy_parts += " " + part;
+    }
+    const std::string printed = process::scratch("printed_" + tag);
+    const std::string script = "import sys, numpy; a = numpy.concatenate([numpy.load(p) for p in sys.argv[1:]]); "
+                               "assert a.dtype == numpy.dtype('<f8') and a.shape == (1001, 4); "
+                               "sys.stdout.write(''.join('%.15g %.15g %.15g %.15g\\n' % tuple(r) for r in a))";
+    ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\"" + npy_parts + " > " + printed).c_str()), 0);
+    EXPECT_EQ(take_file(printed), run_with_output({two_samples, "-3", "3", "1001"}, output::pipe).out);
 }
 
 }  // namespace
