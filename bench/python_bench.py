@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""Speed goals of the Python module, as ratios measured side by side.
+
+Usage: /usr/bin/python3 bench/python_bench.py BUILD_DIR [--rounds N] [--quick]
+
+BUILD_DIR is a build configured with -DTRAPFT_PYTHON=ON (it holds the tool,
+python/trapft and python/trapft_core_timing). Each comparison runs its
+candidates in turns, the order alternating from round to round, and reports
+the median of each and their ratio. The machine's load shows in every round:
+compare ratios, not seconds.
+"""
+import argparse
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+try:
+    import numpy as np
+except ImportError:
+    sys.exit(f"{sys.executable} has no numpy: run this with /usr/bin/python3 (apt-get install python3-numpy)")
+
+
+def timed(call):
+    started = time.perf_counter()
+    result = call()
+    return time.perf_counter() - started, result
+
+
+def compare(title, candidates, rounds, goal=None):
+    """candidates: (name, function returning its seconds). Prints medians and the
+    ratio of the first candidate's to the second's."""
+    seconds = {name: [] for name, _ in candidates}
+    for round_ in range(rounds):
+        order = candidates if round_ % 2 == 0 else candidates[::-1]
+        for name, run in order:
+            seconds[name].append(run())
+    (first, _), (second, _) = candidates
+    a, b = statistics.median(seconds[first]), statistics.median(seconds[second])
+    print(f"{title}\n  {first}: {a:.4f} s   {second}: {b:.4f} s   ratio {a / b:.3f}"
+          + (f"   (goal: {goal})" if goal else ""), flush=True)
+    return a / b
+
+
+def write_samples(path, n, seed):
+    rng = np.random.default_rng(seed)
+    t = np.cumsum(rng.uniform(0.5, 1.5, n)) / n * 10
+    x = np.sin(2 * np.pi * 1.5 * t) + 0.5 * rng.normal(size=n)
+    np.savetxt(path, np.column_stack([t, x]), fmt="%.9g")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build", type=pathlib.Path)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--quick", action="store_true", help="smaller sizes, to check that the script runs")
+    arguments = parser.parse_args()
+    build = arguments.build.resolve()
+    sys.path.insert(0, str(build / "python"))
+    import trapft
+
+    tool, core = str(build / "trapft"), str(build / "python" / "trapft_core_timing")
+    rounds, quick = arguments.rounds, arguments.quick
+    print(f"trapft {trapft.__version__}, {sys.executable}, numpy {np.__version__}")
+    with tempfile.TemporaryDirectory() as scratch:
+        scratch = pathlib.Path(scratch)
+        signal = scratch / "signal.txt"
+        write_samples(signal, 16384, 1)
+        t, x = trapft.load(signal)
+
+        def through_tool(path, start, end, count, *options):
+            def run():
+                seconds, _ = timed(lambda: np.loadtxt(subprocess.run(
+                    [tool, *options, str(path), start, end, str(count)], capture_output=True, check=True
+                ).stdout.splitlines(), ndmin=2))
+                return seconds
+            return run
+
+        def call(t, x, start, end, count, **options):
+            return lambda: timed(lambda: trapft.spectrum(t, x, float(np.float32(start)), float(np.float32(end)),
+                                                          count, **options))[0]
+
+        def core_alone(path, start, end, count, tolerance=0.0, jobs=1):
+            return lambda: float(subprocess.run([core, str(path), start, end, str(count), str(tolerance), str(jobs)],
+                                                capture_output=True, check=True, text=True).stdout)
+
+        count = 101 if quick else 401
+        compare(f"Exact, 16384 samples x {count} lines: the module's call against the core alone",
+                [("call", call(t, x, "0", "50", count)), ("core", core_alone(signal, "0", "50", count))],
+                rounds, "at most 1.05")
+
+        count = 10**5 if quick else 10**6
+        compare(f"Fast (1e-12), 16384 samples x {count} lines: the tool and numpy.loadtxt against the call",
+                [("subprocess+loadtxt", through_tool(signal, "0", "5000", count, "-e", "1e-12")),
+                 ("call", call(t, x, "0", "5000", count, tolerance=1e-12))], rounds, "at least 10")
+
+        pair = scratch / "pair.txt"
+        pair.write_text("0 1\n1 0.5\n")
+        tp, xp = trapft.load(pair)
+        count = 150000 if quick else 1500000
+        compare(f"Exact, 2 samples x {count} lines: the tool and numpy.loadtxt against the call",
+                [("subprocess+loadtxt", through_tool(pair, "0", "5", count)), ("call", call(tp, xp, "0", "5", count))],
+                rounds, "at least 5")
+
+        n, lines = (10**5, 10**4) if quick else (10**6, 10**5)
+        rng = np.random.default_rng(2)
+        tb = np.cumsum(rng.uniform(0.5, 1.5, n)) / n * 100
+        xb = rng.normal(size=(8, n))
+        compare(f"Fast (1e-9), 8 rows of {n} samples x {lines} lines: one batch call against eight calls",
+                [("batch", lambda: timed(lambda: trapft.spectrum(tb, xb, 0, 500, lines, tolerance=1e-9))[0]),
+                 ("eight calls", lambda: timed(lambda: [trapft.spectrum(tb, row, 0, 500, lines, tolerance=1e-9)
+                                                        for row in xb])[0])],
+                rounds, "at most 0.6")
+
+
+if __name__ == "__main__":
+    main()
