@@ -20,3 +20,11 @@ def test_dask_recipe_joins_into_one_call(monkeypatch):
     one = trapft.spectrum(scope["t"], scope["x"], 0, 5000, 10**6, tolerance=1e-12)
     assert len(scope["pieces"]) == 16
     assert bits(scope["frequency"]) == bits(one.frequency) and bits(scope["transform"]) == bits(one.transform)
+
+
+def test_docstring_examples(monkeypatch):
+    import doctest
+
+    monkeypatch.chdir(SOURCE_DIR)
+    failed, tried = doctest.testmod(trapft, extraglobs={"trapft": trapft}, optionflags=doctest.NORMALIZE_WHITESPACE)
+    assert tried >= 5 and failed == 0

@@ -15,12 +15,15 @@ frequencies
     The frequency grid alone.
 """
 
+from __future__ import annotations
+
 import numbers
 import operator
 import os
 from typing import Iterator, Optional, Tuple, Union
 
 import numpy as np
+from numpy.typing import ArrayLike, NDArray
 
 from . import _core
 
@@ -60,11 +63,13 @@ class Spectrum:
 
     __slots__ = ("frequency", "transform", "magnitude")
 
-    frequency: np.ndarray
-    transform: np.ndarray
-    magnitude: np.ndarray
+    frequency: NDArray[np.float64]
+    transform: NDArray[np.complex128]
+    magnitude: NDArray[np.float64]
 
-    def __init__(self, frequency: np.ndarray, transform: np.ndarray, magnitude: np.ndarray) -> None:
+    def __init__(
+        self, frequency: NDArray[np.float64], transform: NDArray[np.complex128], magnitude: NDArray[np.float64]
+    ) -> None:
         object.__setattr__(self, "frequency", frequency)
         object.__setattr__(self, "transform", transform)
         object.__setattr__(self, "magnitude", magnitude)
@@ -75,7 +80,7 @@ class Spectrum:
     def __delattr__(self, name: str) -> None:
         raise AttributeError("a Spectrum is read-only")
 
-    def __iter__(self) -> Iterator[np.ndarray]:
+    def __iter__(self) -> Iterator[NDArray[np.generic]]:
         return iter((self.frequency, self.transform))
 
     def __len__(self) -> int:
@@ -127,7 +132,7 @@ def _part(part: object) -> Tuple[int, int]:
     return k, parts
 
 
-def _samples(data: object, name: str) -> np.ndarray:
+def _samples(data: ArrayLike, name: str) -> NDArray[np.float64]:
     """`data` as a C-contiguous float64 array, copied only when it is not one
     already; integers and narrower floats are widened exactly, and a type that
     does not widen exactly is taken only where every value does."""
@@ -149,7 +154,9 @@ def _samples(data: object, name: str) -> np.ndarray:
     return converted
 
 
-def load(path: PathLike, *, double: bool = False, max_samples: Optional[int] = None) -> Tuple[np.ndarray, np.ndarray]:
+def load(
+    path: PathLike, *, double: bool = False, max_samples: Optional[int] = None
+) -> Tuple[NDArray[np.float64], NDArray[np.float64]]:
     """Read a sample file as the command-line tool reads it.
 
     Parameters
@@ -200,7 +207,9 @@ def load(path: PathLike, *, double: bool = False, max_samples: Optional[int] = N
     return _core.load(name, bool(double), capacity)
 
 
-def frequencies(start: float, end: float, count: int, *, part: Optional[Tuple[int, int]] = None) -> np.ndarray:
+def frequencies(
+    start: float, end: float, count: int, *, part: Optional[Tuple[int, int]] = None
+) -> NDArray[np.float64]:
     """The frequency grid of :func:`spectrum`, without evaluating anything.
 
     Parameters
@@ -236,8 +245,8 @@ def frequencies(start: float, end: float, count: int, *, part: Optional[Tuple[in
 
 
 def spectrum(
-    times: object,
-    values: object,
+    times: ArrayLike,
+    values: ArrayLike,
     start: float,
     end: float,
     count: int,
