@@ -129,3 +129,19 @@ def test_results_are_read_only_numpy_arrays(two_tone):
     with pytest.raises(AttributeError):
         s.frequency = None
     assert len(trapft.spectrum(*two_tone, 0, 5, 0).transform) == 0
+
+
+def test_contiguous_float64_is_not_copied():
+    import tracemalloc
+
+    t = np.linspace(0.0, 1.0, 2 * 10**6)
+    t.setflags(write=False)
+    tracemalloc.start()
+    peaks = []
+    for times in (t, t[::2]):  # the view is strided: copied, and the copy shows
+        tracemalloc.reset_peak()
+        before = tracemalloc.get_traced_memory()[0]
+        trapft.spectrum(times, times, 0, 1, 1)
+        peaks.append(tracemalloc.get_traced_memory()[1] - before)
+    tracemalloc.stop()
+    assert peaks[0] < 1 << 16 and peaks[1] >= t.nbytes
