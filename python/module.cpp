@@ -27,8 +27,8 @@ namespace {
 
 using namespace trapft;
 
-// Releases the GIL for its lifetime; `hold` takes it back for a moment, as the
-// sweep's progress callback does to look for signals.
+// Releases the GIL for its lifetime; signals_handled takes it back for a
+// moment, as the sweep's progress callback does to look for Ctrl-C.
 class gil_released {
 public:
     gil_released() : state_(PyEval_SaveThread()) {}
@@ -214,8 +214,8 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     switch (status) {
     case sweep_status::ok: break;
     case sweep_status::stopped:
-        if (PyErr_Occurred() != nullptr) throw py::error_already_set();
-        throw py::value_error("the sweep was stopped");
+        if (PyErr_Occurred() != nullptr) throw py::error_already_set();  // KeyboardInterrupt, as a rule
+        throw_python(PyExc_RuntimeError, sweep_message(status));
     case sweep_status::out_of_memory: throw_python(PyExc_MemoryError, sweep_message(status));
     case sweep_status::fast_unavailable: throw_python(PyExc_NotImplementedError, sweep_message(status));
     case sweep_status::invalid_samples:
