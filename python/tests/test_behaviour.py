@@ -44,6 +44,29 @@ def test_threads_call_at_once_and_others_run_meanwhile(two_tone):
     assert took > 0.05 and max(np.diff(stamps)) < took / 2
 
 
+FAST_IN_THREADS = """
+import numpy as np, trapft
+from concurrent.futures import ThreadPoolExecutor
+rng = np.random.default_rng({seed})
+calls = [(np.sort(rng.random(n)), rng.normal(size=n), int(c))
+         for n, c in zip(rng.integers(50, 500, 64), 2 ** rng.integers(8, 17, 64))]
+def run(call):
+    return trapft.spectrum(call[0], call[1], 0, 100, call[2], tolerance=1e-9).transform.tobytes()
+with ThreadPoolExecutor(4) as pool:  # first, while no FFT size has been planned yet
+    together = list(pool.map(run, calls))
+print(together == [run(call) for call in calls])
+"""
+
+
+@pytest.mark.skipif(not HAS_FAST, reason="built without the fast evaluation")
+def test_fast_evaluations_prepare_in_threads_at_once():
+    # Each fresh process plans its FFT sizes anew, in four threads at once;
+    # without a lock in FFTW's planner about one in five corrupts its heap.
+    for seed in range(6):
+        out, err = child(FAST_IN_THREADS.format(seed=seed)).communicate(timeout=120)
+        assert out == "True\n", err[-300:]
+
+
 INTERRUPTED = """
 import time, tracemalloc, numpy as np, trapft
 tracemalloc.start()
