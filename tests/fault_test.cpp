@@ -39,6 +39,7 @@ struct ended {
     int signal = 0;
     bool timed_out = false;
     long peak_rss_kib = 0;
+    long waits = 0;  // voluntary context switches
     std::string err;
 };
 
@@ -112,6 +113,7 @@ ended finish(pid_t pid) {
     if (WIFEXITED(status)) e.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
     e.peak_rss_kib = usage.ru_maxrss;
+    e.waits = usage.ru_nvcsw;
     e.err = take_file(process::scratch("stderr_" + tag));
     return e;
 }
@@ -524,6 +526,23 @@ TEST(faults, formats_refuse_what_they_cannot_write_and_join_by_parts) {
                                "sys.stdout.write(''.join('%.15g %.15g %.15g %.15g\\n' % tuple(r) for r in a))";
     ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\"" + npy_parts + " > " + printed).c_str()), 0);
     EXPECT_EQ(take_file(printed), run_with_output({two_samples, "-3", "3", "1001"}, output::pipe).out);
+}
+
+// Far more jobs than processors: threads that cannot proceed are not woken,
+// nor started, so the run waits about as often as with two jobs.
+TEST(faults, many_jobs_wait_no_more_than_few) {
+    static const std::string tones = process::write_file("fault_tones.txt", pairs(400));
+    for (const std::vector<std::string>& sweep : {std::vector<std::string>{two_samples, "0", "1000", "200000"},
+                                                  std::vector<std::string>{tones, "0", "5", "20000"}}) {
+        SCOPED_TRACE(sweep[0] + " " + sweep[3] + " lines");
+        std::vector<std::string> few = sweep, many = sweep;
+        few.insert(few.begin(), "-j2");
+        many.insert(many.begin(), "-j1024");
+        const outcome two = run_with_output(few, output::pipe);
+        const outcome lots = run_with_output(many, output::pipe);
+        EXPECT_EQ(lots.out, two.out);
+        EXPECT_LE(lots.run.waits, 4 * two.run.waits + 500) << "with two jobs: " << two.run.waits;
+    }
 }
 
 }  // namespace
