@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "spectrum/magnitude.hpp"
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
@@ -52,8 +53,7 @@ spectrum_point evaluate_spectrum(const sample_set& samples, double frequency, sp
         last_sine = s[size - 1];
     }
 
-    const double magnitude = std::sqrt((cosine_sum * cosine_sum) + (sine_sum * sine_sum));
-    return {frequency, cosine_sum, -sine_sum, magnitude};
+    return {frequency, cosine_sum, -sine_sum, spectrum_magnitude(cosine_sum, sine_sum)};
 }
 
 char* write_result_line(char* first, const spectrum_point& point) {
