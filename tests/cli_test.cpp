@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -40,7 +42,7 @@ const std::string first_two = "0 1 -0 1\n0.5 0 -6.12323399573677e-17 6.123233995
 TEST(trapft, runs_and_parses_its_arguments) {
     const run_case cases[] = {
         {"worked example", {two_samples, "0", "0.5", "2"}, first_two, "", 0},
-        {"extra arguments ignored", {two_samples, "0", "0.5", "2", "x", "--help"}, first_two, "", 0},
+        {"extra arguments ignored", {two_samples, "0", "0.5", "2", "x", "-5"}, first_two, "", 0},
         {"leading blanks and units", {two_samples, "  0Hz", " 5e-1", " 2x"}, first_two, "", 0},
         {"exponent", {two_samples, "1e1", "0", "1"}, "10 1 1.22464679914735e-15 1\n", "", 0},
         {"single-precision start", {two_samples, "0.1", "0", "1"},
@@ -100,7 +102,7 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"half pair", {half, "0", "1", "2"}, "", "Error reading file: line 4: time without a value.\n", 1},
         {"too many samples", {too_many, "0", "1", "2"}, "", "Error reading file: more than 16384 samples.\n", 1},
         {"capacity in force", {"--max-samples=1", two_samples, "0", "1", "2"}, "",
-         "Error reading file: more than 1 samples.\n", 1},
+         "Error reading file: more than 1 sample.\n", 1},
         {"unknown option", {"--bogus", two_samples, "0", "1", "2"}, "", "Unknown option --bogus.\n", 2},
         {"unknown short option", {"-x5", two_samples, "0", "1", "2"}, "", "Unknown option -x.\n", 2},
         {"missing value", {"-j"}, "", "Option -j needs a value.\n", 2},
@@ -120,6 +122,86 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"options checked before opening", {"--jobs=-1", process::scratch("missing.txt"), "0", "1", "2"}, "",
          "Invalid number of jobs.\n", 2},
         {"help beside options", {"-j", "2", "--help"}, "", usage, 2},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+// Arguments after COUNT still change nothing; an option of the tool among them
+// is named in a warning, with every other argument after COUNT.
+TEST(trapft, warns_of_options_after_the_count) {
+    const std::string warning = "Ignoring arguments after COUNT: ";
+    const run_case cases[] = {
+        {"long option", {two_samples, "0", "0.5", "2", "--tolerance=1e-9"}, first_two, warning + "--tolerance=1e-9\n", 0},
+        {"short option and its value", {two_samples, "0", "0.5", "2", "x", "-j", "4"}, first_two,
+         warning + "x -j 4\n", 0},
+        {"help, invalid value", {two_samples, "0", "0.5", "2", "--help", "--format=x"}, first_two,
+         warning + "--help --format=x\n", 0},
+        {"one line whatever the argument", {two_samples, "0", "0.5", "2", "-e\n1"}, first_two, warning + "-e?1\n", 0},
+        {"not options of the tool", {two_samples, "0", "0.5", "2", "-5", "--bogus", "--", "-"}, first_two, "", 0},
+        {"after the end of options", {"--", two_samples, "0", "0.5", "2", "--double"}, first_two,
+         warning + "--double\n", 0},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+TEST(trapft, names_the_option_at_fault_and_reads_one_number_grammar) {
+    const std::string missing = process::scratch("missing.txt");
+    // A tolerance that is read takes the run on to the file.
+    const std::string accepted = TRAPFT_FAST_EVALUATION ? "Error opening file.\n"
+                                                        : "The fast evaluation is not built in: it needs FFTW3.\n";
+    const int accepted_status = TRAPFT_FAST_EVALUATION ? 1 : 2;
+    const run_case cases[] = {
+        {"help with a value", {"-hx"}, "", "Option -h takes no value.\n", 2},
+        {"long help with a value", {"--help=1"}, "", "Option --help takes no value.\n", 2},
+        {"version with a value", {"--version=", two_samples, "0", "1", "2"}, "", "Option --version takes no value.\n", 2},
+        {"empty attached value", {"--jobs=", two_samples, "0", "1", "2"}, "", "Option --jobs needs a value.\n", 2},
+        {"empty value", {"-e", "", two_samples, "0", "1", "2"}, "", "Option -e needs a value.\n", 2},
+        {"two-byte character", {"-\xC3\xA9x", two_samples, "0", "1", "2"}, "", "Unknown option -\xC3\xA9.\n", 2},
+        {"four-byte character", {"-\xF0\x9F\x98\x80"}, "", "Unknown option -\xF0\x9F\x98\x80.\n", 2},
+        {"lone byte", {"-\xE9x"}, "", "Unknown option -\xE9.\n", 2},
+        {"surrogate is no character", {"-\xED\xA0\x80"}, "", "Unknown option -\xED.\n", 2},
+        {"tolerance with a blank", {"--tolerance= 1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance with a plus", {"-e+1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"hexadecimal tolerance", {"-e", "0x1p-30", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance without digits", {"-e", ".e-3", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"exponent without digits", {"-e", "1e", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance 1e-9", {"-e", "1e-9", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"tolerance 0.001", {"--tolerance=0.001", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"tolerance 1E-12", {"-e1E-12", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"tolerance .05 and 1.e-1", {"-e.05", "-e", "1.e-1", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"exponent with a sign", {"--tolerance=100e+-4", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"exponent with a plus", {"--tolerance=0.01e+1", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"unknown format", {"--format=TEXT", missing, "0", "1", "2"}, "", "Invalid format.\n", 2},
+        {"empty format", {"-f", "", missing, "0", "1", "2"}, "", "Option -f needs a value.\n", 2},
+        {"csv", {"-f", "csv", two_samples, "0", "0.5", "2"}, first_two, "", 0},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+// Binary output is refused on a terminal, before the file is opened.
+TEST(trapft, refuses_binary_output_to_a_terminal) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const std::string missing = process::scratch("missing.txt");
+    const process::outcome o = process::run({binary, "-f", "npy", missing, "0", "1", "2"}, {.stdout_path = ptsname(terminal)});
+    EXPECT_EQ(o.err, "Refusing to write binary output to a terminal.\n");
+    EXPECT_EQ(o.status, 2);
+    close(terminal);
+}
+
+// Where the squares of the two parts leave the range of doubles, the magnitude
+// is still |X|: here the real part's absolute value.
+TEST(trapft, prints_the_magnitude_of_very_large_and_very_small_sums) {
+    const double subnormal = std::strtod("3e-320", nullptr);
+    const run_case cases[] = {
+        {"large", {"--double", process::write_file("large.txt", "0 1e200\n1 1e200\n"), "0", "0", "1"},
+         "0 1e+200 -0 1e+200\n", "", 0},
+        {"small", {"--double", process::write_file("small.txt", "0 -1e-200\n1 -1e-200\n"), "0", "0", "1"},
+         "0 -1e-200 -0 1e-200\n", "", 0},
+        {"subnormal", {"--double", process::write_file("subnormal.txt", "0 3e-320\n1 3e-320\n"), "0", "0", "1"},
+         reference::line(0, subnormal, -0.0, subnormal), "", 0},
     };
     for (const run_case& c : cases) check(c);
 }
