@@ -110,9 +110,9 @@ int report_option(argument_status status, const char* option) {
     return exit_usage;
 }
 
-// Arguments after COUNT change nothing, as they always have; an option among
-// them was most likely meant to count, so all of them are named, on one line
-// (control characters shown as '?').
+// Arguments after COUNT change nothing; an option among them was most likely
+// meant to count, so the warning names them all, on one line (control
+// characters shown as '?').
 void warn_ignored(const run_parameters& parameters) {
     std::fputs("Ignoring arguments after COUNT:", stderr);
     for (int k = 0; k < parameters.ignored_count; ++k) {

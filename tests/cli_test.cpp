@@ -66,6 +66,11 @@ TEST(trapft, runs_and_parses_its_arguments) {
          reference::sweep({0, 1}, {1, 1}, -5, -4, 2), "", 0},
         {"double-precision frequencies", {"--double", two_samples, "0.1", "0", "1"},
          reference::sweep({0, 1}, {1, 1}, 0.1, 0, 1), "", 0},
+        // Parts whose squares overflow or underflow: the magnitude is still |X|.
+        {"large parts", {"--double", process::write_file("large.txt", "0 1e200\n1 1e200\n"), "0", "0", "1"},
+         "0 1e+200 -0 1e+200\n", "", 0},
+        {"small parts", {"--double", process::write_file("small.txt", "0 -1e-200\n1 -1e-200\n"), "0", "0", "1"},
+         "0 -1e-200 -0 1e-200\n", "", 0},
     };
     for (const run_case& c : cases) check(c);
 }
@@ -132,14 +137,9 @@ TEST(trapft, warns_of_options_after_the_count) {
     const std::string warning = "Ignoring arguments after COUNT: ";
     const run_case cases[] = {
         {"long option", {two_samples, "0", "0.5", "2", "--tolerance=1e-9"}, first_two, warning + "--tolerance=1e-9\n", 0},
-        {"short option and its value", {two_samples, "0", "0.5", "2", "x", "-j", "4"}, first_two,
-         warning + "x -j 4\n", 0},
-        {"help, invalid value", {two_samples, "0", "0.5", "2", "--help", "--format=x"}, first_two,
-         warning + "--help --format=x\n", 0},
-        {"one line whatever the argument", {two_samples, "0", "0.5", "2", "-e\n1"}, first_two, warning + "-e?1\n", 0},
-        {"not options of the tool", {two_samples, "0", "0.5", "2", "-5", "--bogus", "--", "-"}, first_two, "", 0},
-        {"after the end of options", {"--", two_samples, "0", "0.5", "2", "--double"}, first_two,
-         warning + "--double\n", 0},
+        {"short option", {two_samples, "0", "0.5", "2", "x", "-j", "4"}, first_two, warning + "x -j 4\n", 0},
+        {"one line", {"--", two_samples, "0", "0.5", "2", "--help", "-e\n1"}, first_two, warning + "--help -e?1\n", 0},
+        {"no option of the tool", {two_samples, "0", "0.5", "2", "-5", "--bogus", "--", "-"}, first_two, "", 0},
     };
     for (const run_case& c : cases) check(c);
 }
@@ -147,63 +147,32 @@ TEST(trapft, warns_of_options_after_the_count) {
 TEST(trapft, names_the_option_at_fault_and_reads_one_number_grammar) {
     const std::string missing = process::scratch("missing.txt");
     // A tolerance that is read takes the run on to the file.
-    const std::string accepted = TRAPFT_FAST_EVALUATION ? "Error opening file.\n"
-                                                        : "The fast evaluation is not built in: it needs FFTW3.\n";
-    const int accepted_status = TRAPFT_FAST_EVALUATION ? 1 : 2;
+    const std::string read = TRAPFT_FAST_EVALUATION ? "Error opening file.\n"
+                                                    : "The fast evaluation is not built in: it needs FFTW3.\n";
+    const int read_status = TRAPFT_FAST_EVALUATION ? 1 : 2;
     const run_case cases[] = {
         {"help with a value", {"-hx"}, "", "Option -h takes no value.\n", 2},
-        {"long help with a value", {"--help=1"}, "", "Option --help takes no value.\n", 2},
-        {"version with a value", {"--version=", two_samples, "0", "1", "2"}, "", "Option --version takes no value.\n", 2},
-        {"empty attached value", {"--jobs=", two_samples, "0", "1", "2"}, "", "Option --jobs needs a value.\n", 2},
-        {"empty value", {"-e", "", two_samples, "0", "1", "2"}, "", "Option -e needs a value.\n", 2},
-        {"two-byte character", {"-\xC3\xA9x", two_samples, "0", "1", "2"}, "", "Unknown option -\xC3\xA9.\n", 2},
-        {"four-byte character", {"-\xF0\x9F\x98\x80"}, "", "Unknown option -\xF0\x9F\x98\x80.\n", 2},
-        {"lone byte", {"-\xE9x"}, "", "Unknown option -\xE9.\n", 2},
-        {"surrogate is no character", {"-\xED\xA0\x80"}, "", "Unknown option -\xED.\n", 2},
+        {"version with a value", {"--version=", missing, "0", "1", "2"}, "", "Option --version takes no value.\n", 2},
+        {"empty value", {"--jobs=", missing, "0", "1", "2"}, "", "Option --jobs needs a value.\n", 2},
+        {"two-byte character", {"-\xC3\xA9x", missing, "0", "1", "2"}, "", "Unknown option -\xC3\xA9.\n", 2},
         {"tolerance with a blank", {"--tolerance= 1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
         {"tolerance with a plus", {"-e+1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
         {"hexadecimal tolerance", {"-e", "0x1p-30", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
-        {"tolerance without digits", {"-e", ".e-3", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
-        {"exponent without digits", {"-e", "1e", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
-        {"tolerance 1e-9", {"-e", "1e-9", missing, "0", "1", "2"}, "", accepted, accepted_status},
-        {"tolerance 0.001", {"--tolerance=0.001", missing, "0", "1", "2"}, "", accepted, accepted_status},
-        {"tolerance 1E-12", {"-e1E-12", missing, "0", "1", "2"}, "", accepted, accepted_status},
-        {"tolerance .05 and 1.e-1", {"-e.05", "-e", "1.e-1", missing, "0", "1", "2"}, "", accepted, accepted_status},
-        {"exponent with a sign", {"--tolerance=100e+-4", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
-        {"exponent with a plus", {"--tolerance=0.01e+1", missing, "0", "1", "2"}, "", accepted, accepted_status},
+        {"decimal tolerances", {"-e1E-12", "-e", ".05", "--tolerance=0.01e+1", missing, "0", "1", "2"}, "", read,
+         read_status},
         {"unknown format", {"--format=TEXT", missing, "0", "1", "2"}, "", "Invalid format.\n", 2},
-        {"empty format", {"-f", "", missing, "0", "1", "2"}, "", "Option -f needs a value.\n", 2},
         {"csv", {"-f", "csv", two_samples, "0", "0.5", "2"}, first_two, "", 0},
     };
     for (const run_case& c : cases) check(c);
-}
 
-// Binary output is refused on a terminal, before the file is opened.
-TEST(trapft, refuses_binary_output_to_a_terminal) {
+    // Binary output is refused on a terminal, before the file is opened.
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const std::string missing = process::scratch("missing.txt");
-    const process::outcome o = process::run({binary, "-f", "npy", missing, "0", "1", "2"}, {.stdout_path = ptsname(terminal)});
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const process::outcome o =
+        process::run({binary, "-f", "npy", missing, "0", "1", "2"}, {.stdout_path = ptsname(terminal)});
     EXPECT_EQ(o.err, "Refusing to write binary output to a terminal.\n");
     EXPECT_EQ(o.status, 2);
     close(terminal);
-}
-
-// Where the squares of the two parts leave the range of doubles, the magnitude
-// is still |X|: here the real part's absolute value.
-TEST(trapft, prints_the_magnitude_of_very_large_and_very_small_sums) {
-    const double subnormal = std::strtod("3e-320", nullptr);
-    const run_case cases[] = {
-        {"large", {"--double", process::write_file("large.txt", "0 1e200\n1 1e200\n"), "0", "0", "1"},
-         "0 1e+200 -0 1e+200\n", "", 0},
-        {"small", {"--double", process::write_file("small.txt", "0 -1e-200\n1 -1e-200\n"), "0", "0", "1"},
-         "0 -1e-200 -0 1e-200\n", "", 0},
-        {"subnormal", {"--double", process::write_file("subnormal.txt", "0 3e-320\n1 3e-320\n"), "0", "0", "1"},
-         reference::line(0, subnormal, -0.0, subnormal), "", 0},
-    };
-    for (const run_case& c : cases) check(c);
 }
 
 TEST(trapft, answers_help_and_version) {
