@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "spectrum/magnitude.hpp"
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
@@ -47,8 +48,7 @@ spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum
         last_sine = s[size - 1];
     }
 
-    const double magnitude = std::sqrt((cosine_sum * cosine_sum) + (sine_sum * sine_sum));
-    return {frequency, cosine_sum, -sine_sum, magnitude};
+    return {frequency, cosine_sum, -sine_sum, spectrum_magnitude(cosine_sum, sine_sum)};
 }
 
 }  // namespace trapft

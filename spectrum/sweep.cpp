@@ -15,6 +15,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/grid.hpp"
+#include "spectrum/magnitude.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace trapft {
@@ -176,7 +177,7 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
             const double imaginary = from.imaginary[static_cast<std::size_t>(first + j)];
             worker.real[j] = real;
             worker.imaginary[j] = imaginary;
-            worker.magnitude[j] = std::sqrt((real * real) + (imaginary * imaginary));
+            worker.magnitude[j] = spectrum_magnitude(real, imaginary);
         }
         worker.frequency[j] = frequency;
         frequency = frequency + plan.grid.step;

@@ -479,29 +479,9 @@ TEST(faults, cuts_a_full_file_back_to_whole_lines_in_every_format) {
     }
 }
 
-// --format: what it refuses, before the file is opened; CSV parts joined are
-// the whole file, and numpy reads the .npy output as the text's numbers.
-TEST(faults, formats_refuse_what_they_cannot_write_and_join_by_parts) {
-    const std::string missing = process::scratch("format_missing.txt");
-    for (const std::string bad : {"--format=xml", "-fNPY", "--format=text,csv"}) {
-        const outcome o = run_with_output({bad, missing, "0", "1", "2"}, output::pipe);
-        EXPECT_EQ(o.run.err, "Invalid format.\n") << bad;
-        EXPECT_EQ(o.run.status, 2) << bad;
-        EXPECT_EQ(o.out, "") << bad;
-    }
-    // Binary output to a terminal.
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    const pid_t pid = start({"-f", "npy", missing, "0", "1", "2"}, screen);
-    close(screen);
-    const ended e = finish(pid);
-    close(terminal);
-    EXPECT_EQ(e.err, "Refusing to write binary output to a terminal.\n");
-    EXPECT_EQ(e.status, 2);
-
+// CSV parts joined are the whole file, and numpy reads the .npy parts,
+// concatenated, as the text's numbers.
+TEST(faults, formats_join_by_parts) {
     const std::string whole = run_with_output({"--format=csv", two_samples, "-3", "3", "1001"}, output::pipe).out;
     std::string joined;
     for (int k = 1; k <= 4; ++k)
