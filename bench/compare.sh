@@ -3,7 +3,7 @@
 # (trapft_plain, bench/baseline.cpp) and prints the ratios, tool ÷ plain:
 #   (a) 16384 samples × 401 frequencies: the transform,
 #   (b) 2 samples × 1.5 million frequencies: the result lines;
-# then the speed-up of --jobs=2 on both, the Google Benchmark ratios
+# then the speed-up of --jobs=2 on both, --jobs=1024 against --jobs=2, the Google Benchmark ratios
 # (transform ÷ bare sin and cos, result line ÷ snprintf) and the peak memory
 # of a count of 10 and of 3 million, with one thread and with two; and the
 # fast evaluation's goals (with FFTW3).
@@ -95,6 +95,11 @@ cmp <("$tool" "${args_b[@]}") <("$tool" --jobs=2 "${args_b[@]}") || { echo "(b):
 echo "--jobs=1 / --jobs=2 (the speed-up), whole process, median of $rounds rounds:"
 compare_a_and_b jobs "$tool ${args_a[*]}" "$tool --jobs=2 ${args_a[*]}" "$tool ${args_b[*]}" "$tool --jobs=2 ${args_b[*]}"
 
+# Far more jobs than cores: --jobs=1024 over --jobs=2, wall time (goal: at most 2).
+echo "--jobs=1024 / --jobs=2, whole process, median of $rounds rounds:"
+compare_a_and_b many "$tool --jobs=1024 ${args_a[*]}" "$tool --jobs=2 ${args_a[*]}" \
+  "$tool --jobs=1024 ${args_b[*]}" "$tool --jobs=2 ${args_b[*]}"
+
 peak() { /usr/bin/time -f %M "$tool" "$@" 2>&1 > /dev/null; }
 
 # Google Benchmark: median CPU time of 7 interleaved repetitions; prints
@@ -145,13 +150,16 @@ if "$tool" -e 1e-12 "$work/b.txt" 0 1 1 > /dev/null 2>&1; then
   args_p=("$work/b.txt" 0 400 1000000)
   : > "$work/c.rounds"
   : > "$work/cj.rounds"
+  : > "$work/cn.rounds"
   for round in $(seq "$repeats"); do
     round_of "$work/c.rounds" 2 "$tool ${args_c[*]}" "$tool ${args_p[*]}"
+    round_of "$work/cn.rounds" 2 "$tool --format=npy ${args_c[*]}" "$tool ${args_c[*]}"
     round_of "$work/cj.rounds" 2 "$tool ${args_c[*]}" "$tool --jobs=2 ${args_c[*]}"
   done
   echo "fast evaluation, median of $repeats rounds:"
   echo "  (c) 16384 x 1000000 at 1e-12 / printing 1000000 lines:  $(summary "$work/c.rounds")"
   echo "  (c) --jobs=1 / --jobs=2 (the speed-up):  $(summary "$work/cj.rounds")"
+  echo "  (c) --format=npy / text (goal: CPU at most 0.2):  $(summary "$work/cn.rounds")"
   sort -n -k3,3 "$work/c.rounds" | awk -v a="$(sort -n -k1,1 "$work/plain.a" | awk '{ t[NR] = $3 } END { print t[int((NR + 1) / 2)] }')" \
     '{ c[NR] = $3 } END { exact = a / 401 * 1000000; printf "  (c) exact evaluation, %.0f s by (a) per line, / fast: %.0f\n", exact / 1000, exact / c[int((NR + 1) / 2)] }'
   awk 'BEGIN { srand(7); t = 0; for (k = 0; k < 1000000; ++k) { t += rand() * 0.002; printf "%.9g %.9g\n", t, rand() * 2 - 1 } }' > "$work/m.txt"
@@ -165,3 +173,6 @@ if [ -s "$work/warnings" ]; then echo "(hyperfine warned of outliers: the machin
 
 echo "peak memory: count 10: $(peak "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak "$work/b.txt" 0 1000 3000000) KiB"
 echo "  --jobs=2: count 10: $(peak --jobs=2 "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak --jobs=2 "$work/b.txt" 0 1000 3000000) KiB"
+for format in csv npy; do
+  echo "  --format=$format: count 10: $(peak --format=$format "$work/b.txt" 0 1000 10) KiB, count 3000000: $(peak --format=$format "$work/b.txt" 0 1000 3000000) KiB"
+done

@@ -1,7 +1,6 @@
 #include "cli/arguments.hpp"
 
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <cstring>
 
 #include "input/sample_set.hpp"
@@ -42,13 +41,42 @@ bool parse_part(const char* text, std::int32_t& part, std::int32_t& parts) {
     return true;
 }
 
+// Decimal, like the integer options, and nothing else: digits with an optional
+// point and fraction (".5" and "5." too), then an optional exponent, e or E
+// with an optional sign and digits. No sign, blank, hexadecimal, inf or nan.
+// Correctly rounded, whatever the locale.
 bool parse_tolerance(const char* text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && value >= 1e-14 && value <= 0.1;
+    const char* p = text;
+    const auto digits = [&p] {
+        const char* const from = p;
+        while (*p >= '0' && *p <= '9') ++p;
+        return p != from;
+    };
+    bool mantissa = digits();
+    if (*p == '.') {
+        ++p;
+        mantissa = digits() || mantissa;
+    }
+    if (!mantissa) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '+' || *p == '-') ++p;
+        if (!digits()) return false;
+    }
+    if (*p != '\0') return false;
+    const std::from_chars_result read = std::from_chars(text, p, value);
+    return read.ec == std::errc{} && read.ptr == p && value >= 1e-14 && value <= 0.1;
 }
 
-enum class option_id { jobs, part, max_samples, tolerance, double_precision, no_progress, format };
+bool parse_format(const char* text, output_format& format) {
+    if (std::strcmp(text, "text") == 0) format = output_format::text;
+    else if (std::strcmp(text, "csv") == 0) format = output_format::csv;
+    else if (std::strcmp(text, "npy") == 0) format = output_format::npy;
+    else return false;
+    return true;
+}
+
+enum class option_id { jobs, part, max_samples, tolerance, format, double_precision, no_progress, help, version };
 
 struct option_entry {
     const char* long_name;  // without the leading "--"
@@ -62,10 +90,31 @@ constexpr option_entry option_table[] = {
     {"part", 0, true, option_id::part},
     {"max-samples", 0, true, option_id::max_samples},
     {"tolerance", 'e', true, option_id::tolerance},
+    {"format", 'f', true, option_id::format},
     {"double", 0, false, option_id::double_precision},
     {"no-progress", 0, false, option_id::no_progress},
-    {"format", 'f', true, option_id::format},
+    {"help", 'h', false, option_id::help},
+    {"version", 0, false, option_id::version},
 };
+
+// The entry that `text` (which begins with '-') names, or null; `value` is the
+// attached value (--name=value or -xvalue), or null.
+const option_entry* find_option(const char* text, const char*& value) {
+    value = nullptr;
+    if (text[1] == '-') {
+        const char* const name = text + 2;
+        const char* const equals = std::strchr(name, '=');
+        const std::size_t length = equals ? static_cast<std::size_t>(equals - name) : std::strlen(name);
+        if (equals != nullptr) value = equals + 1;
+        for (const option_entry& e : option_table)
+            if (std::strlen(e.long_name) == length && std::strncmp(e.long_name, name, length) == 0) return &e;
+        return nullptr;
+    }
+    if (text[1] != '\0' && text[2] != '\0') value = text + 2;
+    for (const option_entry& e : option_table)
+        if (e.short_name != 0 && e.short_name == text[1]) return &e;
+    return nullptr;
+}
 
 argument_status apply_option(option_id id, const char* value, run_parameters& parameters) {
     std::int64_t number = 0;
@@ -84,14 +133,14 @@ argument_status apply_option(option_id id, const char* value, run_parameters& pa
     case option_id::tolerance:
         if (!parse_tolerance(value, parameters.tolerance)) return argument_status::invalid_tolerance;
         break;
+    case option_id::format:
+        if (!parse_format(value, parameters.format)) return argument_status::invalid_format;
+        break;
     case option_id::double_precision: parameters.double_precision = true; break;
     case option_id::no_progress: parameters.progress = false; break;
-    case option_id::format:
-        if (std::strcmp(value, "text") == 0) parameters.format = output_format::text;
-        else if (std::strcmp(value, "csv") == 0) parameters.format = output_format::csv;
-        else if (std::strcmp(value, "npy") == 0) parameters.format = output_format::npy;
-        else return argument_status::invalid_format;
-        break;
+    // Help and version stand alone; beside other arguments they are misuse.
+    case option_id::help:
+    case option_id::version: return argument_status::usage;
     }
     return argument_status::run;
 }
@@ -101,39 +150,59 @@ argument_status apply_option(option_id id, const char* value, run_parameters& pa
 argument_status parse_option(int argc, const char* const* argv, int& index, run_parameters& parameters) {
     const char* const text = argv[index];
     parameters.bad_option = text;
-    const option_entry* entry = nullptr;
-    const char* value = nullptr;  // attached: --name=value or -xvalue
-    if (text[1] == '-') {
-        const char* const name = text + 2;
-        const char* const equals = std::strchr(name, '=');
-        const std::size_t length = equals ? static_cast<std::size_t>(equals - name) : std::strlen(name);
-        for (const option_entry& e : option_table)
-            if (std::strlen(e.long_name) == length && std::strncmp(e.long_name, name, length) == 0) entry = &e;
-        if (equals != nullptr) value = equals + 1;
-    } else {
-        for (const option_entry& e : option_table)
-            if (e.short_name != 0 && e.short_name == text[1]) entry = &e;
-        if (entry != nullptr && text[2] != '\0') value = text + 2;
-    }
+    const char* value = nullptr;
+    const option_entry* const entry = find_option(text, value);
     ++index;
     if (entry == nullptr) return argument_status::unknown_option;
     if (!entry->takes_value) {
         if (value != nullptr) return argument_status::unexpected_value;
         return apply_option(entry->id, nullptr, parameters);
     }
-    if (value == nullptr) {
-        if (index == argc) return argument_status::missing_value;
-        value = argv[index++];
-    }
+    if (value == nullptr && index < argc) value = argv[index++];
+    if (value == nullptr || *value == '\0') return argument_status::missing_value;
     return apply_option(entry->id, value, parameters);
 }
 
-bool is_help(const char* text) { return std::strcmp(text, "--help") == 0 || std::strcmp(text, "-h") == 0; }
+bool is_option(const char* text) {
+    const char* value = nullptr;
+    return text[0] == '-' && text[1] != '\0' && find_option(text, value) != nullptr;
+}
+
+// Bytes of the well-formed UTF-8 character at `p`; 1 for ASCII or a byte that
+// begins none. Stops at the first byte that does not fit, so never passes a NUL.
+std::size_t character_size(const unsigned char* p) {
+    std::size_t size = 1;
+    unsigned low = 0x80, high = 0xBF;  // the second byte's range, narrower after some leads
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+        size = 2;
+    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+        size = 3;
+        if (p[0] == 0xE0) low = 0xA0;   // no overlong form
+        if (p[0] == 0xED) high = 0x9F;  // no surrogate
+    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+        size = 4;
+        if (p[0] == 0xF0) low = 0x90;   // no overlong form
+        if (p[0] == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    } else {
+        return 1;
+    }
+    if (p[1] < low || p[1] > high) return 1;
+    for (std::size_t k = 2; k < size; ++k)
+        if (p[k] < 0x80 || p[k] > 0xBF) return 1;
+    return size;
+}
 
 }  // namespace
 
+std::size_t option_name_size(const char* option) {
+    if (option[0] == '\0' || option[1] == '\0') return std::strlen(option);
+    if (option[1] == '-') return std::strcspn(option, "=");
+    return 1 + character_size(reinterpret_cast<const unsigned char*>(option + 1));
+}
+
 argument_status parse_arguments(int argc, const char* const* argv, run_parameters& parameters) {
-    if (argc == 2 && is_help(argv[1])) return argument_status::help;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+        return argument_status::help;
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return argument_status::version;
 
     parameters = {};
@@ -142,14 +211,13 @@ argument_status parse_arguments(int argc, const char* const* argv, run_parameter
     parameters.parts = 1;
     parameters.max_samples = max_samples;
     parameters.progress = true;
+    parameters.format = output_format::text;
     int index = 1;
     while (index < argc && argv[index][0] == '-' && argv[index][1] != '\0') {
         if (std::strcmp(argv[index], "--") == 0) {
             ++index;
             break;
         }
-        // Help and version stand alone; beside other arguments they are misuse.
-        if (is_help(argv[index]) || std::strcmp(argv[index], "--version") == 0) return argument_status::usage;
         const argument_status status = parse_option(argc, argv, index, parameters);
         if (status != argument_status::run) return status;
     }
@@ -162,6 +230,10 @@ argument_status parse_arguments(int argc, const char* const* argv, run_parameter
     if (!parse_frequency(positional[1], wide, parameters.start_frequency)) return argument_status::invalid_start;
     if (!parse_frequency(positional[2], wide, parameters.end_frequency)) return argument_status::invalid_end;
     if (!parse_count(positional[3], parameters.count)) return argument_status::invalid_count;
+    parameters.ignored = positional + 4;
+    parameters.ignored_count = argc - index - 4;
+    for (int k = 0; k < parameters.ignored_count; ++k)
+        if (is_option(parameters.ignored[k])) parameters.ignored_option = true;
     return argument_status::run;
 }
 

@@ -40,8 +40,8 @@ constexpr const char* help_text =
     "      --double          read numbers in double precision, not single\n"
     "  -e, --tolerance=EPS   fast evaluation, each part within EPS times the sum of\n"
     "                        |weight x value| (EPS from 1e-14 to 0.1)\n"
-    "  -f, --format=FORMAT   text (default), csv, or npy (a NumPy array)\n"
     "      --no-progress     no status line on a terminal's standard error\n"
+    "  -f, --format=FORMAT   the output's form: text (default), csv or npy\n"
     "  -h, --help            print this help;  --version  print the version\n"
     "The output does not depend on --jobs or --part: the parts of a sweep, put\n"
     "together in order, are the whole sweep's lines.\n";
@@ -68,7 +68,7 @@ int report_load_failure(const load_result& result, std::int32_t capacity) {
                      static_cast<long long>(result.line));
         break;
     case load_status::too_many_samples:
-        std::fprintf(stderr, "Error reading file: more than %d samples.\n", capacity);
+        std::fprintf(stderr, "Error reading file: more than %d sample%s.\n", capacity, capacity == 1 ? "" : "s");
         break;
     case load_status::out_of_memory:
         std::fputs("Error reading file: not enough memory for the samples.\n", stderr);
@@ -109,9 +109,21 @@ int report_option(argument_status status, const char* option) {
     const char* format = "Unknown option %.*s.\n";
     if (status == argument_status::missing_value) format = "Option %.*s needs a value.\n";
     if (status == argument_status::unexpected_value) format = "Option %.*s takes no value.\n";
-    const std::size_t length = option[1] == '-' ? std::strcspn(option, "=") : 2;
-    std::fprintf(stderr, format, static_cast<int>(length), option);
+    std::fprintf(stderr, format, static_cast<int>(option_name_size(option)), option);
     return exit_usage;
+}
+
+// Arguments after COUNT change nothing; an option among them was most likely
+// meant to count, so the warning names them all, on one line (control
+// characters shown as '?').
+void warn_ignored(const run_parameters& parameters) {
+    std::fputs("Ignoring arguments after COUNT:", stderr);
+    for (int k = 0; k < parameters.ignored_count; ++k) {
+        std::fputc(' ', stderr);
+        for (const char* c = parameters.ignored[k]; *c != '\0'; ++c)
+            std::fputc(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c, stderr);
+    }
+    std::fputc('\n', stderr);
 }
 
 }  // namespace
@@ -133,6 +145,9 @@ int main(int argc, char** argv) {
     default: return fail(option_message(parsed), exit_usage);
     }
 
+    const bool to_terminal = isatty(STDOUT_FILENO) != 0;
+    if (parameters.format == output_format::npy && to_terminal)
+        return fail("Refusing to write binary output to a terminal.\n", exit_usage);
     sweep_options sweep;
     sweep.jobs = parameters.jobs;
     sweep.part = parameters.part;
@@ -140,9 +155,7 @@ int main(int argc, char** argv) {
     sweep.tolerance = parameters.tolerance;
     const sweep_status usable = check_sweep_options(sweep);
     if (usable != sweep_status::ok) return fail_status(usable, exit_usage);
-    const bool to_terminal = isatty(STDOUT_FILENO) != 0;
-    if (parameters.format == output_format::npy && to_terminal)
-        return fail("Refusing to write binary output to a terminal.\n", exit_usage);
+    if (parameters.ignored_option) warn_ignored(parameters);
 
     // "-" is standard input; "./-" names a file called "-".
     const bool from_input = std::strcmp(parameters.path, "-") == 0;

@@ -8,7 +8,7 @@
 
 namespace trapft {
 
-// The default sample capacity (--max-samples changes it).
+// The default sample capacity; read_options::capacity changes it.
 inline constexpr std::int32_t max_samples = 16384;
 
 // Samples in file order, each number correctly rounded to float (and widened

@@ -12,7 +12,7 @@
 namespace trapft {
 namespace {
 
-// Sixteen times the usual block: a long sweep makes few writes.
+// Sixteen times the usual stdio buffer: a long sweep makes few writes.
 constexpr std::size_t buffer_size = std::size_t{1} << 16;
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The fast evaluation (--tolerance): the sweep's small interface to the non-uniform FFT engine.
+// The fast evaluation: the sweep's small interface to the non-uniform FFT engine.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "spectrum/magnitude.hpp"
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
@@ -21,16 +22,16 @@ spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum
     double* const s = work.sines;
     const double omega = frequency * two_pi;
 
-    // One block of samples at a time. c[k] = x_k × cos(ω t_k) and
+    // One table of samples at a time. c[k] = x_k × cos(ω t_k) and
     // s[k] = x_k × sin(ω t_k) are the products of the trapezoids below, each
-    // rounded once as written there; the interval that joins two blocks takes
-    // the products it needs from the block before.
+    // rounded once as written there; the interval that joins two tables takes
+    // the products it needs from the table before.
     double cosine_sum = 0.0;
     double sine_sum = 0.0;
     double last_cosine = 0.0;
     double last_sine = 0.0;
-    for (std::int32_t first = 0; first < n; first += table_block) {
-        const std::int32_t size = std::min(table_block, n - first);
+    for (std::int32_t first = 0; first < n; first += table_samples) {
+        const std::int32_t size = std::min(table_samples, n - first);
         const double* const tb = t + first;
         fill_phase_tables(tb, x + first, size, omega, c, s);
         if (first > 0) {
@@ -47,8 +48,7 @@ spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum
         last_sine = s[size - 1];
     }
 
-    const double magnitude = std::sqrt((cosine_sum * cosine_sum) + (sine_sum * sine_sum));
-    return {frequency, cosine_sum, -sine_sum, magnitude};
+    return {frequency, cosine_sum, -sine_sum, spectrum_magnitude(cosine_sum, sine_sum)};
 }
 
 }  // namespace trapft

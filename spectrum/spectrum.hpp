@@ -16,15 +16,15 @@ struct spectrum_point {
     double magnitude;
 };
 
-// Samples per block of the cosine and sine tables: the transform fills and
-// sums one block at a time, so its memory does not grow with the samples.
-inline constexpr std::int32_t table_block = 512;
+// Samples the cosine and sine tables hold: the transform fills and
+// sums that many at a time, so its memory does not grow with the samples.
+inline constexpr std::int32_t table_samples = 512;
 
-// One block of each sample's value times the cosine and sine of its phase at
+// A table's worth of each sample's value times the cosine and sine of its phase at
 // the current frequency. Small (8 KiB): one per thread.
 struct spectrum_work {
-    double cosines[table_block];  // value × cosine of the phase
-    double sines[table_block];    // value × sine of the phase
+    double cosines[table_samples];  // value × cosine of the phase
+    double sines[table_samples];    // value × sine of the phase
 };
 
 // The trapezoidal transform of `samples` at `frequency` (cycles per time unit),

@@ -15,6 +15,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/grid.hpp"
+#include "spectrum/magnitude.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace trapft {
@@ -134,9 +135,11 @@ struct worker_state {
     double magnitude[piece_lines];
 };
 
-std::unique_ptr<worker_state> make_worker(const sweep_plan& plan) {
+// A worker that evaluates fast blocks holds the engine's storage; one that
+// only formats does not.
+std::unique_ptr<worker_state> make_worker(const sweep_plan& plan, bool evaluates) {
     auto worker = std::make_unique<worker_state>();
-    if (plan.fast != nullptr) {
+    if (plan.fast != nullptr && evaluates) {
         worker->fast_work = make_fast_work(*plan.fast, plan.block_threads);
         if (worker->fast_work == nullptr) return nullptr;
     }
@@ -174,7 +177,7 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
             const double imaginary = from.imaginary[static_cast<std::size_t>(first + j)];
             worker.real[j] = real;
             worker.imaginary[j] = imaginary;
-            worker.magnitude[j] = std::sqrt((real * real) + (imaginary * imaginary));
+            worker.magnitude[j] = spectrum_magnitude(real, imaginary);
         }
         worker.frequency[j] = frequency;
         frequency = frequency + plan.grid.step;
@@ -290,7 +293,8 @@ void sweep_worker(shared_sweep& shared, worker_state& worker) {
             }
             continue;
         }
-        block_slot* const slot = shared.source_done ? nullptr : free_block_slot(shared);
+        const bool can_take = plan.fast == nullptr || worker.fast_work != nullptr;
+        block_slot* const slot = shared.source_done || !can_take ? nullptr : free_block_slot(shared);
         if (slot != nullptr) {
             if (!take_block(plan, shared.state->source, *slot)) {
                 shared.source_done = true;
@@ -380,8 +384,11 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
     const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
     const std::int64_t pieces = plan.fast ? slice_lines / piece_lines + blocks : blocks;
     const int threads = static_cast<int>(std::min<std::int64_t>(jobs, pieces));
-    // Fewer fast blocks than jobs: the block's own work is shared.
-    if (plan.fast != nullptr) plan.block_threads = std::max(1, jobs / static_cast<int>(std::min<std::int64_t>(jobs, blocks)));
+    // Fast blocks fewer than the threads: only as many evaluate as there are
+    // blocks, each block's own work shared by the threads left over; the
+    // others format.
+    const int evaluators = static_cast<int>(std::min<std::int64_t>(threads, blocks));
+    if (plan.fast != nullptr) plan.block_threads = std::max(1, jobs / evaluators);
 
     sweep_state state;
     state.plan = &plan;
@@ -402,7 +409,7 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
             }
         }
         for (int k = 0; k < threads; ++k) {
-            state.workers.push_back(make_worker(plan));
+            state.workers.push_back(make_worker(plan, k < evaluators));
             if (state.workers.back() == nullptr) return sweep_status::out_of_memory;
         }
     } catch (const std::bad_alloc&) {
@@ -415,6 +422,9 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
     if (!plan.sink->end()) return sweep_status::write_failed;
     return status;
 }
+
+// Threads past four per online processor would only wait their turn.
+constexpr int threads_per_processor = 4;
 
 int online_processors() {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -465,7 +475,8 @@ sweep_status run_sweep(sample_view samples, double start, double end, std::int32
     plan.grid = make_grid(start, end, count);
     plan.slice = grid_slice(plan.grid.count, options.part, options.parts);
     plan.sink = &sink;
-    const int jobs = options.jobs == 0 ? online_processors() : options.jobs;
+    const int processors = online_processors();
+    const int jobs = options.jobs == 0 ? processors : std::min(options.jobs, threads_per_processor * processors);
 
     fast_plan_owner fast;
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -40,7 +42,7 @@ const std::string first_two = "0 1 -0 1\n0.5 0 -6.12323399573677e-17 6.123233995
 TEST(trapft, runs_and_parses_its_arguments) {
     const run_case cases[] = {
         {"worked example", {two_samples, "0", "0.5", "2"}, first_two, "", 0},
-        {"extra arguments ignored", {two_samples, "0", "0.5", "2", "x", "--help"}, first_two, "", 0},
+        {"extra arguments ignored", {two_samples, "0", "0.5", "2", "x", "-5"}, first_two, "", 0},
         {"leading blanks and units", {two_samples, "  0Hz", " 5e-1", " 2x"}, first_two, "", 0},
         {"exponent", {two_samples, "1e1", "0", "1"}, "10 1 1.22464679914735e-15 1\n", "", 0},
         {"single-precision start", {two_samples, "0.1", "0", "1"},
@@ -64,6 +66,11 @@ TEST(trapft, runs_and_parses_its_arguments) {
          reference::sweep({0, 1}, {1, 1}, -5, -4, 2), "", 0},
         {"double-precision frequencies", {"--double", two_samples, "0.1", "0", "1"},
          reference::sweep({0, 1}, {1, 1}, 0.1, 0, 1), "", 0},
+        // Parts whose squares overflow or underflow: the magnitude is still |X|.
+        {"large parts", {"--double", process::write_file("large.txt", "0 1e200\n1 1e200\n"), "0", "0", "1"},
+         "0 1e+200 -0 1e+200\n", "", 0},
+        {"small parts", {"--double", process::write_file("small.txt", "0 -1e-200\n1 -1e-200\n"), "0", "0", "1"},
+         "0 -1e-200 -0 1e-200\n", "", 0},
     };
     for (const run_case& c : cases) check(c);
 }
@@ -100,7 +107,7 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"half pair", {half, "0", "1", "2"}, "", "Error reading file: line 4: time without a value.\n", 1},
         {"too many samples", {too_many, "0", "1", "2"}, "", "Error reading file: more than 16384 samples.\n", 1},
         {"capacity in force", {"--max-samples=1", two_samples, "0", "1", "2"}, "",
-         "Error reading file: more than 1 samples.\n", 1},
+         "Error reading file: more than 1 sample.\n", 1},
         {"unknown option", {"--bogus", two_samples, "0", "1", "2"}, "", "Unknown option --bogus.\n", 2},
         {"unknown short option", {"-x5", two_samples, "0", "1", "2"}, "", "Unknown option -x.\n", 2},
         {"missing value", {"-j"}, "", "Option -j needs a value.\n", 2},
@@ -122,6 +129,51 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
         {"help beside options", {"-j", "2", "--help"}, "", usage, 2},
     };
     for (const run_case& c : cases) check(c);
+}
+
+// Arguments after COUNT still change nothing; an option of the tool among them
+// is named in a warning, with every other argument after COUNT.
+TEST(trapft, warns_of_options_after_the_count) {
+    const std::string warning = "Ignoring arguments after COUNT: ";
+    const run_case cases[] = {
+        {"long option", {two_samples, "0", "0.5", "2", "--tolerance=1e-9"}, first_two, warning + "--tolerance=1e-9\n", 0},
+        {"short option", {two_samples, "0", "0.5", "2", "x", "-j", "4"}, first_two, warning + "x -j 4\n", 0},
+        {"one line", {"--", two_samples, "0", "0.5", "2", "--help", "-e\n1"}, first_two, warning + "--help -e?1\n", 0},
+        {"no option of the tool", {two_samples, "0", "0.5", "2", "-5", "--bogus", "--", "-"}, first_two, "", 0},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
+TEST(trapft, names_the_option_at_fault_and_reads_one_number_grammar) {
+    const std::string missing = process::scratch("missing.txt");
+    // A tolerance that is read takes the run on to the file.
+    const std::string read = TRAPFT_FAST_EVALUATION ? "Error opening file.\n"
+                                                    : "The fast evaluation is not built in: it needs FFTW3.\n";
+    const int read_status = TRAPFT_FAST_EVALUATION ? 1 : 2;
+    const run_case cases[] = {
+        {"help with a value", {"-hx"}, "", "Option -h takes no value.\n", 2},
+        {"version with a value", {"--version=", missing, "0", "1", "2"}, "", "Option --version takes no value.\n", 2},
+        {"empty value", {"--jobs=", missing, "0", "1", "2"}, "", "Option --jobs needs a value.\n", 2},
+        {"two-byte character", {"-\xC3\xA9x", missing, "0", "1", "2"}, "", "Unknown option -\xC3\xA9.\n", 2},
+        {"tolerance with a blank", {"--tolerance= 1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"tolerance with a plus", {"-e+1e-9", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"hexadecimal tolerance", {"-e", "0x1p-30", missing, "0", "1", "2"}, "", "Invalid tolerance.\n", 2},
+        {"decimal tolerances", {"-e1E-12", "-e", ".05", "--tolerance=0.01e+1", missing, "0", "1", "2"}, "", read,
+         read_status},
+        {"unknown format", {"--format=TEXT", missing, "0", "1", "2"}, "", "Invalid format.\n", 2},
+        {"csv", {"-f", "csv", two_samples, "0", "0.5", "2"},
+         "frequency,real,imaginary,magnitude\n0,1,-0,1\n0.5,0,-6.12323399573677e-17,6.12323399573677e-17\n", "", 0},
+    };
+    for (const run_case& c : cases) check(c);
+
+    // Binary output is refused on a terminal, before the file is opened.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const process::outcome o =
+        process::run({binary, "-f", "npy", missing, "0", "1", "2"}, {.stdout_path = ptsname(terminal)});
+    EXPECT_EQ(o.err, "Refusing to write binary output to a terminal.\n");
+    EXPECT_EQ(o.status, 2);
+    close(terminal);
 }
 
 TEST(trapft, answers_help_and_version) {

@@ -39,6 +39,7 @@ struct ended {
     int signal = 0;
     bool timed_out = false;
     long peak_rss_kib = 0;
+    long waits = 0;  // voluntary context switches
     std::string err;
 };
 
@@ -112,6 +113,7 @@ ended finish(pid_t pid) {
     if (WIFEXITED(status)) e.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
     e.peak_rss_kib = usage.ru_maxrss;
+    e.waits = usage.ru_nvcsw;
     e.err = take_file(process::scratch("stderr_" + tag));
     return e;
 }
@@ -477,29 +479,9 @@ TEST(faults, cuts_a_full_file_back_to_whole_lines_in_every_format) {
     }
 }
 
-// --format: what it refuses, before the file is opened; CSV parts joined are
-// the whole file, and numpy reads the .npy output as the text's numbers.
-TEST(faults, formats_refuse_what_they_cannot_write_and_join_by_parts) {
-    const std::string missing = process::scratch("format_missing.txt");
-    for (const std::string bad : {"--format=xml", "-fNPY", "--format=text,csv"}) {
-        const outcome o = run_with_output({bad, missing, "0", "1", "2"}, output::pipe);
-        EXPECT_EQ(o.run.err, "Invalid format.\n") << bad;
-        EXPECT_EQ(o.run.status, 2) << bad;
-        EXPECT_EQ(o.out, "") << bad;
-    }
-    // Binary output to a terminal.
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
-    const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    const pid_t pid = start({"-f", "npy", missing, "0", "1", "2"}, screen);
-    close(screen);
-    const ended e = finish(pid);
-    close(terminal);
-    EXPECT_EQ(e.err, "Refusing to write binary output to a terminal.\n");
-    EXPECT_EQ(e.status, 2);
-
+// CSV parts joined are the whole file, and numpy reads the .npy parts,
+// concatenated, as the text's numbers.
+TEST(faults, formats_join_by_parts) {
     const std::string whole = run_with_output({"--format=csv", two_samples, "-3", "3", "1001"}, output::pipe).out;
     std::string joined;
     for (int k = 1; k <= 4; ++k)
@@ -524,6 +506,23 @@ TEST(faults, formats_refuse_what_they_cannot_write_and_join_by_parts) {
                                "sys.stdout.write(''.join('%.15g %.15g %.15g %.15g\\n' % tuple(r) for r in a))";
     ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\"" + npy_parts + " > " + printed).c_str()), 0);
     EXPECT_EQ(take_file(printed), run_with_output({two_samples, "-3", "3", "1001"}, output::pipe).out);
+}
+
+// Far more jobs than processors: threads that cannot proceed are not woken,
+// nor started, so the run waits about as often as with two jobs.
+TEST(faults, many_jobs_wait_no_more_than_few) {
+    static const std::string tones = process::write_file("fault_tones.txt", pairs(400));
+    for (const std::vector<std::string>& sweep : {std::vector<std::string>{two_samples, "0", "1000", "200000"},
+                                                  std::vector<std::string>{tones, "0", "5", "20000"}}) {
+        SCOPED_TRACE(sweep[0] + " " + sweep[3] + " lines");
+        std::vector<std::string> few = sweep, many = sweep;
+        few.insert(few.begin(), "-j2");
+        many.insert(many.begin(), "-j1024");
+        const outcome two = run_with_output(few, output::pipe);
+        const outcome lots = run_with_output(many, output::pipe);
+        EXPECT_EQ(lots.out, two.out);
+        EXPECT_LE(lots.run.waits, 4 * two.run.waits + 500) << "with two jobs: " << two.run.waits;
+    }
 }
 
 }  // namespace
