@@ -8,7 +8,7 @@ from conftest import EXAMPLES
 t = np.linspace(0.0, 1.0, 50)
 x = np.cos(t)
 
-SPECTRUM = [  # (arguments, keyword arguments, exception, text in its message)
+CALLS = [  # (arguments, keyword arguments, exception, text in its message)
     ((t, x.astype(complex), 0, 1, 5), {}, TypeError, "real numbers"),
     ((["a", "b"], ["c", "d"], 0, 1, 5), {}, TypeError, "real numbers"),
     ((t, x > 0, 0, 1, 5), {}, TypeError, "real numbers"),
@@ -33,20 +33,18 @@ SPECTRUM = [  # (arguments, keyword arguments, exception, text in its message)
     ((t, x, 0, 1, 5), {"part": (4, 3)}, ValueError, "Invalid part"),
     ((t, x, 0, 1, 5), {"part": 3}, TypeError, "part"),
     ((t, x, 0, 1, 5, None), {}, TypeError, "positional"),
+    ((0, 1, -1), {"grid": True}, ValueError, "Invalid frequency count."),
+    ((0, 1, 3), {"grid": True, "part": (2, 1)}, ValueError, "Invalid part"),
+    ((0, "1", 3), {"grid": True}, TypeError, "end"),
 ]
 
 
-@pytest.mark.parametrize("arguments, keywords, error, message", SPECTRUM)
-def test_spectrum_refuses(arguments, keywords, error, message):
+@pytest.mark.parametrize("arguments, keywords, error, message", CALLS)
+def test_spectrum_and_frequencies_refuse(arguments, keywords, error, message):
+    keywords = dict(keywords)
+    call = trapft.frequencies if keywords.pop("grid", False) else trapft.spectrum
     with pytest.raises(error, match=message):
-        trapft.spectrum(*arguments, **keywords)
-
-
-def test_frequencies_refuse():
-    for arguments, keywords, error in [((0, 1, -1), {}, ValueError), ((0, 1, 3), {"part": (2, 1)}, ValueError),
-                                       ((0, "1", 3), {}, TypeError), ((0, 1, 3, (1, 1)), {}, TypeError)]:
-        with pytest.raises(error):
-            trapft.frequencies(*arguments, **keywords)
+        call(*arguments, **keywords)
 
 
 @pytest.mark.parametrize("content, keywords, error, message", [
