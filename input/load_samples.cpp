@@ -1,5 +1,6 @@
 // Reads sample files, and single numbers and counts, as scanf's "%f" and "%d" do.
 #include "input/float_scanner.hpp"
+#include "input/plain_decimal.hpp"
 #include "input/sample_set.hpp"
 
 #include <algorithm>
@@ -38,23 +39,30 @@ bool peek(byte_reader& reader, char& c) {
     return true;
 }
 
-void take(byte_reader& reader) {
-    if (reader.buffer[reader.position] == '\n') ++reader.line;
-    ++reader.position;
-}
-
 // Skips white space; false when the input ends first.
 bool skip_space(byte_reader& reader) {
     char c;
-    while (peek(reader, c)) {
-        if (!is_space(c)) return true;
-        take(reader);
+    while (peek(reader, c)) {  // refills the buffer when it is used up
+        const char* p = reader.buffer + reader.position;
+        const char* const end = reader.buffer + reader.size;
+        std::int64_t line = reader.line;
+        for (; p < end && is_space(*p); ++p) line += *p == '\n';
+        reader.line = line;
+        reader.position = static_cast<std::size_t>(p - reader.buffer);
+        if (p < end) return true;
     }
     return false;
 }
 
 // Reads one "%f" item at the current position into `value`.
 bool read_number(byte_reader& reader, bool double_precision, double& value) {
+    // Most numbers are plain decimals that end inside the buffer.
+    const std::size_t plain = read_plain_decimal(reader.buffer + reader.position,
+                                                 reader.buffer + reader.size, double_precision, value);
+    if (plain != 0) {
+        reader.position += plain;
+        return true;
+    }
     float_scanner scanner;
     scanner.double_precision = double_precision;
     char c;
