@@ -1,5 +1,5 @@
-// Reading a million samples from a file: the whole reader, per number format,
-// beside the bare cost of getting the file's bytes.
+// Reading a million samples from a file: the whole reader, per number format
+// and thread count, beside the bare cost of getting the file's bytes.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -69,10 +69,12 @@ void read_bytes(benchmark::State& state) {
     set_counters(state);
 }
 
-// load_samples on the open file; the second argument asks for double precision.
-void read_stream(benchmark::State& state) {
+// load_samples on the open file; the second argument asks for double
+// precision, the third gives the threads.
+void read_file(benchmark::State& state) {
     const std::string& path = sample_file(static_cast<int>(state.range(0)));
-    const trapft::read_options options{.capacity = lines, .double_precision = state.range(1) != 0};
+    const trapft::read_options options{.capacity = lines, .double_precision = state.range(1) != 0,
+                                       .threads = static_cast<int>(state.range(2))};
     for (auto _ : state) {
         trapft::sample_set samples;
         std::FILE* in = std::fopen(path.c_str(), "r");
@@ -85,9 +87,9 @@ void read_stream(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(read_bytes)->ArgName("kind")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(read_stream)->ArgNames({"kind", "double"})->ArgsProduct({{0, 1, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(read_bytes)->ArgName("kind")->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(read_file)->ArgNames({"kind", "double", "threads"})->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 2}})
+    ->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

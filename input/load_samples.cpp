@@ -1,6 +1,7 @@
 // Reads sample files, and single numbers and counts, as scanf's "%f" and "%d" do.
+#include "input/byte_reader.hpp"
 #include "input/float_scanner.hpp"
-#include "input/plain_decimal.hpp"
+#include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
 #include <algorithm>
@@ -8,74 +9,6 @@
 
 namespace trapft {
 namespace {
-
-// White space as the C locale's isspace has it.
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Buffered bytes of a stream; the stream is read in blocks and never pushed back.
-struct byte_reader {
-    std::FILE* stream = nullptr;
-    std::size_t position = 0;
-    std::size_t size = 0;
-    bool failed = false;
-    std::int64_t line = 1;
-    char buffer[1 << 14];
-};
-
-// Next byte without taking it; false at the end of input or after a read error.
-bool peek(byte_reader& reader, char& c) {
-    if (reader.position == reader.size) {
-        if (reader.failed) return false;
-        reader.size = std::fread(reader.buffer, 1, sizeof reader.buffer, reader.stream);
-        reader.position = 0;
-        if (reader.size == 0) {
-            reader.failed = std::ferror(reader.stream) != 0;
-            return false;
-        }
-    }
-    c = reader.buffer[reader.position];
-    return true;
-}
-
-// Skips white space; false when the input ends first.
-bool skip_space(byte_reader& reader) {
-    char c;
-    while (peek(reader, c)) {  // refills the buffer when it is used up
-        const char* p = reader.buffer + reader.position;
-        const char* const end = reader.buffer + reader.size;
-        std::int64_t line = reader.line;
-        for (; p < end && is_space(*p); ++p) line += *p == '\n';
-        reader.line = line;
-        reader.position = static_cast<std::size_t>(p - reader.buffer);
-        if (p < end) return true;
-    }
-    return false;
-}
-
-// Reads one "%f" item at the current position into `value`.
-bool read_number(byte_reader& reader, bool double_precision, double& value) {
-    // Most numbers are plain decimals that end inside the buffer.
-    const std::size_t plain = read_plain_decimal(reader.buffer + reader.position,
-                                                 reader.buffer + reader.size, double_precision, value);
-    if (plain != 0) {
-        reader.position += plain;
-        return true;
-    }
-    float_scanner scanner;
-    scanner.double_precision = double_precision;
-    char c;
-    while (peek(reader, c)) {  // refills the buffer when it is used up
-        const std::size_t available = reader.size - reader.position;
-        const std::size_t taken = float_scanner_take(scanner, reader.buffer + reader.position, available);
-        reader.position += taken;  // an item holds no line feed
-        if (taken < available) break;
-    }
-    if (!float_scanner_complete(scanner)) return false;
-    value = float_scanner_value(scanner);
-    return true;
-}
 
 // Makes room for one more pair in both tables, or leaves them as they are.
 // They grow geometrically, up to the capacity: memory follows the pairs read.
@@ -96,10 +29,23 @@ bool make_room(sample_set& samples, std::int32_t capacity) {
 }  // namespace
 
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options) {
-    byte_reader reader;
-    reader.stream = stream;
     samples.times.clear();
     samples.values.clear();
+    // A regular file large enough is read in parallel, in pieces.
+    if (options.threads > 1) {
+        std::int64_t begin = 0, end = 0;
+        if (regular_file_range(stream, begin, end)) {
+            const std::int64_t pieces = std::min<std::int64_t>(options.threads, (end - begin) / min_piece_bytes);
+            if (pieces > 1)
+                return load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
+        }
+    }
+
+    char buffer[1 << 14];
+    byte_reader reader;
+    reader.stream = stream;
+    reader.buffer = buffer;
+    reader.capacity = sizeof buffer;
 
     auto fail = [&](load_status status, std::int64_t line) {
         return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
