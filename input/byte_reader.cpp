@@ -49,7 +49,8 @@ bool peek(byte_reader& reader, char& c) {
 bool skip_space(byte_reader& reader, std::int64_t limit) {
     char c;
     if (!peek(reader, c)) return false;
-    if (!is_space(c)) return true;  // the item goes on, wherever the limit lies
+    if (!is_space(c)) return reader.after_item || reader_offset(reader) < limit;
+    reader.after_item = false;
     do {  // refills the buffer when it is used up
         const std::int64_t room = limit - reader_offset(reader);
         if (room <= 0) return false;
@@ -64,12 +65,40 @@ bool skip_space(byte_reader& reader, std::int64_t limit) {
     return false;
 }
 
+std::size_t read_plain_numbers(byte_reader& reader, bool double_precision, std::int64_t limit, double* numbers,
+                               std::size_t most, std::int64_t& last_line) {
+    const char* p = reader.buffer + reader.position;
+    const char* const end = reader.buffer + reader.size;
+    const std::int64_t room = limit - reader_offset(reader);
+    const char* const stop = room < end - p ? p + std::max<std::int64_t>(room, 0) : end;
+    std::int64_t line = reader.line;
+    bool after_item = reader.after_item;
+    std::size_t count = 0;
+    while (count < most) {
+        const char* const start = p;
+        for (; p < stop && is_space(*p); ++p) line += *p == '\n';
+        after_item = after_item && p == start;
+        if (p == stop) break;
+        const std::size_t used = read_plain_decimal(p, end, double_precision, numbers[count]);
+        if (used == 0) break;
+        last_line = line;
+        ++count;
+        p += used;
+        after_item = true;
+    }
+    reader.position = static_cast<std::size_t>(p - reader.buffer);
+    reader.line = line;
+    reader.after_item = after_item;
+    return count;
+}
+
 bool read_number(byte_reader& reader, bool double_precision, double& value) {
     // Most numbers are plain decimals that end inside the buffer.
     const std::size_t plain = read_plain_decimal(reader.buffer + reader.position,
                                                  reader.buffer + reader.size, double_precision, value);
     if (plain != 0) {
         reader.position += plain;
+        reader.after_item = true;
         return true;
     }
     float_scanner scanner;
@@ -81,6 +110,7 @@ bool read_number(byte_reader& reader, bool double_precision, double& value) {
         reader.position += taken;  // an item holds no line feed
         if (taken < available) break;
     }
+    reader.after_item = true;
     if (!float_scanner_complete(scanner)) return false;
     value = float_scanner_value(scanner);
     return true;

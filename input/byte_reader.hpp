@@ -19,6 +19,7 @@ struct byte_reader {
     std::size_t position = 0;
     std::size_t size = 0;
     bool failed = false;      // a read error, or the file ended before `end`
+    bool after_item = false;  // the last byte taken ended an item
     std::int64_t line = 1;    // line feeds passed, plus one
 };
 
@@ -31,13 +32,22 @@ inline std::int64_t reader_offset(const byte_reader& reader) {
 bool peek(byte_reader& reader, char& c);
 
 // Skips white space, counting line feeds, up to the file offset `limit`:
-// true at the next item, false at the end of input or at the limit. Text
-// next to an item is always taken as the next item.
+// true at the next item, false at the end of input or when the next item
+// begins at the limit or past it. Text right after an item is always taken
+// as the next item, wherever the limit lies.
 bool skip_space(byte_reader& reader, std::int64_t limit = INT64_MAX);
 
 // Reads one "%f" item at the current position into `value`; false when the
 // item is not a whole number.
 bool read_number(byte_reader& reader, bool double_precision, double& value);
+
+// Reads the buffered plain decimal numbers (see read_plain_decimal) and the
+// white space between them into `numbers`, at most `most`, without refilling
+// the buffer; stops before anything else and before an item that begins at
+// the file offset `limit` or past it. Returns the count; `last_line` receives
+// the line of the last one.
+std::size_t read_plain_numbers(byte_reader& reader, bool double_precision, std::int64_t limit, double* numbers,
+                               std::size_t most, std::int64_t& last_line);
 
 // White space as the C locale's isspace has it.
 inline bool is_space(char c) {

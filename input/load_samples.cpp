@@ -5,6 +5,7 @@
 #include "input/sample_set.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace trapft {
@@ -52,25 +53,40 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     };
 
     const bool double_precision = options.double_precision;
-    std::int32_t count = 0;
-    while (skip_space(reader)) {
-        const std::int64_t time_line = reader.line;
-        double time = 0.0;
-        if (!read_number(reader, double_precision, time)) return fail(load_status::not_a_number, time_line);
-        if (count >= options.capacity) return fail(load_status::too_many_samples, time_line);
-        if (!skip_space(reader)) return fail(load_status::time_without_value, time_line);
-        const std::int64_t value_line = reader.line;
-        double value = 0.0;
-        if (!read_number(reader, double_precision, value)) return fail(load_status::not_a_number, value_line);
-        // Both tables have room before either takes the pair, so a failure
-        // to grow leaves them equal and holding the pairs before it.
-        if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
-        samples.times.push_back(time);
-        samples.values.push_back(value);
-        ++count;
+    // Numbers the tables take: the time of the pair past the capacity is
+    // read on its own, to report it.
+    const std::int64_t allowed = 2 * static_cast<std::int64_t>(std::max(options.capacity, 0));
+    std::int64_t numbers = 0;
+    std::int64_t last_line = 0;  // of the last number read
+    double time = 0.0;           // read, waiting for its value
+    double batch[256];
+    for (;;) {
+        const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(std::size(batch), allowed - numbers));
+        std::size_t read = read_plain_numbers(reader, double_precision, INT64_MAX, batch, most, last_line);
+        if (read == 0) {
+            // Anything else, a number across the buffer's end too, one at a time.
+            if (!skip_space(reader)) break;
+            const std::int64_t line = reader.line;
+            if (!read_number(reader, double_precision, batch[0])) return fail(load_status::not_a_number, line);
+            if (numbers % 2 == 0 && numbers >= allowed) return fail(load_status::too_many_samples, line);
+            last_line = line;
+            read = 1;
+        }
+        for (std::size_t k = 0; k < read; ++k, ++numbers) {
+            if (numbers % 2 == 0) {
+                time = batch[k];
+                continue;
+            }
+            // Both tables have room before either takes the pair, so a
+            // failure to grow leaves them equal and holding the pairs before it.
+            if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
+            samples.times.push_back(time);
+            samples.values.push_back(batch[k]);
+        }
     }
     if (reader.failed) return {load_status::read_error, 0};
-    if (count == 0) {
+    if (numbers % 2 != 0) return {load_status::time_without_value, last_line};
+    if (numbers == 0) {
         // A file without numbers still makes one (empty) read attempt: one
         // sample, which bounds no interval and so changes no result.
         if (!make_room(samples, 1)) return {load_status::out_of_memory, 0};

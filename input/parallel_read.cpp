@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -51,21 +52,28 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
             ++reader.position;
         }
     }
-    while (p.numbers.size() < most && skip_space(reader, p.limit)) {
-        const std::int64_t line = reader.line;
-        double value = 0.0;
-        if (!read_number(reader, double_precision, value)) {
-            p.status = load_status::not_a_number;
-            p.failure_line = line;
-            break;
+    double batch[256];
+    while (p.numbers.size() < most) {
+        const std::size_t wanted = std::min(std::size(batch), most - p.numbers.size());
+        std::size_t read = read_plain_numbers(reader, double_precision, p.limit, batch, wanted, p.last_line);
+        if (read == 0) {
+            // Anything else, a number across the buffer's end too, one at a time.
+            if (!skip_space(reader, p.limit)) break;
+            const std::int64_t line = reader.line;
+            if (!read_number(reader, double_precision, batch[0])) {
+                p.status = load_status::not_a_number;
+                p.failure_line = line;
+                break;
+            }
+            p.last_line = line;
+            read = 1;
         }
         try {
-            p.numbers.push_back(value);
+            p.numbers.insert(p.numbers.end(), batch, batch + read);
         } catch (const std::bad_alloc&) {
             p.status = load_status::out_of_memory;
             break;
         }
-        p.last_line = line;
     }
     if (reader.failed) p.status = load_status::read_error;
     p.line_feeds = reader.line - 1;
@@ -160,11 +168,24 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         samples.values.push_back(0.0);
         return {};
     }
-    bool is_time = true;
+    // A time left over at a piece's end pairs with the next piece's first number.
+    double time = 0.0;
+    bool have_time = false;
     for (piece& p : parts) {
-        for (const double number : p.numbers) {
-            (is_time ? samples.times : samples.values).push_back(number);
-            is_time = !is_time;
+        const double* n = p.numbers.data();
+        const double* const n_end = n + p.numbers.size();
+        if (have_time && n < n_end) {
+            samples.times.push_back(time);
+            samples.values.push_back(*n++);
+            have_time = false;
+        }
+        for (; n_end - n >= 2; n += 2) {
+            samples.times.push_back(n[0]);
+            samples.values.push_back(n[1]);
+        }
+        if (n < n_end) {
+            time = *n;
+            have_time = true;
         }
         std::vector<double>().swap(p.numbers);  // memory back as soon as copied
     }
