@@ -37,8 +37,12 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
         std::int64_t begin = 0, end = 0;
         if (regular_file_range(stream, begin, end)) {
             const std::int64_t pieces = std::min<std::int64_t>(options.threads, (end - begin) / min_piece_bytes);
-            if (pieces > 1)
-                return load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
+            if (pieces > 1) {
+                const load_result result =
+                    load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
+                std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
+                return result;
+            }
         }
     }
 

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace trapft {
 namespace {
@@ -75,6 +76,20 @@ std::uint64_t distance_to_float_midpoint(double x) {
     return low > midpoint ? low - midpoint : midpoint - low;
 }
 
+// Whether long double has the x87 extended format: a 64-bit mantissa, its
+// leading bit explicit, in the first 8 bytes.
+constexpr bool wide_mantissa = std::numeric_limits<long double>::digits == 64 &&
+                               std::numeric_limits<long double>::max_exponent == 16384;
+
+// Whether a normal long double of that format lies exactly halfway between
+// two neighbouring doubles: its 11 bits below a double's mantissa are 1
+// followed by zeros.
+bool is_double_midpoint(long double x) {
+    std::uint64_t mantissa;
+    std::memcpy(&mantissa, &x, sizeof mantissa);
+    return (mantissa & 0x7ff) == 0x400;
+}
+
 }  // namespace
 
 std::size_t read_plain_decimal(const char* text, const char* end, bool double_precision, double& value) {
@@ -133,6 +148,18 @@ std::size_t read_plain_decimal(const char* text, const char* end, bool double_pr
                     const double x = power < 0 ? m / exact_powers[-power] : m * exact_powers[power];
                     value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) | sign);
                     return used;
+                }
+                // A wider type holds the mantissa and the power exactly: one
+                // rounding to its 64 bits, and a second one to double that is
+                // right unless the first landed exactly halfway between doubles.
+                if constexpr (wide_mantissa) {
+                    const long double wide = static_cast<long double>(mantissa);
+                    const long double power_of_ten = static_cast<long double>(exact_powers[power < 0 ? -power : power]);
+                    const long double x = power < 0 ? wide / power_of_ten : wide * power_of_ten;
+                    if (!is_double_midpoint(x)) {
+                        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(static_cast<double>(x)) | sign);
+                        return used;
+                    }
                 }
             } else {
                 // Within 3 units of the last place of the exact value (the

@@ -401,9 +401,12 @@ TEST(load_samples, reads_short_decimals_as_the_c_library_does) {
     std::mt19937_64 rng(11);
     for (int k = 0; k < 3000; ++k) {
         // A float midpoint, or a double's, to 17–19 significant digits.
+        // Half of them where the digits times a power of ten up to 10^22 give it.
         const bool single = k % 2 == 0;
-        const double x = single ? std::bit_cast<float>(static_cast<std::uint32_t>(rng() % 0x7f000000))
-                                : std::bit_cast<double>(rng() % 0x7fe0000000000000);
+        const int range = k % 4 < 2 ? 70 : single ? 125 : 1000;
+        const double x0 = std::ldexp(1.0 + static_cast<double>(rng() >> 11) * 0x1p-53,
+                                     static_cast<int>(rng() % (2 * range + 1)) - range);
+        const double x = single ? static_cast<float>(x0) : x0;
         const double above = single ? std::nextafter(static_cast<float>(x), INFINITY) : std::nextafter(x, INFINITY);
         char text[64];
         std::snprintf(text, sizeof text, "%.*Le", static_cast<int>(16 + rng() % 3),
