@@ -35,6 +35,14 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
     p.numbers.clear();
     p.status = load_status::ok;
     if (p.start == p.limit) return;
+    // Room for as many numbers as the piece's bytes could hold, one byte and
+    // one separator each: address space only, as the pages are touched by
+    // the numbers read. Without it, the numbers grow their vector in steps.
+    try {
+        p.numbers.reserve(static_cast<std::size_t>(std::min<std::int64_t>(
+            (p.limit - p.start) / 2 + 1, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)))));
+    } catch (const std::exception&) {
+    }
     byte_reader reader;
     reader.descriptor = descriptor;
     reader.offset = p.start;
