@@ -20,7 +20,8 @@ std::size_t read_block(byte_reader& reader) {
     }
     const std::int64_t left = reader.end - reader.offset;
     if (left <= 0) return 0;
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(reader.capacity)));
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(reader.capacity)));
     ssize_t got;
     do got = pread(reader.descriptor, reader.buffer, wanted, reader.offset);
     while (got < 0 && errno == EINTR);
@@ -55,7 +56,8 @@ bool skip_space(byte_reader& reader, std::int64_t limit) {
         const std::int64_t room = limit - reader_offset(reader);
         if (room <= 0) return false;
         const char* p = reader.buffer + reader.position;
-        const char* const end = p + std::min<std::int64_t>(room, static_cast<std::int64_t>(reader.size - reader.position));
+        const char* const end =
+            p + std::min<std::int64_t>(room, static_cast<std::int64_t>(reader.size - reader.position));
         std::int64_t line = reader.line;
         for (; p < end && is_space(*p); ++p) line += *p == '\n';
         reader.line = line;

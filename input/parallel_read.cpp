@@ -51,13 +51,19 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
     reader.capacity = piece_buffer_bytes;
     char c;
     if (p.start > begin) {
-        // The bytes that go on from before the start belong to the piece before.
+        // The bytes that go on from before the start belong to the piece
+        // before; a piece wholly inside them holds nothing.
         reader.offset = p.start - 1;
-        if (peek(reader, c) && !is_space(c)) {
-            ++reader.position;
-            while (peek(reader, c) && !is_space(c)) ++reader.position;
-        } else {
-            ++reader.position;
+        if (!peek(reader, c)) {
+            p.status = load_status::read_error;  // the file ended early or failed
+            return;
+        }
+        const bool inside = !is_space(c);
+        ++reader.position;
+        while (inside && reader_offset(reader) < p.limit && peek(reader, c) && !is_space(c)) ++reader.position;
+        if (reader_offset(reader) >= p.limit) {
+            p.line_feeds = 0;
+            return;
         }
     }
     double batch[256];
