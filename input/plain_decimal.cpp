@@ -81,6 +81,13 @@ std::uint64_t distance_to_float_midpoint(double x) {
 constexpr bool wide_mantissa = std::numeric_limits<long double>::digits == 64 &&
                                std::numeric_limits<long double>::max_exponent == 16384;
 
+// Whether long double arithmetic rounds to its full 64 bits here: a narrower
+// x87 precision setting, or an emulator, rounds it shorter.
+bool wide_arithmetic() {
+    volatile long double one = 1.0L;
+    return one + 0x1p-63L != 1.0L;
+}
+
 // Whether a normal long double of that format lies exactly halfway between
 // two neighbouring doubles: its 11 bits below a double's mantissa are 1
 // followed by zeros.
@@ -152,7 +159,7 @@ std::size_t read_plain_decimal(const char* text, const char* end, bool double_pr
                 // A wider type holds the mantissa and the power exactly: one
                 // rounding to its 64 bits, and a second one to double that is
                 // right unless the first landed exactly halfway between doubles.
-                if constexpr (wide_mantissa) {
+                if (wide_mantissa && wide_arithmetic()) {
                     const long double wide = static_cast<long double>(mantissa);
                     const long double power_of_ten = static_cast<long double>(exact_powers[power < 0 ? -power : power]);
                     const long double x = power < 0 ? wide / power_of_ten : wide * power_of_ten;

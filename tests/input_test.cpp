@@ -13,6 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <fpu_control.h>
+#endif
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -433,6 +436,35 @@ TEST(load_samples, reads_short_decimals_as_the_c_library_does) {
         }
     }
 }
+
+#if defined(__x86_64__)
+// Mantissas past 2^53 use extended precision when it is there; with the x87
+// unit set to round short (as some libraries leave it, and as emulators
+// behave), the numbers read stay strtod's.
+TEST(load_samples, reads_long_mantissas_exactly_whatever_the_x87_precision) {
+    std::mt19937_64 rng(5);
+    std::vector<std::string> texts;
+    std::string file;
+    for (int k = 0; k < 4000; ++k) {
+        texts.push_back(std::to_string(rng() % 1000000000 + 9007199254) + std::to_string(rng() % 10000000) +
+                        "e" + std::to_string(static_cast<int>(rng() % 40) - 20));
+        file += texts.back() + "\n";
+    }
+    fpu_control_t saved;
+    _FPU_GETCW(saved);
+    for (const fpu_control_t precision : {fpu_control_t{_FPU_EXTENDED}, fpu_control_t{_FPU_SINGLE}}) {
+        const fpu_control_t control = static_cast<fpu_control_t>((saved & ~_FPU_EXTENDED) | precision);
+        _FPU_SETCW(control);
+        const loaded l = load_text(file, {.capacity = INT32_MAX, .double_precision = true});
+        _FPU_SETCW(saved);
+        ASSERT_EQ(l.result.status, load_status::ok);
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            const double got = k % 2 == 0 ? l.samples.times[k / 2] : l.samples.values[k / 2];
+            ASSERT_TRUE(same_bits(got, std::strtod(texts[k].c_str(), nullptr))) << texts[k] << " " << precision;
+        }
+    }
+}
+#endif
 
 // A file in memory, as a descriptor of a regular file.
 struct memory_file {
