@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to load_samples and checks its result against a plain
 // second reading: either every pair exactly as strtof (or strtod, in double
 // precision) reads its text, or the documented error at the right line; with
-// the default capacity and a small one. Aborts on any difference.
+// the default capacity and a small one, from a stream and from a file cut into
+// pieces read on several threads. Aborts on any difference.
+#include <sys/mman.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "fuzz/plain_number.hpp"
+#include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
 namespace {
@@ -88,18 +92,34 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
-void run(const std::string& text, const expectation& e, const trapft::read_options& options,
-         std::size_t piece, bool fails_at_end) {
-    // A set that held another file: nothing of it may pass for this one's.
-    trapft::sample_set samples;
-    samples.times.assign(99, 1.0);
-    samples.times.assign(3, -1234.5);
-    samples.values.assign(5, -1234.5);
+// The reading of `text` from a stream handed out in pieces of `piece` bytes,
+// or, with `pieces` nonzero, from a file cut into that many pieces.
+trapft::load_result load(const std::string& text, trapft::sample_set& samples, const trapft::read_options& options,
+                         std::size_t piece, bool fails_at_end, int pieces) {
+    if (pieces != 0) {
+        const int file = memfd_create("samples", 0);
+        check(file >= 0 && write(file, text.data(), text.size()) == static_cast<ssize_t>(text.size()));
+        const trapft::load_result got = trapft::load_file_samples(
+            file, 0, static_cast<std::int64_t>(text.size()), pieces, samples, options);
+        close(file);
+        return got;
+    }
     source s{&text, 0, piece, fails_at_end};
     std::FILE* stream = fopencookie(&s, "r", {read_source, nullptr, nullptr, nullptr});
     check(stream != nullptr);
     const trapft::load_result got = trapft::load_samples(stream, samples, options);
     std::fclose(stream);
+    return got;
+}
+
+void run(const std::string& text, const expectation& e, const trapft::read_options& options,
+         std::size_t piece, bool fails_at_end, int pieces = 0) {
+    // A set that held another file: nothing of it may pass for this one's.
+    trapft::sample_set samples;
+    samples.times.assign(99, 1.0);
+    samples.times.assign(3, -1234.5);
+    samples.values.assign(5, -1234.5);
+    const trapft::load_result got = load(text, samples, options, piece, fails_at_end, pieces);
 
     const std::size_t capacity = static_cast<std::size_t>(options.capacity);
     if (fails_at_end && e.reached_end) {
@@ -147,6 +167,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const expectation few = expect(text, small_capacity, double_precision);
         run(text, few, small, piece, false);
         run(text, few, small, piece, true);
+        // Cut into pieces, their borders anywhere: inside numbers, CRLF, errors.
+        const int pieces = 2 + static_cast<int>((hash >> 4) % 7);
+        run(text, whole, options, 0, false, pieces);
+        run(text, few, small, 0, false, pieces);
         if (double_precision == ((hash >> 8) % 2 != 0)) single = whole;
     }
 
@@ -175,6 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             e.numbers.resize(2 * std::size_t{trapft::max_samples});
         }
         run(many, e, options, 1 << 20, false);
+        run(many, e, options, 0, false, 2 + static_cast<int>((hash >> 4) % 7));
     }
     return 0;
 }

@@ -12,9 +12,9 @@ seconds=${2:?seconds}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 libraries=()
 case "$target" in
-  load_samples) sources=(input/float_scanner.cpp input/load_samples.cpp) ;;
-  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/load_samples.cpp) ;;
-  nufft) sources=(input/float_scanner.cpp input/load_samples.cpp spectrum/spectrum.cpp
+  load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
+  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
+  nufft) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp spectrum/spectrum.cpp
                   spectrum/phase_tables_libm.cpp spectrum/nufft.cpp)
          libraries=(-lfftw3) ;;
   *) echo "unknown fuzz target: $target" >&2; exit 2 ;;

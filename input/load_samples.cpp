@@ -1,73 +1,15 @@
 // Reads sample files, and single numbers and counts, as scanf's "%f" and "%d" do.
+#include "input/byte_reader.hpp"
 #include "input/float_scanner.hpp"
+#include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace trapft {
 namespace {
-
-// White space as the C locale's isspace has it.
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Buffered bytes of a stream; the stream is read in blocks and never pushed back.
-struct byte_reader {
-    std::FILE* stream = nullptr;
-    std::size_t position = 0;
-    std::size_t size = 0;
-    bool failed = false;
-    std::int64_t line = 1;
-    char buffer[1 << 14];
-};
-
-// Next byte without taking it; false at the end of input or after a read error.
-bool peek(byte_reader& reader, char& c) {
-    if (reader.position == reader.size) {
-        if (reader.failed) return false;
-        reader.size = std::fread(reader.buffer, 1, sizeof reader.buffer, reader.stream);
-        reader.position = 0;
-        if (reader.size == 0) {
-            reader.failed = std::ferror(reader.stream) != 0;
-            return false;
-        }
-    }
-    c = reader.buffer[reader.position];
-    return true;
-}
-
-void take(byte_reader& reader) {
-    if (reader.buffer[reader.position] == '\n') ++reader.line;
-    ++reader.position;
-}
-
-// Skips white space; false when the input ends first.
-bool skip_space(byte_reader& reader) {
-    char c;
-    while (peek(reader, c)) {
-        if (!is_space(c)) return true;
-        take(reader);
-    }
-    return false;
-}
-
-// Reads one "%f" item at the current position into `value`.
-bool read_number(byte_reader& reader, bool double_precision, double& value) {
-    float_scanner scanner;
-    scanner.double_precision = double_precision;
-    char c;
-    while (peek(reader, c)) {  // refills the buffer when it is used up
-        const std::size_t available = reader.size - reader.position;
-        const std::size_t taken = float_scanner_take(scanner, reader.buffer + reader.position, available);
-        reader.position += taken;  // an item holds no line feed
-        if (taken < available) break;
-    }
-    if (!float_scanner_complete(scanner)) return false;
-    value = float_scanner_value(scanner);
-    return true;
-}
 
 // Makes room for one more pair in both tables, or leaves them as they are.
 // They grow geometrically, up to the capacity: memory follows the pairs read.
@@ -88,35 +30,67 @@ bool make_room(sample_set& samples, std::int32_t capacity) {
 }  // namespace
 
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options) {
-    byte_reader reader;
-    reader.stream = stream;
     samples.times.clear();
     samples.values.clear();
+    // A regular file large enough is read in parallel, in pieces.
+    if (options.threads > 1) {
+        std::int64_t begin = 0, end = 0;
+        if (regular_file_range(stream, begin, end)) {
+            const std::int64_t pieces = std::min<std::int64_t>(options.threads, (end - begin) / min_piece_bytes);
+            if (pieces > 1) {
+                const load_result result =
+                    load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
+                std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
+                return result;
+            }
+        }
+    }
+
+    char buffer[1 << 14];
+    byte_reader reader;
+    reader.stream = stream;
+    reader.buffer = buffer;
+    reader.capacity = sizeof buffer;
 
     auto fail = [&](load_status status, std::int64_t line) {
         return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
     };
 
     const bool double_precision = options.double_precision;
-    std::int32_t count = 0;
-    while (skip_space(reader)) {
-        const std::int64_t time_line = reader.line;
-        double time = 0.0;
-        if (!read_number(reader, double_precision, time)) return fail(load_status::not_a_number, time_line);
-        if (count >= options.capacity) return fail(load_status::too_many_samples, time_line);
-        if (!skip_space(reader)) return fail(load_status::time_without_value, time_line);
-        const std::int64_t value_line = reader.line;
-        double value = 0.0;
-        if (!read_number(reader, double_precision, value)) return fail(load_status::not_a_number, value_line);
-        // Both tables have room before either takes the pair, so a failure
-        // to grow leaves them equal and holding the pairs before it.
-        if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
-        samples.times.push_back(time);
-        samples.values.push_back(value);
-        ++count;
+    // Numbers the tables take: the time of the pair past the capacity is
+    // read on its own, to report it.
+    const std::int64_t allowed = 2 * static_cast<std::int64_t>(std::max(options.capacity, 0));
+    std::int64_t numbers = 0;
+    std::int64_t last_line = 0;  // of the last number read
+    double time = 0.0;           // read, waiting for its value
+    double batch[256];
+    for (;;) {
+        const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(std::size(batch), allowed - numbers));
+        std::size_t read = read_plain_numbers(reader, double_precision, INT64_MAX, batch, most, last_line);
+        if (read == 0) {
+            // Anything else, a number across the buffer's end too, one at a time.
+            if (!skip_space(reader)) break;
+            const std::int64_t line = reader.line;
+            if (!read_number(reader, double_precision, batch[0])) return fail(load_status::not_a_number, line);
+            if (numbers % 2 == 0 && numbers >= allowed) return fail(load_status::too_many_samples, line);
+            last_line = line;
+            read = 1;
+        }
+        for (std::size_t k = 0; k < read; ++k, ++numbers) {
+            if (numbers % 2 == 0) {
+                time = batch[k];
+                continue;
+            }
+            // Both tables have room before either takes the pair, so a
+            // failure to grow leaves them equal and holding the pairs before it.
+            if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
+            samples.times.push_back(time);
+            samples.values.push_back(batch[k]);
+        }
     }
     if (reader.failed) return {load_status::read_error, 0};
-    if (count == 0) {
+    if (numbers % 2 != 0) return {load_status::time_without_value, last_line};
+    if (numbers == 0) {
         // A file without numbers still makes one (empty) read attempt: one
         // sample, which bounds no interval and so changes no result.
         if (!make_room(samples, 1)) return {load_status::out_of_memory, 0};

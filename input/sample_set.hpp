@@ -23,6 +23,7 @@ struct sample_set {
 struct read_options {
     std::int32_t capacity = max_samples;  // most pairs taken; one more is refused
     bool double_precision = false;        // round numbers to double, not through float
+    int threads = 1;                      // most threads reading a regular file
 };
 
 enum class load_status {
@@ -43,7 +44,8 @@ struct load_result {
 // position to its end into `samples`, each number read as "%f" reads it (or
 // rounded to double). A file without numbers gives one sample (0, 0). On
 // failure the tables hold no more than options.capacity entries each, and
-// what they hold is unspecified. Leaves the stream open.
+// what they hold is unspecified. Leaves the stream open. A large regular file
+// is read by up to options.threads threads, with the same result.
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options = {});
 
 // Reads one number as "%f" does from `text` (of `size` bytes): skips leading

@@ -13,6 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <fpu_control.h>
+#endif
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
 namespace {
@@ -382,6 +389,174 @@ TEST(load_samples, reports_a_stream_that_fails_to_read) {
     trapft::sample_set samples;
     EXPECT_EQ(trapft::load_samples(directory, samples).status, load_status::read_error);
     std::fclose(directory);
+}
+
+// Numbers of up to 19 digits, read whole in one pass: those whose nearest
+// double lies on or next to a float midpoint, where rounding twice would go
+// wrong, and mantissas past 2^53, each beside the C library's reading.
+TEST(load_samples, reads_short_decimals_as_the_c_library_does) {
+    std::vector<std::string> texts = {
+        "1.000000059604644775", "1.000000059604644776", "-1.000000059604644775e3", "16777217", "16777217.0",
+        "9007199254740993", "9007199254740993e-22", "9999999999999999999", "0.1e-22", "1e22", "1e23",
+        "3.4028235e38", "3.4028236e38", "1.17549435e-38", "7e-46", "-0.0", "0e-400", "1e-400", ".5", "5.",
+        "+3.25", "00000000000000000000000000012.5", "1.2.3", "0.00000000000000000000000000000000000000000001",
+    };
+    std::mt19937_64 rng(11);
+    for (int k = 0; k < 3000; ++k) {
+        // A float midpoint, or a double's, to 17–19 significant digits.
+        // Half of them where the digits times a power of ten up to 10^22 give it.
+        const bool single = k % 2 == 0;
+        const int range = k % 4 < 2 ? 70 : single ? 125 : 1000;
+        const double x0 = std::ldexp(1.0 + static_cast<double>(rng() >> 11) * 0x1p-53,
+                                     static_cast<int>(rng() % (2 * range + 1)) - range);
+        const double x = single ? static_cast<float>(x0) : x0;
+        const double above = single ? std::nextafter(static_cast<float>(x), INFINITY) : std::nextafter(x, INFINITY);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*Le", static_cast<int>(16 + rng() % 3),
+                      (static_cast<long double>(x) + above) / 2);
+        texts.emplace_back(text);
+    }
+    std::string file;
+    for (const std::string& text : texts) file += text + (file.size() % 3 == 0 ? "\n" : " ");
+    if (texts.size() % 2 == 0) file += "0\n";  // with "1.2.3", an odd count of texts makes pairs
+    for (const bool double_precision : {false, true}) {
+        const loaded l = load_text(file, {.capacity = INT32_MAX, .double_precision = double_precision});
+        ASSERT_EQ(l.result.status, load_status::ok);
+        std::size_t k = 0;
+        for (const std::string& text : texts) {
+            // "1.2.3" holds two numbers, 1.2 and .3.
+            for (const std::string& number : text == "1.2.3" ? std::vector<std::string>{"1.2", ".3"}
+                                                              : std::vector<std::string>{text}) {
+                SCOPED_TRACE(number + (double_precision ? " (double)" : " (float)"));
+                ASSERT_LT(k / 2, l.samples.times.size());
+                const double got = k % 2 == 0 ? l.samples.times[k / 2] : l.samples.values[k / 2];
+                EXPECT_TRUE(same_bits(got, read_like_c(number.c_str(), double_precision))) << got;
+                ++k;
+            }
+        }
+    }
+}
+
+#if defined(__x86_64__)
+// Mantissas past 2^53 use extended precision when it is there; with the x87
+// unit set to round short (as some libraries leave it, and as emulators
+// behave), the numbers read stay strtod's.
+TEST(load_samples, reads_long_mantissas_exactly_whatever_the_x87_precision) {
+    std::mt19937_64 rng(5);
+    std::vector<std::string> texts;
+    std::string file;
+    for (int k = 0; k < 4000; ++k) {
+        texts.push_back(std::to_string(rng() % 1000000000 + 9007199254) + std::to_string(rng() % 10000000) +
+                        "e" + std::to_string(static_cast<int>(rng() % 40) - 20));
+        file += texts.back() + "\n";
+    }
+    fpu_control_t saved;
+    _FPU_GETCW(saved);
+    for (const fpu_control_t precision : {fpu_control_t{_FPU_EXTENDED}, fpu_control_t{_FPU_SINGLE}}) {
+        const fpu_control_t control = static_cast<fpu_control_t>((saved & ~_FPU_EXTENDED) | precision);
+        _FPU_SETCW(control);
+        const loaded l = load_text(file, {.capacity = INT32_MAX, .double_precision = true});
+        _FPU_SETCW(saved);
+        ASSERT_EQ(l.result.status, load_status::ok);
+        for (std::size_t k = 0; k < texts.size(); ++k) {
+            const double got = k % 2 == 0 ? l.samples.times[k / 2] : l.samples.values[k / 2];
+            ASSERT_TRUE(same_bits(got, std::strtod(texts[k].c_str(), nullptr))) << texts[k] << " " << precision;
+        }
+    }
+}
+#endif
+
+// A file in memory, as a descriptor of a regular file.
+struct memory_file {
+    int descriptor = memfd_create("samples", 0);
+    explicit memory_file(const std::string& text) {
+        if (descriptor < 0 || write(descriptor, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            ADD_FAILURE() << "no memory file";
+    }
+    ~memory_file() { close(descriptor); }
+};
+
+// Files cut into pieces read at once: the pieces' borders fall inside numbers,
+// runs of numbers, CRLF and errors, and every cut gives the whole reading's result.
+TEST(load_file_samples, gives_the_result_of_one_reading_however_the_file_is_cut) {
+    using namespace std::literals;
+    struct piece_case {
+        std::string text;
+        std::int32_t capacity = trapft::max_samples;
+    };
+    std::string long_file;
+    for (int k = 0; k < 40000; ++k)
+        long_file += std::to_string(k) + (k % 3 == 0 ? ".5e-1\r\n" : k % 3 == 1 ? "\t0x1.8p1 " : " nan\n");
+    const piece_case cases[] = {
+        {"0.125 -1\r\n1.5 2.25\r\n2 0x1p3\r\n3 inf\r\n"},
+        {"0 1\n1 2\n\n\n3"},  // a lone time at the end
+        {"0 1\n1 2\n3 4\n5 6\n7 x\n8 9\n"},  // the error in a later piece
+        {"0 1 1 1\n\n2 x\n", 2},
+        {"0 1\n1 1\nx 2\n", 2},
+        {"1.2.3 4\n5.6.7 8\n"},
+        {"  \n\n \t"},
+        {""},
+        {"0 1e\n"},
+        {"0 1\n1 " + std::string(300, '7') + ".5e-290\n2 " + std::string(200, '0') + "1\n"},
+        {"0 1\r\n1 \0 2\r\n"s},
+        {long_file},
+        {long_file, 30000},
+        {long_file + "1,5 2\n"},
+    };
+    for (const piece_case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        for (const bool double_precision : {false, true}) {
+            const trapft::read_options options{.capacity = c.capacity, .double_precision = double_precision};
+            const loaded whole = load_text(c.text, options);
+            const memory_file file(c.text);
+            const auto size = static_cast<std::int64_t>(c.text.size());
+            for (const int pieces : {1, 2, 3, 8, 13}) {
+                SCOPED_TRACE(pieces);
+                trapft::sample_set samples;
+                const trapft::load_result result =
+                    trapft::load_file_samples(file.descriptor, 0, size, pieces, samples, options);
+                EXPECT_EQ(result.status, whole.result.status);
+                EXPECT_EQ(result.line, whole.result.line);
+                if (result.status != load_status::ok) continue;
+                ASSERT_EQ(samples.times.size(), whole.samples.times.size());
+                ASSERT_EQ(samples.values.size(), whole.samples.values.size());
+                for (std::size_t k = 0; k < samples.times.size(); ++k) {
+                    ASSERT_TRUE(same_number(samples.times[k], whole.samples.times[k])) << k;
+                    ASSERT_TRUE(same_number(samples.values[k], whole.samples.values[k])) << k;
+                }
+            }
+        }
+    }
+}
+
+// A stream on a large regular file, partly read already: the threads take it
+// from the stream's position, as one thread does.
+TEST(load_samples, reads_a_regular_file_on_threads_from_the_stream_position) {
+    std::string text = "header line\n";
+    for (int k = 0; k < 200000; ++k) text += std::to_string(k) + ".25 " + std::to_string(k % 7) + "e-3\n";
+    ASSERT_GT(text.size(), 2 * static_cast<std::size_t>(trapft::min_piece_bytes));
+    trapft::sample_set one;
+    for (const int threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(threads);
+        memory_file file(text);
+        std::FILE* stream = fdopen(file.descriptor, "r");
+        ASSERT_NE(stream, nullptr);
+        file.descriptor = -1;  // the stream closes it
+        std::rewind(stream);
+        char header[32];
+        ASSERT_NE(std::fgets(header, sizeof header, stream), nullptr);
+        trapft::sample_set samples;
+        const trapft::load_result result =
+            trapft::load_samples(stream, samples, {.capacity = 200000, .threads = threads});
+        std::fclose(stream);
+        ASSERT_EQ(result.status, load_status::ok);
+        ASSERT_EQ(samples.times.size(), 200000u);
+        EXPECT_EQ(samples.times[199999], 199999.25);
+        if (threads == 1) one = samples;
+        EXPECT_EQ(samples.times, one.times);
+        EXPECT_EQ(samples.values, one.values);
+        EXPECT_LE(samples.times.capacity(), 2 * samples.times.size());
+    }
 }
 
 }  // namespace

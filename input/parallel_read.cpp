@@ -1,0 +1,209 @@
+#include "input/parallel_read.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "input/byte_reader.hpp"
+
+namespace trapft {
+namespace {
+
+constexpr std::size_t piece_buffer_bytes = std::size_t{1} << 16;
+
+// What one piece holds: the numbers of the items that begin in it. An item
+// that begins in a piece belongs to it wholly, and so does every item of the
+// same run of non-space bytes: the next piece starts after that run.
+struct piece {
+    std::int64_t start = 0;
+    std::int64_t limit = 0;
+    std::vector<double> numbers;
+    load_status status = load_status::ok;  // not_a_number, read_error or out_of_memory
+    std::int64_t failure_line = 0;         // of the item that is not a number, counted from the piece's start
+    std::int64_t last_line = 0;            // of the last number read, counted likewise
+    std::int64_t line_feeds = 0;           // in [start, limit), when the piece was read to its limit
+};
+
+// Reads the piece's items, at most `most` of them.
+void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_t most, bool double_precision,
+                char* buffer, piece& p) {
+    p.numbers.clear();
+    p.status = load_status::ok;
+    if (p.start == p.limit) return;
+    // Room for as many numbers as the piece's bytes could hold, one byte and
+    // one separator each: address space only, as the pages are touched by
+    // the numbers read. Without it, the numbers grow their vector in steps.
+    try {
+        p.numbers.reserve(static_cast<std::size_t>(std::min<std::int64_t>(
+            (p.limit - p.start) / 2 + 1, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)))));
+    } catch (const std::exception&) {
+    }
+    byte_reader reader;
+    reader.descriptor = descriptor;
+    reader.offset = p.start;
+    reader.end = end;
+    reader.buffer = buffer;
+    reader.capacity = piece_buffer_bytes;
+    char c;
+    if (p.start > begin) {
+        // The bytes that go on from before the start belong to the piece
+        // before; a piece wholly inside them holds nothing.
+        reader.offset = p.start - 1;
+        if (!peek(reader, c)) {
+            p.status = load_status::read_error;  // the file ended early or failed
+            return;
+        }
+        const bool inside = !is_space(c);
+        ++reader.position;
+        while (inside && reader_offset(reader) < p.limit && peek(reader, c) && !is_space(c)) ++reader.position;
+        if (reader_offset(reader) >= p.limit) {
+            p.line_feeds = 0;
+            return;
+        }
+    }
+    double batch[256];
+    while (p.numbers.size() < most) {
+        const std::size_t wanted = std::min(std::size(batch), most - p.numbers.size());
+        std::size_t read = read_plain_numbers(reader, double_precision, p.limit, batch, wanted, p.last_line);
+        if (read == 0) {
+            // Anything else, a number across the buffer's end too, one at a time.
+            if (!skip_space(reader, p.limit)) break;
+            const std::int64_t line = reader.line;
+            if (!read_number(reader, double_precision, batch[0])) {
+                p.status = load_status::not_a_number;
+                p.failure_line = line;
+                break;
+            }
+            p.last_line = line;
+            read = 1;
+        }
+        try {
+            p.numbers.insert(p.numbers.end(), batch, batch + read);
+        } catch (const std::bad_alloc&) {
+            p.status = load_status::out_of_memory;
+            break;
+        }
+    }
+    if (reader.failed) p.status = load_status::read_error;
+    p.line_feeds = reader.line - 1;
+}
+
+}  // namespace
+
+bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& end) {
+    const int descriptor = fileno(stream);
+    struct stat status;
+    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    const off_t position = ftello(stream);
+    if (position < 0 || position > status.st_size) return false;
+    begin = position;
+    end = status.st_size;
+    return true;
+}
+
+load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t end, int pieces,
+                              sample_set& samples, const read_options& options) {
+    samples.times.clear();
+    samples.values.clear();
+    const bool double_precision = options.double_precision;
+    // A piece needs no more than the numbers of one pair past the capacity.
+    const std::size_t most = 2 * static_cast<std::size_t>(std::max(options.capacity, 0)) + 1;
+    const std::size_t count = static_cast<std::size_t>(std::max(pieces, 1));
+
+    std::vector<piece> parts;
+    std::vector<char> buffers;
+    try {
+        parts.resize(count);
+        buffers.resize(count * piece_buffer_bytes);
+    } catch (const std::bad_alloc&) {
+        return {load_status::out_of_memory, 0};
+    }
+    const std::int64_t bytes = end - begin;
+    const std::int64_t pieces_count = static_cast<std::int64_t>(count);
+    auto boundary = [&](std::int64_t k) {  // begin + bytes·k/count, without overflow
+        return begin + bytes / pieces_count * k + bytes % pieces_count * k / pieces_count;
+    };
+    for (std::size_t k = 0; k < count; ++k) {
+        parts[k].start = boundary(static_cast<std::int64_t>(k));
+        parts[k].limit = boundary(static_cast<std::int64_t>(k) + 1);
+    }
+    auto read = [&](std::size_t k) {
+        read_piece(descriptor, begin, end, most, double_precision, buffers.data() + k * piece_buffer_bytes, parts[k]);
+    };
+    {
+        std::vector<std::jthread> threads;
+        std::size_t started = 1;
+        try {
+            threads.reserve(count - 1);
+            for (; started < count; ++started) threads.emplace_back(read, started);
+        } catch (const std::exception&) {
+            // Pieces without a thread are read here.
+        }
+        read(0);
+        for (std::size_t k = started; k < count; ++k) read(k);
+    }
+
+    // The first failure in file order decides, unless the pair past the
+    // capacity was read before it.
+    const std::size_t allowed = most - 1;
+    std::size_t before = 0;       // numbers in the pieces before
+    std::int64_t lines_before = 0;
+    std::int64_t last_line = 0;   // of the last number so far
+    for (piece& p : parts) {
+        if (before + p.numbers.size() > allowed) {
+            // The line of the time past the capacity: read the piece again up to it.
+            const std::size_t index = allowed - before;
+            read_piece(descriptor, begin, end, index + 1, double_precision, buffers.data(), p);
+            return {load_status::too_many_samples, lines_before + p.last_line};
+        }
+        if (p.status != load_status::ok)
+            return {p.status, p.status == load_status::not_a_number ? lines_before + p.failure_line : 0};
+        if (!p.numbers.empty()) last_line = lines_before + p.last_line;
+        before += p.numbers.size();
+        lines_before += p.line_feeds;
+    }
+    if (before % 2 != 0) return {load_status::time_without_value, last_line};
+
+    const std::size_t pairs = std::max<std::size_t>(before / 2, 1);
+    try {
+        samples.times.reserve(pairs);
+        samples.values.reserve(pairs);
+    } catch (const std::bad_alloc&) {
+        return {load_status::out_of_memory, 0};
+    }
+    if (before == 0) {
+        // As from a stream: a file without numbers gives one sample (0, 0).
+        samples.times.push_back(0.0);
+        samples.values.push_back(0.0);
+        return {};
+    }
+    // A time left over at a piece's end pairs with the next piece's first number.
+    double time = 0.0;
+    bool have_time = false;
+    for (piece& p : parts) {
+        const double* n = p.numbers.data();
+        const double* const n_end = n + p.numbers.size();
+        if (have_time && n < n_end) {
+            samples.times.push_back(time);
+            samples.values.push_back(*n++);
+            have_time = false;
+        }
+        for (; n_end - n >= 2; n += 2) {
+            samples.times.push_back(n[0]);
+            samples.values.push_back(n[1]);
+        }
+        if (n < n_end) {
+            time = *n;
+            have_time = true;
+        }
+        std::vector<double>().swap(p.numbers);  // memory back as soon as copied
+    }
+    return {};
+}
+
+}  // namespace trapft
