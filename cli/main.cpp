@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
     read_options reading;
     reading.capacity = parameters.max_samples;
     reading.double_precision = parameters.double_precision;
+    reading.threads = parameters.jobs;
     const load_result loaded = load_samples(file, samples, reading);
     if (loaded.status != load_status::ok) return report_load_failure(loaded, parameters.max_samples);
 

@@ -4,6 +4,8 @@
 #include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <iterator>
 #include <new>
@@ -33,10 +35,11 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     samples.times.clear();
     samples.values.clear();
     // A regular file large enough is read in parallel, in pieces.
-    if (options.threads > 1) {
+    const long online = options.threads == 0 ? sysconf(_SC_NPROCESSORS_ONLN) : options.threads;
+    if (online > 1) {
         std::int64_t begin = 0, end = 0;
         if (regular_file_range(stream, begin, end)) {
-            const std::int64_t pieces = std::min<std::int64_t>(options.threads, (end - begin) / min_piece_bytes);
+            const std::int64_t pieces = std::min<std::int64_t>(online, (end - begin) / min_piece_bytes);
             if (pieces > 1) {
                 const load_result result =
                     load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);

@@ -23,7 +23,7 @@ struct sample_set {
 struct read_options {
     std::int32_t capacity = max_samples;  // most pairs taken; one more is refused
     bool double_precision = false;        // round numbers to double, not through float
-    int threads = 1;                      // most threads reading a regular file
+    int threads = 1;                      // most threads reading a regular file; 0: one per online processor
 };
 
 enum class load_status {
