@@ -1,9 +1,9 @@
 #include "spectrum/spectrum.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "output/g15.hpp"
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
@@ -13,7 +13,7 @@ namespace {
 constexpr double two_pi = 6.283185307179586;
 
 char* put_value(char* first, double value) {
-    return std::to_chars(first, first + 22, value, std::chars_format::general, 15).ptr;
+    return write_g15(first, value);
 }
 
 }  // namespace
