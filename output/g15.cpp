@@ -1,18 +1,16 @@
-// The "%.15g" text of a double from its shortest round-trip digits.
+// The "%.15g" text of a double by exact integer arithmetic.
 //
-// Method. Let s = S·10^e be the shortest decimal that reads back as a normal v, the one
-// nearest v among those (Dragonbox, or libstdc++'s shortest std::to_chars
-// where Dragonbox is absent). s lies within v's rounding interval, less than
-// half a unit of the 15th digit from v, so when S has at most 15 digits, s is
-// v rounded to 15 digits. When S has 16 or 17 digits, s is v correctly
-// rounded to that many (the interval is symmetric unless v is a power of
-// two), so the digits beyond the 15th decide the rounding unless they are
-// exactly 5 or 50: only then may the 15-digit midpoint B lie between s and v,
-// or on v. That case, and powers of two, compare v = m·2^q2 with
-// B = D·10^q exactly in 128-bit integers, and round half to even as printf
-// does. Where B's exponent is too far out for 128 bits, the number takes
-// std::to_chars's exact fixed-precision path instead. The 15 digits are then
-// laid out as %g lays them out.
+// Method. A normal v is m·2^q with m < 2^53. With k0 = ⌊log10 2^⌊log2 v⌋⌋,
+// v·10^p for p = 14 − k0 lies in [10^14, 10^16), and for p ≥ 0 it is the
+// integer m·5^p shifted right by −(q + p) bits: 5^p is exact (in 64 bits up
+// to p = 27, in 128 up to p = 55), so the integer part and the bits shifted
+// out give the 15 digits and round them half to even on the exact value, as
+// printf does, with no approximation to prove. For 10^15 ≤ v < 10^23 (p < 0)
+// an integer division by 10^−p does the same. That covers 1e-41 ≤ |v| < 1e23;
+// subnormals and the rest take std::to_chars's exact (slower) fixed-precision
+// path. The digits come eight at a time from SWAR arithmetic on a 64-bit word,
+// and are laid out as %g lays them out with whole-word stores from registers
+// (a line built in memory and copied out stalls on store forwarding).
 #include "output/g15.hpp"
 
 #include <bit>
@@ -20,8 +18,10 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef TRAPFT_HAVE_DRAGONBOX
-#include <dragonbox/dragonbox.h>
+// SSE2 is part of every x86-64; elsewhere, or when asked, the same in 64-bit words.
+#if defined(__SSE2__) && !defined(TRAPFT_G15_WORDS)
+#define TRAPFT_G15_SSE2
+#include <emmintrin.h>
 #endif
 
 namespace trapft {
@@ -51,182 +51,264 @@ constexpr std::uint64_t powers_of_ten[20] = {
     1000000000000000000u,
     10000000000000000000u};
 
-// 5^k up to the largest below 2^64.
-constexpr int max_power_of_five = 27;
-constexpr auto powers_of_five = [] {
+// 5^p·2^(127 − L), L the position of the leading bit of 5^p, exact for
+// p ≤ 55 (5^55 < 2^128); shift = 10 − L − p, so that v·10^p's fraction
+// starts below bit shift − q of the top word.
+constexpr int max_scale = 55;
+struct scaled_power {
+    std::uint64_t high;
+    std::uint64_t low;
+    int shift;
+};
+constexpr auto scaled_powers_of_five = [] {
     struct table {
-        std::uint64_t value[max_power_of_five + 1];
+        scaled_power value[max_scale + 1];
     } t{};
-    t.value[0] = 1;
-    for (int k = 1; k <= max_power_of_five; ++k) t.value[k] = t.value[k - 1] * 5;
+    uint128 five = 1;
+    for (int p = 0; p <= max_scale; ++p, five *= 5) {
+        int leading = 127;
+        while ((five >> leading) == 0) --leading;
+        const uint128 scaled = five << (127 - leading);
+        t.value[p] = {static_cast<std::uint64_t>(scaled >> 64), static_cast<std::uint64_t>(scaled),
+                      10 - leading - p};
+    }
     return t;
 }();
 
-constexpr char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// The largest −p that the division path takes (v < 10^23): 10^8, times 2^2
+// and 10 for the cases it meets, stays within 64 bits, and m·2^q within 128.
+constexpr int max_divisor_power = 8;
 
-// Decimal digits of 0 < x < 10^19.
-int digit_count(std::uint64_t x) {
-    const int t = (static_cast<int>(std::bit_width(x)) * 1233) >> 12;
-    return t + (x >= powers_of_ten[t]);
-}
-
-// Sign of x·2^shift − y.
-int compare_scaled(uint128 x, int shift, uint128 y) {
-    if (shift < 0) return -compare_scaled(y, -shift, x);
-    if (shift >= 128) return x != 0 ? 1 : (y != 0 ? -1 : 0);
-    if (shift > 0 && (x >> (128 - shift)) != 0) return 1;
-    const uint128 scaled = x << shift;
-    return (scaled > y) - (scaled < y);
-}
-
-// Sign of m·2^q2 − d·10^q for d < 10^17, or 2 when 5^|q| exceeds 64 bits.
-int compare_with_decimal(std::uint64_t m, int q2, std::uint64_t d, int q) {
-    if (q >= 0) {
-        if (q > max_power_of_five) return 2;
-        // m·2^q2 against d·5^q·2^q.
-        return compare_scaled(m, q2 - q, static_cast<uint128>(d) * powers_of_five.value[q]);
-    }
-    if (-q > max_power_of_five) return 2;
-    // m·5^−q·2^(q2 − q) against d.
-    return compare_scaled(static_cast<uint128>(m) * powers_of_five.value[-q], q2 - q, d);
-}
-
-struct decimal {
-    std::uint64_t significand;  // no trailing zero
+// 15 significant digits and the exponent of the first: v ≈ digits·10^(exponent − 14).
+struct decimal15 {
+    std::uint64_t digits;  // 10^14 ≤ digits < 10^15
     int exponent;
 };
 
-// The shortest decimal that reads back as the positive finite `magnitude`.
-decimal shortest(double magnitude) {
-#ifdef TRAPFT_HAVE_DRAGONBOX
-    const auto d = jkj::dragonbox::to_decimal(magnitude, jkj::dragonbox::policy::sign::ignore);
-    return {d.significand, d.exponent};
-#else
-    // "d.ddde±x": the digits, then the exponent of the first.
-    char text[32];
-    const char* const end = std::to_chars(text, text + sizeof text, magnitude,
-                                          std::chars_format::scientific).ptr;
-    std::uint64_t significand = 0;
-    int digits = 0;
-    const char* p = text;
-    for (; *p != 'e'; ++p) {
-        if (*p == '.') continue;
-        significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
-        ++digits;
+// Rounds n (15 or 16 digits) plus a fraction to 15 digits, half to even:
+// `half` is the fraction's first bit, `sticky` whether any later bit is set.
+// The digits are random, so this is written in bit operations and
+// selections, which compile without branches to mispredict.
+decimal15 round_to_15(std::uint64_t n, std::uint64_t half, std::uint64_t sticky, int exponent) {
+    const std::uint64_t sixteen = n >= powers_of_ten[15];
+    const std::uint64_t tenth = n / 10;
+    const std::uint64_t last = n - tenth * 10;  // the 16th digit, when there is one
+    const std::uint64_t up_from_16 =
+        static_cast<std::uint64_t>(last > 5) | (static_cast<std::uint64_t>(last == 5) & (half | sticky | tenth));
+    const std::uint64_t up_from_15 = half & (sticky | n);
+    n = (sixteen != 0 ? tenth : n) + ((sixteen != 0 ? up_from_16 : up_from_15) & 1);
+    exponent += static_cast<int>(sixteen);
+    if (n == powers_of_ten[15]) [[unlikely]] {
+        n = powers_of_ten[14];
+        ++exponent;
     }
-    const bool negative = p[1] == '-';
-    int exponent = 0;
-    for (p += 2; p != end; ++p) exponent = exponent * 10 + (*p - '0');
-    return {significand, (negative ? -exponent : exponent) - (digits - 1)};
+    return {n, exponent};
+}
+
+#ifndef TRAPFT_G15_SSE2
+// Eight ASCII digits of x < 10^8, first digit in the lowest byte: two 4-digit
+// lanes, then four 2-digit lanes, then eight digits, each split by a
+// multiply-and-shift that divides exactly in its range.
+std::uint64_t eight_digits(std::uint32_t x) {
+    std::uint64_t y = (x / 10000) | (static_cast<std::uint64_t>(x % 10000) << 32);
+    std::uint64_t z = ((y * 10486) >> 20) & 0x0000007f0000007f;
+    y = z | ((y - 100 * z) << 16);
+    z = ((y * 103) >> 10) & 0x000f000f000f000f;
+    y = z | ((y - 10 * z) << 8);
+    return y;
+}
 #endif
+
+// The bytes below byte n, for n = 0 to 16.
+constexpr auto low_bytes = [] {
+    struct table {
+        uint128 mask[17];
+    } t{};
+    for (int n = 0; n <= 16; ++n) t.mask[n] = n == 16 ? ~uint128{0} : (uint128{1} << (8 * n)) - 1;
+    return t;
+}();
+
+// '.' in byte n, for n = 0 to 15.
+constexpr auto points = [] {
+    struct table {
+        uint128 at[16];
+    } t{};
+    for (int n = 0; n < 16; ++n) t.at[n] = uint128{'.'} << (8 * n);
+    return t;
+}();
+
+#ifdef TRAPFT_G15_SSE2
+using digit_text = __m128i;
+
+// The 16 digits of high·10^8 + low (high, low < 10^8) as bytes, first digit
+// in byte 0: both split by 10^4, each 4-digit part's leading 1 to 4 digits
+// by multiply-high, and each digit as the difference of neighbours (W. Muła's
+// SSE2 method, here on both halves at once; exact for every half below 10^8,
+// which was checked exhaustively).
+__m128i sixteen_digits(std::uint32_t high, std::uint32_t low) {
+    alignas(16) static constexpr std::uint32_t div_10000[4] = {0xd1b71759, 0, 0xd1b71759, 0};
+    alignas(16) static constexpr std::uint32_t ten_thousand[4] = {10000, 0, 10000, 0};
+    alignas(16) static constexpr std::uint16_t div_powers[8] = {8389, 5243, 13108, 32768, 8389, 5243, 13108, 32768};
+    alignas(16) static constexpr std::uint16_t shift_powers[8] = {1 << 7, 1 << 11, 1 << 13, 1 << 15,
+                                                                  1 << 7, 1 << 11, 1 << 13, 1 << 15};
+    alignas(16) static constexpr std::uint16_t tens[8] = {10, 10, 10, 10, 10, 10, 10, 10};
+    const auto load = [](const void* table) { return _mm_load_si128(static_cast<const __m128i*>(table)); };
+    const __m128i both = _mm_set_epi64x(low, high);
+    const __m128i first_four = _mm_srli_epi64(_mm_mul_epu32(both, load(div_10000)), 45);
+    const __m128i last_four = _mm_sub_epi32(both, _mm_mul_epu32(first_four, load(ten_thousand)));
+    // 16-bit words: high's two parts, 0, 0, low's two parts, 0, 0; times 4.
+    const __m128i parts = _mm_slli_epi16(_mm_or_si128(first_four, _mm_slli_epi64(last_four, 16)), 2);
+    const __m128i high_parts = _mm_unpacklo_epi16(parts, parts);
+    const __m128i low_parts = _mm_unpackhi_epi16(parts, parts);
+    const auto digits = [&](__m128i spread) {  // each part four times → its four digits
+        const __m128i leading = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, load(div_powers)), load(shift_powers));
+        return _mm_sub_epi16(leading, _mm_slli_epi64(_mm_mullo_epi16(leading, load(tens)), 16));
+    };
+    return _mm_packus_epi16(digits(_mm_unpacklo_epi32(high_parts, high_parts)),
+                            digits(_mm_unpacklo_epi32(low_parts, low_parts)));
 }
 
-// Writes the `count` digits of x at `first`.
-void write_digits(char* first, std::uint64_t x, int count) {
-    char* p = first + count;
-    while (count >= 2) {
-        const auto pair = static_cast<std::size_t>(x % 100) * 2;
-        x /= 100;
-        p -= 2;
-        std::memcpy(p, digit_pairs + pair, 2);
-        count -= 2;
-    }
-    if (count) *--p = static_cast<char>('0' + x);
+// The 15 digits of d in bytes 0 to 14 (byte 15 is 0), and how many there
+// are up to the last nonzero one.
+[[gnu::always_inline]] inline digit_text make_text(std::uint64_t digits, int& count) {
+    const auto high = static_cast<std::uint32_t>(digits / 100000000);  // byte 0 below is a leading 0
+    const auto low = static_cast<std::uint32_t>(digits % 100000000);
+    const __m128i zeros = _mm_set1_epi8('0');
+    const __m128i text = _mm_srli_si128(_mm_add_epi8(sixteen_digits(high, low), zeros), 1);
+    const auto nonzero = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, zeros))) & 0x7fff;
+    count = std::bit_width(nonzero);
+    return text;
 }
 
-// %g's layout of S·10^e, S of at most 15 digits and no trailing zero.
-char* lay_out(char* p, std::uint64_t significand, int exponent) {
-    char digits[16];
-    const int count = digit_count(significand);
-    write_digits(digits, significand, count);
-    const int point = exponent + count;  // digits before the decimal point
-    if (point > 15 || point < -3) {
-        *p++ = digits[0];
-        if (count > 1) {
-            *p++ = '.';
-            std::memcpy(p, digits + 1, static_cast<std::size_t>(count - 1));
-            p += count - 1;
+__m128i load_mask(const uint128& mask) { return _mm_load_si128(reinterpret_cast<const __m128i*>(&mask)); }
+
+// Bytes 0 to n − 1 of t, '.', then bytes n onwards (n ≤ 14; byte 15 of t is 0).
+digit_text insert_point(digit_text t, int n) {
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(t, load_mask(low_bytes.mask[n])), load_mask(points.at[n])),
+                        _mm_andnot_si128(load_mask(low_bytes.mask[n + 1]), _mm_slli_si128(t, 1)));
+}
+
+void store(char* to, digit_text t) { _mm_storeu_si128(reinterpret_cast<__m128i*>(to), t); }
+#else
+using digit_text = uint128;
+
+[[gnu::always_inline]] inline digit_text make_text(std::uint64_t digits, int& count) {
+    const auto high = static_cast<std::uint32_t>(digits / 100000000);
+    const auto low = static_cast<std::uint32_t>(digits % 100000000);
+    const std::uint64_t high_digits = eight_digits(high);  // byte 0 is a leading 0
+    const std::uint64_t low_digits = eight_digits(low);
+    count = 15 - (low != 0 ? std::countl_zero(low_digits) / 8 : 8 + std::countl_zero(high_digits) / 8);
+    constexpr std::uint64_t ascii_zeros = 0x3030303030303030;
+    return ((high_digits + ascii_zeros) >> 8) | static_cast<uint128>(low_digits + ascii_zeros) << 56;
+}
+
+digit_text insert_point(digit_text t, int n) {
+    return (t & low_bytes.mask[n]) | points.at[n] | ((t << 8) & ~low_bytes.mask[n + 1]);
+}
+
+void store(char* to, digit_text t) { std::memcpy(to, &t, 16); }
+#endif
+
+// %g's layout of d at p, which has 21 bytes of room: the digits are moved as
+// whole words, straight from registers, and may leave scratch past the end.
+[[gnu::always_inline]] inline char* lay_out(char* p, decimal15 d) {
+    // The 15 digits, first in byte 0; `count` of them up to the last nonzero one.
+    int count;
+    const digit_text text = make_text(d.digits, count);
+
+    const int x = d.exponent;
+    if (x < -4 || x >= 15) {
+        store(p, insert_point(text, 1));
+        p += count > 1 ? count + 1 : 1;
+        const int e = x < 0 ? -x : x;
+        p[0] = 'e';
+        p[1] = x < 0 ? '-' : '+';
+        if (e >= 100) {
+            *(p + 2) = static_cast<char>('0' + e / 100);
+            ++p;
         }
-        int scientific = point - 1;
-        *p++ = 'e';
-        *p++ = scientific < 0 ? '-' : '+';
-        if (scientific < 0) scientific = -scientific;
-        if (scientific >= 100) {
-            *p++ = static_cast<char>('0' + scientific / 100);
-            scientific %= 100;
+        p[2] = static_cast<char>('0' + e / 10 % 10);
+        p[3] = static_cast<char>('0' + e % 10);
+        return p + 4;
+    }
+    if (x < 0) {
+        std::memcpy(p, "0.000000", 8);
+        store(p + 1 - x, text);
+        return p + 1 - x + count;
+    }
+    // x + 1 digits before the point; the point only if a nonzero digit follows.
+    if (count <= x + 1) {
+        store(p, text);
+        return p + x + 1;
+    }
+    store(p, insert_point(text, x + 1));
+    return p + count + 1;
+}
+
+// The numbers outside the fast path: zero, infinity, NaN, subnormals, and
+// |v| below 1e-41 or from 1e15 on. Kept apart so that the fast path stays small.
+[[gnu::noinline]] char* write_other(char* first, double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    char* p = first + (bits >> 63);
+    *first = '-';
+    if (biased == 0x7ff) {
+        std::memcpy(p, fraction != 0 ? "nan" : "inf", 3);
+        return p + 3;
+    }
+    if (biased == 0 && fraction == 0) {
+        *p = '0';
+        return p + 1;
+    }
+    const int q = biased - 1075;
+    const int k0 = ((biased - 1023) * 315653) >> 20;
+    const int scale = 14 - k0;
+    if (biased != 0 && scale < 0 && -scale <= max_divisor_power) {
+        // v ≥ 10^15, and m·2^q an integer unless q < 0: divide by 10^−scale·2^−q.
+        const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
+        const uint128 numerator = static_cast<uint128>(m) << (q > 0 ? q : 0);
+        std::uint64_t divisor = powers_of_ten[-scale] << (q < 0 ? -q : 0);
+        int exponent = k0;
+        if (numerator / divisor >= powers_of_ten[15]) {
+            divisor *= 10;
+            ++exponent;
         }
-        std::memcpy(p, digit_pairs + scientific * 2, 2);
-        return p + 2;
+        const auto n = static_cast<std::uint64_t>(numerator / divisor);
+        const auto rest = static_cast<std::uint64_t>(numerator % divisor);
+        // The fraction rest / divisor against one half, exactly (the divisor is even).
+        const bool half = rest >= divisor / 2;
+        return lay_out(p, round_to_15(n, half, half ? rest > divisor / 2 : rest != 0, exponent));
     }
-    if (point <= 0) {
-        std::memcpy(p, "0.0000", static_cast<std::size_t>(2 - point));
-        p += 2 - point;
-        std::memcpy(p, digits, static_cast<std::size_t>(count));
-        return p + count;
-    }
-    if (count <= point) {
-        std::memcpy(p, digits, static_cast<std::size_t>(count));
-        p += count;
-        std::memset(p, '0', static_cast<std::size_t>(point - count));
-        return p + (point - count);
-    }
-    std::memcpy(p, digits, static_cast<std::size_t>(point));
-    p += point;
-    *p++ = '.';
-    std::memcpy(p, digits + point, static_cast<std::size_t>(count - point));
-    return p + (count - point);
+    return std::to_chars(first, first + g15_max_length, value, std::chars_format::general, 15).ptr;
 }
 
 }  // namespace
 
 char* write_g15(char* first, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
-    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
     const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
-    char* p = first;
-    if (bits >> 63) *p++ = '-';
-    if (biased == 0x7ff) {
-        std::memcpy(p, fraction != 0 ? "nan" : "inf", 3);
-        return p + 3;
+    const int k0 = ((biased - 1023) * 315653) >> 20;  // ⌊log10 2^e⌋, so 10^k0 ≤ v < 10^(k0 + 2)
+    const int scale = 14 - k0;
+    if (biased == 0 || static_cast<unsigned>(scale) > max_scale) [[unlikely]] {
+        return write_other(first, value);
     }
-    if (biased == 0) {
-        if (fraction == 0) {
-            *p = '0';
-            return p + 1;
-        }
-        // Subnormals carry too few bits for the shortcut below.
-        return std::to_chars(first, first + g15_max_length, value, std::chars_format::general, 15).ptr;
-    }
+    *first = '-';  // kept only for a negative value
+    char* const p = first + (bits >> 63);
 
-    decimal s = shortest(std::bit_cast<double>(bits & ~(std::uint64_t{1} << 63)));
-    const int count = digit_count(s.significand);
-    if (count > 15) {
-        const std::uint64_t unit = powers_of_ten[count - 15];
-        const std::uint64_t half = unit / 2;
-        std::uint64_t head = s.significand / unit;
-        const std::uint64_t tail = s.significand % unit;
-        bool up = tail > half;
-        if (tail == half || fraction == 0) {
-            // The exact value decides: v against B = (10·head + 5)·10^(e + count − 16).
-            const int sign = compare_with_decimal(fraction | (std::uint64_t{1} << 52), biased - 1075,
-                                                  head * 10 + 5, s.exponent + count - 16);
-            if (sign == 2) {
-                return std::to_chars(first, first + g15_max_length, value, std::chars_format::general, 15).ptr;
-            }
-            up = sign > 0 || (sign == 0 && (head & 1) != 0);
-        }
-        head += up;
-        s.exponent += count - 15;
-        while (head % 10 == 0) {
-            head /= 10;
-            ++s.exponent;
-        }
-        s.significand = head;
-    }
-    return lay_out(p, s.significand, s.exponent);
+    // v·10^scale = a·2^−(128 + u) with a = (m·2^11)·(5^scale·2^(127 − L)), the
+    // 192-bit product of a 64-bit and a 128-bit number, both exact, and
+    // 13 ≤ u ≤ 16: the integer part is in the top word, the fraction below.
+    const std::uint64_t m = ((bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52)) << 11;
+    const scaled_power& f = scaled_powers_of_five.value[scale];
+    const uint128 lower = static_cast<uint128>(m) * f.low;
+    const uint128 upper = static_cast<uint128>(m) * f.high + static_cast<std::uint64_t>(lower >> 64);
+    const auto top = static_cast<std::uint64_t>(upper >> 64);
+    const int u = f.shift - (biased - 1075);
+    const std::uint64_t below = top << (64 - u);  // the fraction's bits in the top word
+    const std::uint64_t sticky =
+        ((below << 1) | static_cast<std::uint64_t>(upper) | static_cast<std::uint64_t>(lower)) != 0;
+    return lay_out(p, round_to_15(top >> u, below >> 63, sticky, k0));
 }
 
 }  // namespace trapft
