@@ -269,13 +269,22 @@ void store(char* to, digit_text t) { std::memcpy(to, &t, 16); }
         const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
         const uint128 numerator = static_cast<uint128>(m) << (q > 0 ? q : 0);
         std::uint64_t divisor = powers_of_ten[-scale] << (q < 0 ? -q : 0);
+        std::uint64_t n;
+        std::uint64_t rest;
+        if ((numerator >> 64) == 0) {  // a 64-bit division, much cheaper, up to 2^64
+            n = static_cast<std::uint64_t>(numerator) / divisor;
+            rest = static_cast<std::uint64_t>(numerator) % divisor;
+        } else {
+            n = static_cast<std::uint64_t>(numerator / divisor);
+            rest = static_cast<std::uint64_t>(numerator % divisor);
+        }
         int exponent = k0;
-        if (numerator / divisor >= powers_of_ten[15]) {
+        if (n >= powers_of_ten[15]) {  // 16 digits: one more into the fraction
+            rest += n % 10 * divisor;
+            n /= 10;
             divisor *= 10;
             ++exponent;
         }
-        const auto n = static_cast<std::uint64_t>(numerator / divisor);
-        const auto rest = static_cast<std::uint64_t>(numerator % divisor);
         // The fraction rest / divisor against one half, exactly (the divisor is even).
         const bool half = rest >= divisor / 2;
         return lay_out(p, round_to_15(n, half, half ? rest > divisor / 2 : rest != 0, exponent));
