@@ -1,16 +1,17 @@
 // The "%.15g" text of a double by exact integer arithmetic.
 //
 // Method. A normal v is m·2^q with m < 2^53. With k0 = ⌊log10 2^⌊log2 v⌋⌋,
-// v·10^p for p = 14 − k0 lies in [10^14, 10^16), and for p ≥ 0 it is the
-// integer m·5^p shifted right by −(q + p) bits: 5^p is exact (in 64 bits up
-// to p = 27, in 128 up to p = 55), so the integer part and the bits shifted
-// out give the 15 digits and round them half to even on the exact value, as
-// printf does, with no approximation to prove. For 10^15 ≤ v < 10^23 (p < 0)
-// an integer division by 10^−p does the same. That covers 1e-41 ≤ |v| < 1e23;
-// subnormals and the rest take std::to_chars's exact (slower) fixed-precision
-// path. The digits come eight at a time from SWAR arithmetic on a 64-bit word,
-// and are laid out as %g lays them out with whole-word stores from registers
-// (a line built in memory and copied out stalls on store forwarding).
+// v·10^p for p = 14 − k0 lies in [10^14, 10^16), and for 0 ≤ p ≤ 55 it is
+// m·5^p·2^(q + p): 5^p is exact in 128 bits, so the 192-bit product of m and
+// 5^p (both shifted to their top bits) holds v·10^p's integer part in its top
+// word and all of its fraction below. The 15 digits are rounded half to even
+// on that exact value, as printf rounds, with no approximation to prove. For
+// 10^15 ≤ v < 10^23 (p < 0) an integer division by 10^−p does the same. That
+// covers 1e-41 ≤ |v| < 1e23; subnormals and the rest take std::to_chars's
+// exact, slower fixed-precision path. The digits come sixteen at a time from
+// SSE2 (or 64-bit word) arithmetic and are laid out as %g lays them out, with
+// whole 16-byte stores straight from registers (a line built in memory and
+// copied out stalls on store forwarding).
 #include "output/g15.hpp"
 
 #include <bit>
@@ -29,27 +30,15 @@ namespace {
 
 __extension__ typedef unsigned __int128 uint128;
 
-constexpr std::uint64_t powers_of_ten[20] = {
-    1u,
-    10u,
-    100u,
-    1000u,
-    10000u,
-    100000u,
-    1000000u,
-    10000000u,
-    100000000u,
-    1000000000u,
-    10000000000u,
-    100000000000u,
-    1000000000000u,
-    10000000000000u,
-    100000000000000u,
-    1000000000000000u,
-    10000000000000000u,
-    100000000000000000u,
-    1000000000000000000u,
-    10000000000000000000u};
+constexpr auto powers_of_ten = [] {
+    struct table {
+        std::uint64_t value[20];
+        constexpr std::uint64_t operator[](int k) const { return value[k]; }
+    } t{};
+    t.value[0] = 1;
+    for (int k = 1; k < 20; ++k) t.value[k] = t.value[k - 1] * 10;
+    return t;
+}();
 
 // 5^p·2^(127 − L), L the position of the leading bit of 5^p, exact for
 // p ≤ 55 (5^55 < 2^128); shift = 10 − L − p, so that v·10^p's fraction
@@ -87,8 +76,8 @@ struct decimal15 {
 
 // Rounds n (15 or 16 digits) plus a fraction to 15 digits, half to even:
 // `half` is the fraction's first bit, `sticky` whether any later bit is set.
-// The digits are random, so this is written in bit operations and
-// selections, which compile without branches to mispredict.
+// Bit operations, not conditions: these bits are random, and branches on
+// them would mispredict.
 decimal15 round_to_15(std::uint64_t n, std::uint64_t half, std::uint64_t sticky, int exponent) {
     const std::uint64_t sixteen = n >= powers_of_ten[15];
     const std::uint64_t tenth = n / 10;
@@ -108,7 +97,8 @@ decimal15 round_to_15(std::uint64_t n, std::uint64_t half, std::uint64_t sticky,
 #ifndef TRAPFT_G15_SSE2
 // Eight ASCII digits of x < 10^8, first digit in the lowest byte: two 4-digit
 // lanes, then four 2-digit lanes, then eight digits, each split by a
-// multiply-and-shift that divides exactly in its range.
+// multiply-and-shift that divides exactly below 10^4 and 10^2 (checked
+// exhaustively when written).
 std::uint64_t eight_digits(std::uint32_t x) {
     std::uint64_t y = (x / 10000) | (static_cast<std::uint64_t>(x % 10000) << 32);
     std::uint64_t z = ((y * 10486) >> 20) & 0x0000007f0000007f;
@@ -143,8 +133,8 @@ using digit_text = __m128i;
 // The 16 digits of high·10^8 + low (high, low < 10^8) as bytes, first digit
 // in byte 0: both split by 10^4, each 4-digit part's leading 1 to 4 digits
 // by multiply-high, and each digit as the difference of neighbours (W. Muła's
-// SSE2 method, here on both halves at once; exact for every half below 10^8,
-// which was checked exhaustively).
+// SSE2 method, on both halves at once; checked exhaustively for every half
+// below 10^8 when written).
 __m128i sixteen_digits(std::uint32_t high, std::uint32_t low) {
     alignas(16) static constexpr std::uint32_t div_10000[4] = {0xd1b71759, 0, 0xd1b71759, 0};
     alignas(16) static constexpr std::uint32_t ten_thousand[4] = {10000, 0, 10000, 0};
@@ -176,7 +166,7 @@ __m128i sixteen_digits(std::uint32_t high, std::uint32_t low) {
     const __m128i zeros = _mm_set1_epi8('0');
     const __m128i text = _mm_srli_si128(_mm_add_epi8(sixteen_digits(high, low), zeros), 1);
     const auto nonzero = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, zeros))) & 0x7fff;
-    count = std::bit_width(nonzero);
+    count = static_cast<int>(std::bit_width(nonzero));
     return text;
 }
 
