@@ -180,6 +180,9 @@ digit_text insert_point(digit_text t, int n) {
 
 void store(char* to, digit_text t) { _mm_storeu_si128(reinterpret_cast<__m128i*>(to), t); }
 #else
+// The first digit goes in the lowest byte of each word, first in memory.
+static_assert(std::endian::native == std::endian::little, "the digit words assume little-endian order");
+
 using digit_text = uint128;
 
 [[gnu::always_inline]] inline digit_text make_text(std::uint64_t digits, int& count) {
