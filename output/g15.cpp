@@ -6,12 +6,13 @@
 // 5^p (both shifted to their top bits) holds v·10^p's integer part in its top
 // word and all of its fraction below. The 15 digits are rounded half to even
 // on that exact value, as printf rounds, with no approximation to prove. For
-// 10^15 ≤ v < 10^23 (p < 0) an integer division by 10^−p does the same. That
-// covers 1e-41 ≤ |v| < 1e23; subnormals and the rest take std::to_chars's
-// exact, slower fixed-precision path. The digits come sixteen at a time from
-// SSE2 (or 64-bit word) arithmetic and are laid out as %g lays them out, with
-// whole 16-byte stores straight from registers (a line built in memory and
-// copied out stalls on store forwarding).
+// 2^50 ≤ v < 2^77 (p < 0, v from about 1e15 to 1.5e23) an integer division
+// by 10^−p does the same. That covers 2^−136 ≤ |v| < 2^77 (from about 1e-41);
+// subnormals and the rest take std::to_chars's exact, slower fixed-precision
+// path. The digits come sixteen at a time from SSE2 (or 64-bit word)
+// arithmetic and are laid out as %g lays them out, with whole 16-byte stores
+// straight from registers (a line built in memory and copied out stalls on
+// store forwarding).
 #include "output/g15.hpp"
 
 #include <bit>
@@ -64,7 +65,7 @@ constexpr auto scaled_powers_of_five = [] {
     return t;
 }();
 
-// The largest −p that the division path takes (v < 10^23): 10^8, times 2^2
+// The largest −p that the division path takes (v < 2^77): 10^8, times 2^2
 // and 10 for the cases it meets, stays within 64 bits, and m·2^q within 128.
 constexpr int max_divisor_power = 8;
 
@@ -239,7 +240,7 @@ void store(char* to, digit_text t) { std::memcpy(to, &t, 16); }
 }
 
 // The numbers outside the fast path: zero, infinity, NaN, subnormals, and
-// |v| below 1e-41 or from 1e15 on. Kept apart so that the fast path stays small.
+// |v| below 2^−136 or from 2^50 on. Kept apart so that the fast path stays small.
 [[gnu::noinline]] char* write_other(char* first, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
