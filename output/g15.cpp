@@ -1,7 +1,8 @@
 // The "%.15g" text of a double by exact integer arithmetic.
 //
-// Method. A normal v is m·2^q with m < 2^53. With k0 = ⌊log10 2^⌊log2 v⌋⌋,
-// v·10^p for p = 14 − k0 lies in [10^14, 10^16), and for 0 ≤ p ≤ 55 it is
+// Method. A normal v is m·2^q with m < 2^53. With k = ⌊log10 v⌋ (from the
+// binary exponent and one comparison with a table of powers of ten),
+// v·10^p for p = 14 − k lies in [10^14, 10^15), and for 0 ≤ p ≤ 55 it is
 // m·5^p·2^(q + p): 5^p is exact in 128 bits, so the 192-bit product of m and
 // 5^p (both shifted to their top bits) holds v·10^p's integer part in its top
 // word and all of its fraction below. The 15 digits are rounded half to even
@@ -61,6 +62,48 @@ constexpr auto scaled_powers_of_five = [] {
         const uint128 scaled = five << (127 - leading);
         t.value[p] = {static_cast<std::uint64_t>(scaled >> 64), static_cast<std::uint64_t>(scaled),
                       10 - leading - p};
+    }
+    return t;
+}();
+
+// The bits of the least double ≥ 10^(j + 1), for j = −41 to 14: a positive
+// v is below 10^(j + 1) exactly when its bits are below these. Above 10^0 the
+// power is a double; below, it is the least m·2^e ≥ 2^−r / 5^r, r = −j − 1,
+// with m = ⌈2^t / 5^r⌉ by long division.
+constexpr int min_threshold = -41;
+constexpr auto power_of_ten_bits = [] {
+    struct table {
+        std::uint64_t value[15 - min_threshold];
+    } t{};
+    for (int j = min_threshold; j < 15; ++j) {
+        const int power = j + 1;
+        if (power >= 0) {
+            std::uint64_t ten = 1;
+            for (int k = 0; k < power; ++k) ten *= 10;
+            t.value[j - min_threshold] = std::bit_cast<std::uint64_t>(static_cast<double>(ten));
+            continue;
+        }
+        const int r = -power;
+        uint128 five = 1;
+        for (int k = 0; k < r; ++k) five *= 5;
+        int length = 0;
+        while ((five >> length) != 0) ++length;
+        const int top = 52 + length;  // 2^top / 5^r lies in (2^52, 2^53)
+        uint128 rest = 0;
+        std::uint64_t m = 0;
+        for (int bit = top; bit >= 0; --bit) {
+            rest = rest * 2 + (bit == top ? 1 : 0);
+            m = m * 2 + (rest >= five ? 1 : 0);
+            if (rest >= five) rest -= five;
+        }
+        m += rest != 0;
+        int exponent = -r - top;  // v = m·2^exponent
+        if (m == std::uint64_t{1} << 53) {
+            m >>= 1;
+            ++exponent;
+        }
+        t.value[j - min_threshold] =
+            static_cast<std::uint64_t>(exponent + 52 + 1023) << 52 | (m - (std::uint64_t{1} << 52));
     }
     return t;
 }();
@@ -240,7 +283,7 @@ void store(char* to, digit_text t) { std::memcpy(to, &t, 16); }
 }
 
 // The numbers outside the fast path: zero, infinity, NaN, subnormals, and
-// |v| below 2^−136 or from 2^50 on. Kept apart so that the fast path stays small.
+// |v| below 2^−136 or from 10^15 on. Kept apart so that the fast path stays small.
 [[gnu::noinline]] char* write_other(char* first, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
@@ -258,8 +301,9 @@ void store(char* to, digit_text t) { std::memcpy(to, &t, 16); }
     const int q = biased - 1075;
     const int k0 = ((biased - 1023) * 315653) >> 20;
     const int scale = 14 - k0;
-    if (biased != 0 && scale < 0 && -scale <= max_divisor_power) {
-        // v ≥ 10^15, and m·2^q an integer unless q < 0: divide by 10^−scale·2^−q.
+    if (biased != 0 && scale <= 0 && -scale <= max_divisor_power) {
+        // v ≥ 10^15 (the fast path takes the rest of k0 = 14), m·2^q an integer
+        // unless q < 0: divide by 10^−scale·2^−q.
         const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
         const uint128 numerator = static_cast<uint128>(m) << (q > 0 ? q : 0);
         std::uint64_t divisor = powers_of_ten[-scale] << (q < 0 ? -q : 0);
@@ -292,26 +336,47 @@ char* write_g15(char* first, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
     const int k0 = ((biased - 1023) * 315653) >> 20;  // ⌊log10 2^e⌋, so 10^k0 ≤ v < 10^(k0 + 2)
-    const int scale = 14 - k0;
-    if (biased == 0 || static_cast<unsigned>(scale) > max_scale) [[unlikely]] {
+    if (biased == 0 || static_cast<unsigned>(14 - k0) > max_scale) [[unlikely]] {
+        return write_other(first, value);
+    }
+    // ⌊log10 |v|⌋ exactly, so that v·10^scale has exactly 15 digits; both
+    // candidate scales are looked up at once, not one after the other.
+    const std::uint64_t magnitude = bits & ~(std::uint64_t{1} << 63);
+    const bool above = magnitude >= power_of_ten_bits.value[k0 - min_threshold];
+    const int k = k0 + above;
+    const int scale = 14 - k;
+    if (scale < 0) [[unlikely]] {
         return write_other(first, value);
     }
     *first = '-';  // kept only for a negative value
     char* const p = first + (bits >> 63);
+    const scaled_power& lower_scale = scaled_powers_of_five.value[13 - k0 < 0 ? 0 : 13 - k0];
+    const scaled_power& upper_scale = scaled_powers_of_five.value[14 - k0];
 
     // v·10^scale = a·2^−(128 + u) with a = (m·2^11)·(5^scale·2^(127 − L)), the
     // 192-bit product of a 64-bit and a 128-bit number, both exact, and
-    // 13 ≤ u ≤ 16: the integer part is in the top word, the fraction below.
+    // 13 ≤ u ≤ 17: the integer part is in the top word, the fraction below.
     const std::uint64_t m = ((bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52)) << 11;
-    const scaled_power& f = scaled_powers_of_five.value[scale];
-    const uint128 lower = static_cast<uint128>(m) * f.low;
-    const uint128 upper = static_cast<uint128>(m) * f.high + static_cast<std::uint64_t>(lower >> 64);
+    const std::uint64_t f_low = above ? lower_scale.low : upper_scale.low;
+    const std::uint64_t f_high = above ? lower_scale.high : upper_scale.high;
+    const int f_shift = above ? lower_scale.shift : upper_scale.shift;
+    const uint128 lower = static_cast<uint128>(m) * f_low;
+    const uint128 upper = static_cast<uint128>(m) * f_high + static_cast<std::uint64_t>(lower >> 64);
     const auto top = static_cast<std::uint64_t>(upper >> 64);
-    const int u = f.shift - (biased - 1075);
+    const int u = f_shift - (biased - 1075);
     const std::uint64_t below = top << (64 - u);  // the fraction's bits in the top word
     const std::uint64_t sticky =
         ((below << 1) | static_cast<std::uint64_t>(upper) | static_cast<std::uint64_t>(lower)) != 0;
-    return lay_out(p, round_to_15(top >> u, below >> 63, sticky, k0));
+    // Half to even, in bit operations: these bits are random, and branches on
+    // them would mispredict.
+    std::uint64_t n = top >> u;
+    n += (below >> 63) & (sticky | n);
+    int exponent = k;
+    if (n == powers_of_ten[15]) [[unlikely]] {
+        n = powers_of_ten[14];
+        ++exponent;
+    }
+    return lay_out(p, {n, exponent});
 }
 
 }  // namespace trapft
