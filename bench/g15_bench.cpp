@@ -117,7 +117,8 @@ void snprintf_line(benchmark::State& state) {
     });
 }
 
-// Shortest digits alone (no 15-digit rounding): the floor of the method.
+// Shortest round-trip digits alone, not %.15g: what a printer built on them
+// would cost before rounding them to 15 digits.
 void to_chars_shortest_line(benchmark::State& state) {
     run_lines(state, lines(static_cast<int>(state.range(0))), [](char* p, const spectrum_point& point) {
         return line_of(p, point, [](char* q, double v) { return std::to_chars(q, q + 32, v).ptr; });
@@ -130,6 +131,7 @@ BENCHMARK(snprintf_line)->Arg(0)->Arg(1);
 BENCHMARK(to_chars_shortest_line)->Arg(0)->Arg(1);
 
 #ifdef TRAPFT_BENCH_DRAGONBOX
+// Dragonbox's shortest digits, as to_chars_shortest_line.
 void dragonbox_shortest_line(benchmark::State& state) {
     run_lines(state, lines(static_cast<int>(state.range(0))), [](char* p, const spectrum_point& point) {
         return line_of(p, point, [](char* q, double v) { return jkj::dragonbox::to_chars_n(v, q); });
@@ -149,6 +151,7 @@ BENCHMARK(fmt_line)->Arg(0)->Arg(1);
 #endif
 
 #ifdef TRAPFT_BENCH_DOUBLE_CONVERSION
+// ToPrecision keeps trailing zeros (not %.15g's text): its cost only.
 void double_conversion_line(benchmark::State& state) {
     static const double_conversion::DoubleToStringConverter converter(
         double_conversion::DoubleToStringConverter::NO_FLAGS, "inf", "nan", 'e', -4, 15, 0, 0);
