@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzz target with clang, libFuzzer, ASan and UBSan, and runs it for
 # a bounded time from the seed corpus in fuzz/corpus/TARGET, which it only reads.
-#   fuzz/run.sh TARGET SECONDS      TARGET: load_samples, arguments or nufft
+#   fuzz/run.sh TARGET SECONDS      TARGET: load_samples, arguments, nufft or g15
 # FUZZ_BUILD_DIR (default build-fuzz) holds the binary and any crashing input;
 # FUZZ_CORPUS_DIR (default: a new temporary directory) receives new inputs.
 set -euo pipefail
@@ -17,6 +17,7 @@ case "$target" in
   nufft) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp spectrum/spectrum.cpp
                   spectrum/phase_tables_libm.cpp spectrum/nufft.cpp)
          libraries=(-lfftw3) ;;
+  g15) sources=(output/g15.cpp) ;;
   *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
 esac
 

@@ -1,14 +1,12 @@
 // The result line: four numbers as "%.15g" prints them, blank or comma separated.
 #include "output/result_line.hpp"
 
-#include <charconv>
+#include "output/g15.hpp"
 
 namespace trapft {
 namespace {
 
-char* put_value(char* first, double value) {
-    return std::to_chars(first, first + 22, value, std::chars_format::general, 15).ptr;
-}
+char* put_value(char* first, double value) { return write_g15(first, value); }
 
 }  // namespace
 
