@@ -65,7 +65,7 @@ npy_file read_npy(const std::string& bytes) {
     if (size != static_cast<std::size_t>(rows) * 32) return file;
     file.rows = rows;
     file.data.resize(size / sizeof(double));
-    std::memcpy(file.data.data(), bytes.data() + 10 + length, size);
+    if (size > 0) std::memcpy(file.data.data(), bytes.data() + 10 + length, size);
     file.valid = true;
     return file;
 }
