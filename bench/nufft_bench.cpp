@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
-#include "spectrum/nufft.hpp"
+#include "spectrum/nufft_engine.hpp"
 
 namespace {
 
@@ -31,19 +31,34 @@ trapft::sample_set make_samples(std::int32_t n) {
     return s;
 }
 
+// A plan and one thread's storage, or the end of the run.
+struct prepared {
+    trapft::fast_plan_owner plan;
+    trapft::fast_work_owner work;
+
+    prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep) {
+        if (trapft::prepare_fast(s, tolerance, sweep, plan) != trapft::fast_status::ok) std::abort();
+        work = trapft::make_fast_work(*plan, 1);
+        if (work == nullptr) std::abort();
+    }
+};
+
 struct fixture {
-    trapft::nufft_setup setup;
-    trapft::nufft_work work;
+    trapft::sample_set s = make_samples(samples);
+    prepared p;
+    const trapft::fast_plan& setup;
+    trapft::fast_work& work;
+    int set;
     std::int32_t block = 0;
     std::int32_t points = 0;
 
-    explicit fixture(const benchmark::State& state) {
-        const trapft::sample_set s = make_samples(samples);
-        const double tolerance = state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0)));
-        if (!trapft::prepare_nufft(s, tolerance, lines, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
+    explicit fixture(const benchmark::State& state)
+        : p(s, state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0))), lines),
+          setup(*p.plan), work(*p.work) {
         // The second argument, where given, lowers the instruction set (0 SSE2, 1 AVX2, 2 AVX-512).
-        if (state.range(1) >= 0) setup.instruction_set = std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)));
-        block = trapft::nufft_block_lines(setup);
+        set = state.range(1) >= 0 ? std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)))
+                                  : setup.instruction_set;
+        block = trapft::fast_block_lines(setup);
         points = trapft::nufft_grid_points(setup, block);
     }
 };
@@ -120,7 +135,7 @@ void block(benchmark::State& state) {
     std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
     double start = first;
     for (auto _ : state) {
-        trapft::nufft_block(f.setup, start, increment, f.block, f.work, real.data(), imaginary.data());
+        trapft::nufft_progression(f.setup, f.set, start, increment, f.block, f.work, real.data(), imaginary.data());
         benchmark::ClobberMemory();
         start += f.block * increment;
     }
@@ -132,11 +147,8 @@ void block(benchmark::State& state) {
 void setup(benchmark::State& state) {
     const trapft::sample_set s = make_samples(samples);
     for (auto _ : state) {
-        trapft::nufft_setup setup;
-        trapft::nufft_work work;
-        if (!trapft::prepare_nufft(s, 1e-12, lines, setup) || !trapft::prepare_nufft_work(setup, work))
-            std::abort();
-        benchmark::DoNotOptimize(setup.correction.data());
+        prepared p(s, 1e-12, lines);
+        benchmark::DoNotOptimize(p.plan->correction.data());
     }
     per_frequency(state, static_cast<std::int32_t>(lines));
 }
@@ -148,13 +160,11 @@ void many_samples(benchmark::State& state) {
     const std::int32_t sweep = static_cast<std::int32_t>(state.range(1));
     std::vector<double> real(static_cast<std::size_t>(sweep)), imaginary(real.size());
     for (auto _ : state) {
-        trapft::nufft_setup setup;
-        trapft::nufft_work work;
-        if (!trapft::prepare_nufft(s, 1e-12, sweep, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
-        const std::int32_t block = trapft::nufft_block_lines(setup);
+        prepared p(s, 1e-12, sweep);
+        const std::int32_t block = trapft::fast_block_lines(*p.plan);
         for (std::int32_t b = 0; b < sweep; b += block)
-            trapft::nufft_block(setup, first + b * 1e-3, 1e-3, std::min(block, sweep - b), work,
-                                real.data() + b, imaginary.data() + b);
+            trapft::nufft_progression(*p.plan, p.plan->instruction_set, first + b * 1e-3, 1e-3,
+                                      std::min(block, sweep - b), *p.work, real.data() + b, imaginary.data() + b);
         benchmark::ClobberMemory();
     }
 }

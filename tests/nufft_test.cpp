@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "spectrum/nufft.hpp"
+#include "spectrum/nufft_engine.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {
@@ -68,16 +68,24 @@ void reference_sums(const sample_set& s, double first, double increment, std::in
     }
 }
 
-// The sweep in blocks of at most nufft_block_lines, as a caller runs it, or
-// (one_call) in a single call, however long.
-void fast_sums(const trapft::nufft_setup& setup, trapft::nufft_work& work, double first, double increment,
-               std::int32_t count, std::vector<double>& re, std::vector<double>& im, bool one_call = false) {
+// Prepares the fast evaluation, or fails the test.
+trapft::fast_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines) {
+    trapft::fast_plan_owner plan;
+    EXPECT_EQ(trapft::prepare_fast(s, tolerance, lines, plan), trapft::fast_status::ok);
+    return plan;
+}
+
+// The sweep in blocks of at most fast_block_lines, as a caller runs it, or
+// (one_call) in a single call, however long, with the vector code `set`.
+void fast_sums(const trapft::fast_plan& setup, trapft::fast_work& work, double first, double increment,
+               std::int32_t count, std::vector<double>& re, std::vector<double>& im, bool one_call = false,
+               int set = -1) {
     re.assign(static_cast<std::size_t>(count), 0.0);
     im.assign(static_cast<std::size_t>(count), 0.0);
-    const std::int32_t block = one_call ? count : trapft::nufft_block_lines(setup);
+    const std::int32_t block = one_call ? count : trapft::fast_block_lines(setup);
     for (std::int32_t b = 0; b < count; b += block)
-        trapft::nufft_block(setup, first + b * increment, increment, std::min(block, count - b), work,
-                            re.data() + b, im.data() + b);
+        trapft::nufft_progression(setup, set < 0 ? setup.instruction_set : set, first + b * increment, increment,
+                                  std::min(block, count - b), work, re.data() + b, im.data() + b);
 }
 
 // Data shapes.
@@ -184,16 +192,16 @@ TEST(nufft, matches_the_reference_sums) {
         }
 
         for (const double eps : tolerances) {
-            trapft::nufft_setup setup;
-            ASSERT_TRUE(trapft::prepare_nufft(s, eps, c.lines != 0 ? c.lines : count, setup));
+            const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count);
+            ASSERT_NE(plan, nullptr);
+            const trapft::fast_plan& setup = *plan;
             EXPECT_NEAR(setup.total, static_cast<double>(total), 1e-14 * static_cast<double>(total));
             const std::int32_t best = setup.instruction_set;
             for (std::int32_t set = 0; set <= best; ++set) {
-                setup.instruction_set = set;
-                trapft::nufft_work work;
-                ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+                const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
+                ASSERT_NE(work, nullptr);
                 std::vector<double> re, im;
-                fast_sums(setup, work, c.first, c.increment, count, re, im, c.lines != 0);
+                fast_sums(setup, *work, c.first, c.increment, count, re, im, c.lines != 0, set);
                 const double bound = eps * static_cast<double>(total) + 1e-17 * static_cast<double>(total)
                                      + 1e-300;  // zero weights: the sums are zero
                 for (std::int32_t m = 0; m < count; ++m) {
@@ -225,12 +233,12 @@ TEST(nufft, holds_the_bound_for_a_single_weight) {
             // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
             const double t0 = 0.37 + offset / 16.0 / 1024;
             const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
-            trapft::nufft_setup setup;
-            ASSERT_TRUE(trapft::prepare_nufft(s, eps, 1024, setup));
-            trapft::nufft_work work;
-            ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+            const trapft::fast_plan_owner plan = prepared(s, eps, 1024);
+            ASSERT_NE(plan, nullptr);
+            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+            ASSERT_NE(work, nullptr);
             std::vector<double> re, im;
-            fast_sums(setup, work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
+            fast_sums(*plan, *work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
             for (std::int32_t m = 0; m < 1024; ++m) {
                 const long double phase = static_cast<long double>(-300.0 + m * (601.0 / 1024)) * t0;
                 const long double angle = 6.283185307179586476925286766559L * (phase - std::floor(phase));
@@ -261,18 +269,19 @@ TEST(nufft, refuses_numbers_that_are_not_finite) {
         {{}, {}, true},
     };
     for (const refusal& c : cases) {
-        trapft::nufft_setup setup;
-        EXPECT_EQ(trapft::prepare_nufft(make_set(c.t, c.x), 1e-9, 100, setup), c.prepared) << c.t.size();
-        EXPECT_EQ(trapft::nufft_block_lines(setup) > 0, c.prepared);
+        trapft::fast_plan_owner plan;
+        EXPECT_EQ(trapft::prepare_fast(make_set(c.t, c.x), 1e-9, 100, plan),
+                  c.prepared ? trapft::fast_status::ok : trapft::fast_status::not_applicable) << c.t.size();
+        EXPECT_EQ(plan != nullptr, c.prepared);
     }
     // A frequency that is not finite gives NaN lines, as the exact evaluation does.
-    trapft::nufft_setup setup;
-    trapft::nufft_work work;
-    ASSERT_TRUE(trapft::prepare_nufft(make_set({0, 1, 2}, {1, 2, 3}), 1e-9, 100, setup));
-    ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
+    const trapft::fast_plan_owner plan = prepared(make_set({0, 1, 2}, {1, 2, 3}), 1e-9, 100);
+    ASSERT_NE(plan, nullptr);
+    const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+    ASSERT_NE(work, nullptr);
     for (const double first : {nan, inf}) {
         double re[3], im[3];
-        trapft::nufft_block(setup, first, 1.0, 3, work, re, im);
+        trapft::nufft_progression(*plan, plan->instruction_set, first, 1.0, 3, *work, re, im);
         for (int m = 0; m < 3; ++m) EXPECT_TRUE(std::isnan(re[m]) && std::isnan(im[m]));
     }
 }
@@ -289,9 +298,9 @@ TEST(nufft, chooses_blocks_by_the_sweep) {
                             {16384, std::int64_t{1} << 40, 65536}, {1000000, 100000, 131072}};
     for (const sizing& c : cases) {
         const sample_set s = make_shape(shape::sorted, c.samples, 3);
-        trapft::nufft_setup setup;
-        ASSERT_TRUE(trapft::prepare_nufft(s, 1e-12, c.lines, setup));
-        EXPECT_EQ(trapft::nufft_block_lines(setup), c.block) << c.samples << " × " << c.lines;
+        const trapft::fast_plan_owner plan = prepared(s, 1e-12, c.lines);
+        ASSERT_NE(plan, nullptr);
+        EXPECT_EQ(trapft::fast_block_lines(*plan), c.block) << c.samples << " × " << c.lines;
     }
 }
 
@@ -299,20 +308,19 @@ TEST(nufft, chooses_blocks_by_the_sweep) {
 // alone.
 TEST(nufft, shares_a_setup_between_threads) {
     const sample_set s = make_shape(shape::unsorted_repeated, 2000, 5);
-    trapft::nufft_setup setup;
-    ASSERT_TRUE(trapft::prepare_nufft(s, 1e-12, 8192, setup));
+    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 8192);
+    ASSERT_NE(plan, nullptr);
     std::vector<double> alone_re[2], alone_im[2], shared_re[2], shared_im[2];
     for (int i = 0; i < 2; ++i) {
-        trapft::nufft_work work;
-        ASSERT_TRUE(trapft::prepare_nufft_work(setup, work));
-        fast_sums(setup, work, i * 40.0, 1.0 / 128, 8192, alone_re[i], alone_im[i]);
+        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        ASSERT_NE(work, nullptr);
+        fast_sums(*plan, *work, i * 40.0, 1.0 / 128, 8192, alone_re[i], alone_im[i]);
     }
     std::vector<std::thread> threads;
     for (int i = 0; i < 2; ++i)
         threads.emplace_back([&, i] {
-            trapft::nufft_work work;
-            if (trapft::prepare_nufft_work(setup, work))
-                fast_sums(setup, work, i * 40.0, 1.0 / 128, 8192, shared_re[i], shared_im[i]);
+            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+            if (work != nullptr) fast_sums(*plan, *work, i * 40.0, 1.0 / 128, 8192, shared_re[i], shared_im[i]);
         });
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < 2; ++i) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum/nufft.hpp"
+#include "spectrum/fast_evaluation.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {
@@ -127,7 +127,7 @@ std::vector<std::vector<double>> rows(const std::string& text) {
 // The fast evaluation in the sweep: the exact run's frequency column, sums
 // within tolerance, and again the same bytes for every job count and part.
 TEST(run_sweep, fast_evaluation_keeps_the_grid_and_its_bound) {
-    if (!trapft::nufft_available()) GTEST_SKIP() << "built without the fast evaluation";
+    if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
     const trapft::sample_set samples = random_samples(300, 4);
     const double scale = weight_scale(samples);
     // Across a binade of the frequencies, descending through zero, and one line.
@@ -166,7 +166,7 @@ TEST(run_sweep, fast_evaluation_keeps_the_grid_and_its_bound) {
 
 // A time or value that is not finite leaves the run to the exact evaluation.
 TEST(run_sweep, fast_evaluation_falls_back_on_values_that_are_not_finite) {
-    if (!trapft::nufft_available()) GTEST_SKIP() << "built without the fast evaluation";
+    if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
     for (double odd : {double(INFINITY), -double(INFINITY), double(NAN), 1e308}) {
         trapft::sample_set samples = random_samples(50, 5);
         samples.values[17] = odd;

@@ -7,7 +7,7 @@
 // the grid is transformed, and mode j is divided by the kernel's transform.
 // Every phase is reduced modulo one cycle with error-free products before it
 // is turned into an angle, so the error does not grow with |f·t|.
-#include "spectrum/nufft.hpp"
+#include "spectrum/nufft_engine.hpp"
 
 #include <fftw3.h>
 
@@ -18,28 +18,11 @@
 #include <limits>
 #include <new>
 
+#include "spectrum/nufft_kernel.hpp"
+#include "spectrum/phase_reduction.hpp"
+
 namespace trapft {
 namespace {
-
-// The double nearest 2π.
-constexpr double two_pi = 6.283185307179586;
-
-// Widest kernel, and its width rounded up to a multiple of eight.
-constexpr int max_width = 17;
-constexpr int max_lanes = 24;
-
-// Worst error of one sample of weight 1, over every offset from the grid and
-// every mode within a quarter of the grid, for the kernel width w with
-// β = 2.30·w and the polynomial pieces below, in exact arithmetic: measured in
-// long double on a 129 × 129 mesh of offsets and modes, rounded up by 1 %.
-// By the triangle inequality the error of a sum is at most A times this.
-constexpr double width_error[max_width + 1] = {
-    1.0,     1.0,      1.56e-1,  2.67e-2,  3.60e-3,  3.80e-4,  3.14e-5,  2.72e-6,  3.97e-7,
-    5.17e-8, 7.38e-9,  8.50e-10, 7.90e-11, 7.40e-12, 9.61e-13, 1.30e-13, 1.64e-14, 2.22e-15};
-
-// Polynomial degree of the kernel's pieces for each width: the lowest at
-// which the fit's error is at most about 1 % of width_error.
-constexpr int width_degree[max_width + 1] = {0, 0, 5, 5, 5, 6, 7, 8, 8, 9, 9, 10, 11, 12, 12, 13, 14, 14};
 
 // Room left in the tolerance for the rounding of double arithmetic (spreading,
 // FFT, scaling), relative to A.
@@ -60,188 +43,11 @@ constexpr double fft_cost = 0.35;
 constexpr double touch_cost = 40.0;
 constexpr double direct_cost = 9.0;
 
-// The integer nearest x, for |x| < 2^51.
-[[gnu::always_inline]] inline double nearest_integer(double x) {
-    constexpr double magic = 0x1.8p52;
-    return (x + magic) - magic;
-}
-
-// x minus an integer, exactly, for any finite x: within [−1/2, 1/2] when
-// |x| < 2^51, within [−2, 2] otherwise. Without branches, so that loops over
-// samples vectorize.
-[[gnu::always_inline]] inline double reduce_unit(double x) {
-    const double magic = std::copysign(0x1.8p52, x);  // the sum rounds to an integer either side
-    return x - ((x + magic) - magic);
-}
-
-// a·b modulo 1 as hi + lo, |hi| ≤ 1/2, |lo| ≤ ulp(hi): exact up to the last rounding.
-struct unit_pair {
-    double hi;
-    double lo;
-};
-
-[[gnu::always_inline]] inline unit_pair fraction_of_product(double a, double b) {
-    const double p = a * b;
-    const double e = std::fma(a, b, -p);  // a·b = p + e exactly
-    const double r1 = reduce_unit(p);
-    const double r2 = reduce_unit(e);
-    const double s = r1 + r2;
-    const double back = s - r1;
-    const double error = (r1 - (s - back)) + (r2 - back);
-    // A product that overflows is, exactly, a huge integer.
-    const bool finite = std::fabs(p) <= 0x1.fffffffffffffp1023;
-    return {finite ? reduce_unit(s) : 0.0, finite ? error : 0.0};
-}
-
-struct sine_cosine {
-    double sine;
-    double cosine;
-};
-
-// sin and cos of 2π·r for |r| ≤ 1/2 (r in cycles): reduced by quarter turns
-// exactly, then Taylor series on |x| ≤ π/4 (truncation below 1e-18).
-[[gnu::always_inline]] inline sine_cosine sin_cos_cycles(double r) {
-    const double q = nearest_integer(4.0 * r);
-    const double x = (r - 0.25 * q) * two_pi;
-    const double x2 = x * x;
-    const double sp = -1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880 + x2 * (-1.0 / 39916800
-                      + x2 * (1.0 / 6227020800 + x2 * (-1.0 / 1307674368000 + x2 * (1.0 / 355687428096000)))))));
-    const double cp = -0.5 + x2 * (1.0 / 24 + x2 * (-1.0 / 720 + x2 * (1.0 / 40320 + x2 * (-1.0 / 3628800
-                      + x2 * (1.0 / 479001600 + x2 * (-1.0 / 87178291200 + x2 * (1.0 / 20922789888000
-                      + x2 * (-1.0 / 6402373705728000))))))));
-    const double s = x + (x * x2) * sp;
-    const double c = 1.0 + x2 * cp;
-    const int quadrant = static_cast<int>(q) & 3;
-    const double a = (quadrant & 1) != 0 ? c : s;
-    const double b = (quadrant & 1) != 0 ? s : c;
-    return {(quadrant & 2) != 0 ? -a : a, ((quadrant + 1) & 2) != 0 ? -b : b};
-}
-
-// Kernel geometry: a sample at grid position cell + offset touches the points
-// cell − lead … cell − lead + width − 1; the offset lies in [0, 1] for an even
-// width and in [−1/2, 1/2] for an odd one, and maps onto [−1, 1].
-int kernel_lead(int width) { return width % 2 == 0 ? width / 2 - 1 : (width - 1) / 2; }
-
-using wide = long double;
-constexpr wide pi_wide = 3.141592653589793238462643383279502884L;
-
-wide kernel_value(wide z, wide beta) {
-    if (std::fabs(z) >= 1) return 0;
-    return std::exp(beta * (std::sqrt(1 - z * z) - 1));
-}
-
-// Monomial coefficients on [−1, 1] of each kernel piece, fitted by Chebyshev
-// interpolation in long double.
-void fit_kernel(nufft_setup& setup, wide beta) {
-    const int w = setup.width;
-    const int p = setup.degree;
-    const int lead = kernel_lead(w);
-    const wide low = w % 2 == 0 ? 0 : -0.5L;
-    setup.kernel.assign(static_cast<std::size_t>((p + 1) * setup.lanes), 0.0);
-    std::vector<wide> values(static_cast<std::size_t>(p + 1));
-    std::vector<wide> chebyshev(values.size());
-    std::vector<wide> monomial(values.size());
-    std::vector<wide> t_prev(values.size()), t_cur(values.size()), t_next(values.size());
-    for (int i = 0; i < w; ++i) {
-        for (int k = 0; k <= p; ++k) {
-            const wide s = std::cos(pi_wide * (k + 0.5L) / (p + 1));
-            const wide offset = low + (s + 1) / 2;
-            values[static_cast<std::size_t>(k)] = kernel_value((i - lead - offset) / (w / 2.0L), beta);
-        }
-        for (int j = 0; j <= p; ++j) {
-            wide sum = 0;
-            for (int k = 0; k <= p; ++k) sum += values[static_cast<std::size_t>(k)] * std::cos(pi_wide * j * (k + 0.5L) / (p + 1));
-            chebyshev[static_cast<std::size_t>(j)] = sum * 2 / (p + 1);
-        }
-        chebyshev[0] /= 2;
-        std::fill(monomial.begin(), monomial.end(), 0.0L);
-        std::fill(t_prev.begin(), t_prev.end(), 0.0L);
-        std::fill(t_cur.begin(), t_cur.end(), 0.0L);
-        t_prev[0] = 1;  // T_0
-        if (p >= 1) t_cur[1] = 1;  // T_1
-        monomial[0] = chebyshev[0];
-        for (int j = 1; j <= p; ++j) {
-            if (j >= 2) {
-                for (int k = 0; k <= p; ++k)
-                    t_next[static_cast<std::size_t>(k)] = (k > 0 ? 2 * t_cur[static_cast<std::size_t>(k - 1)] : 0) - t_prev[static_cast<std::size_t>(k)];
-                t_prev.swap(t_cur);
-                t_cur.swap(t_next);
-            }
-            for (int k = 0; k <= p; ++k) monomial[static_cast<std::size_t>(k)] += chebyshev[static_cast<std::size_t>(j)] * t_cur[static_cast<std::size_t>(k)];
-        }
-        for (int k = 0; k <= p; ++k)
-            setup.kernel[static_cast<std::size_t>((p - k) * setup.lanes + i)] = static_cast<double>(monomial[static_cast<std::size_t>(k)]);
-    }
-}
-
-// Gauss–Legendre nodes and weights on [0, 1].
-void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights) {
-    nodes.resize(static_cast<std::size_t>(q));
-    weights.resize(static_cast<std::size_t>(q));
-    for (int i = 0; i < q; ++i) {
-        wide z = std::cos(pi_wide * (i + 0.75L) / (q + 0.5L));
-        wide derivative = 1;
-        for (int iteration = 0; iteration < 100; ++iteration) {
-            wide p0 = 1, p1 = z;
-            for (int k = 2; k <= q; ++k) {
-                const wide p2 = ((2 * k - 1) * z * p1 - (k - 1) * p0) / k;
-                p0 = p1;
-                p1 = p2;
-            }
-            derivative = q * (z * p1 - p0) / (z * z - 1);
-            const wide step = p1 / derivative;
-            z -= step;
-            if (std::fabs(step) < 1e-19L) break;
-        }
-        nodes[static_cast<std::size_t>(i)] = (z + 1) / 2;
-        weights[static_cast<std::size_t>(i)] = 1 / ((1 - z * z) * derivative * derivative);
-    }
-}
-
-// 1 / (the kernel's Fourier transform) at modes 0 … block_lines / 2 of the
-// largest grid, 2·block_lines points. The transform at ξ cycles per grid point
-// is w ∫₀¹ φ(z) cos(π ξ w z) dz, by Gauss–Legendre quadrature at a few
-// Chebyshev nodes in ξ², then interpolated (it is an entire function of ξ).
-void fill_correction(nufft_setup& setup, wide beta) {
-    const int w = setup.width;
-    std::vector<wide> nodes, weights;
-    gauss_legendre(2 * w + 40, nodes, weights);
-    constexpr int terms = 28;
-    wide values[terms];
-    for (int i = 0; i < terms; ++i) {
-        const wide y = std::cos(pi_wide * (i + 0.5L) / terms);
-        const wide xi = std::sqrt((1 + y) / 2) / 4;
-        wide sum = 0;
-        for (std::size_t q = 0; q < nodes.size(); ++q)
-            sum += weights[q] * kernel_value(nodes[q], beta) * std::cos(pi_wide * xi * w * nodes[q]);
-        values[i] = w * sum;
-    }
-    double coefficients[terms];
-    for (int j = 0; j < terms; ++j) {
-        wide sum = 0;
-        for (int i = 0; i < terms; ++i) sum += values[i] * std::cos(pi_wide * j * (i + 0.5L) / terms);
-        coefficients[j] = static_cast<double>(sum * 2 / terms / (j == 0 ? 2 : 1));
-    }
-    const std::int32_t half = setup.block_lines / 2;
-    setup.correction.resize(static_cast<std::size_t>(half) + 1);
-    for (std::int32_t j = 0; j <= half; ++j) {
-        const double x = static_cast<double>(j) / static_cast<double>(half == 0 ? 1 : half);  // 4ξ
-        const double y = 2.0 * (x * x) - 1.0;
-        double b1 = 0.0, b2 = 0.0;
-        for (int k = terms - 1; k >= 1; --k) {
-            const double b0 = ((2.0 * y) * b1 - b2) + coefficients[k];
-            b2 = b1;
-            b1 = b0;
-        }
-        setup.correction[static_cast<std::size_t>(j)] = 1.0 / ((y * b1 - b2) + coefficients[0]);
-    }
-}
-
 std::int64_t next_power_of_two(std::int64_t value) {
     return static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(std::max<std::int64_t>(value, 1))));
 }
 
-double sample_pass_cost(const nufft_setup& setup) {
+double sample_pass_cost(const fast_plan& setup) {
     return sample_cost + sample_cost_per_width * setup.width;
 }
 
@@ -251,7 +57,7 @@ double fft_pass_cost(std::int64_t points) {
 
 // The block size that makes a sweep of `lines` cheapest: the default, or, when
 // the samples outnumber the lines, up to all lines in one pass over the samples.
-std::int32_t choose_block_lines(const nufft_setup& setup, std::int64_t lines) {
+std::int32_t choose_block_lines(const fast_plan& setup, std::int64_t lines) {
     lines = std::max<std::int64_t>(lines, 1);
     const std::int64_t low = std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
     const std::int64_t high = std::min({next_power_of_two(lines), largest_block,
@@ -271,7 +77,7 @@ std::int32_t choose_block_lines(const nufft_setup& setup, std::int64_t lines) {
 }
 
 // Trapezoid weights times values; false when a number is not finite.
-bool fill_weights(sample_view samples, nufft_setup& setup) {
+bool fill_weights(sample_view samples, fast_plan& setup) {
     const auto n = static_cast<std::int32_t>(samples.times.size());
     const double* t = samples.times.data();
     const double* x = samples.values.data();
@@ -305,7 +111,7 @@ bool fill_weights(sample_view samples, nufft_setup& setup) {
 
 // Plans for full blocks, for the sweep's last block, and for the shortest
 // blocks; a block of another size uses the next larger plan.
-void make_plans(nufft_setup& setup, std::int64_t lines) {
+void make_plans(fast_plan& setup, std::int64_t lines) {
     const std::int32_t largest = 2 * setup.block_lines;
     const std::int64_t rest = std::max<std::int64_t>(lines, 1) % setup.block_lines;
     std::vector<std::int32_t> sizes = {std::min(smallest_grid, largest), largest};
@@ -334,9 +140,9 @@ int best_instruction_set() {
 // The stages' loops, compiled once for each instruction set below.
 // Lines first + (offset + j)·increment, j = m − h, h = points / 4: `offset`
 // is h plus the lines before the block's first (an integer below 2^53).
-[[gnu::always_inline]] inline void rotate_samples(const nufft_setup& setup, double first, double increment,
+[[gnu::always_inline]] inline void rotate_samples(const fast_plan& setup, double first, double increment,
                                                   double offset, std::int32_t points, std::int32_t begin,
-                                                  std::int32_t end, nufft_work& work) {
+                                                  std::int32_t end, fast_work& work) {
     const double grid = static_cast<double>(points);
     const bool even = setup.width % 2 == 0;
     const std::int32_t lead = kernel_lead(setup.width);
@@ -400,8 +206,8 @@ template <typename vector>
 // polynomials by Horner's rule on `blocks` vectors, each then paired with the
 // grid's interleaved real and imaginary parts.
 template <typename vector, int blocks>
-[[gnu::always_inline]] inline void spread_samples(const nufft_setup& setup, std::int32_t points, std::int32_t size,
-                                                  nufft_work& work) {
+[[gnu::always_inline]] inline void spread_samples(const fast_plan& setup, std::int32_t points, std::int32_t size,
+                                                  fast_work& work) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     const double* const kernel = setup.kernel.data();
     const int degree = setup.degree;
@@ -456,8 +262,8 @@ template <typename vector, int blocks>
 }
 
 template <typename vector>
-[[gnu::always_inline]] inline void spread_any(const nufft_setup& setup, std::int32_t points, std::int32_t size,
-                                              nufft_work& work) {
+[[gnu::always_inline]] inline void spread_any(const fast_plan& setup, std::int32_t points, std::int32_t size,
+                                              fast_work& work) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     switch (setup.lanes) {
         case 8: spread_samples<vector, 8 / size_of>(setup, points, size, work); break;
@@ -469,27 +275,27 @@ template <typename vector>
 #if defined(__x86_64__)
 #define TRAPFT_AVX2 gnu::target("avx2,fma")
 #define TRAPFT_AVX512 gnu::target("avx512f,avx2,fma")
-[[TRAPFT_AVX2]] void rotate_avx2(const nufft_setup& setup, double first, double increment, double offset,
-                                 std::int32_t points, std::int32_t begin, std::int32_t end, nufft_work& work) {
+[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& setup, double first, double increment, double offset,
+                                 std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
     rotate_samples(setup, first, increment, offset, points, begin, end, work);
 }
-[[TRAPFT_AVX512]] void rotate_avx512(const nufft_setup& setup, double first, double increment, double offset,
-                                     std::int32_t points, std::int32_t begin, std::int32_t end, nufft_work& work) {
+[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& setup, double first, double increment, double offset,
+                                     std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
     rotate_samples(setup, first, increment, offset, points, begin, end, work);
 }
-[[TRAPFT_AVX2]] void spread_avx2(const nufft_setup& setup, std::int32_t points, std::int32_t size, nufft_work& work) {
+[[TRAPFT_AVX2]] void spread_avx2(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
     spread_any<vector2>(setup, points, size, work);
 }
-[[TRAPFT_AVX512]] void spread_avx512(const nufft_setup& setup, std::int32_t points, std::int32_t size, nufft_work& work) {
+[[TRAPFT_AVX512]] void spread_avx512(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
     spread_any<vector8>(setup, points, size, work);
 }
 #endif
 
-void rotate(const nufft_setup& setup, double first, double increment, double offset, std::int32_t points,
-            std::int32_t begin, std::int32_t end, nufft_work& work) {
+void rotate(const fast_plan& setup, int instruction_set, double first, double increment, double offset,
+            std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
 #if defined(__x86_64__)
-    if (setup.instruction_set == 2) return rotate_avx512(setup, first, increment, offset, points, begin, end, work);
-    if (setup.instruction_set == 1) return rotate_avx2(setup, first, increment, offset, points, begin, end, work);
+    if (instruction_set == 2) return rotate_avx512(setup, first, increment, offset, points, begin, end, work);
+    if (instruction_set == 1) return rotate_avx2(setup, first, increment, offset, points, begin, end, work);
 #endif
     rotate_samples(setup, first, increment, offset, points, begin, end, work);
 }
@@ -503,7 +309,7 @@ double unscale(double value, double scale) {
     return std::clamp(value * scale, -largest, largest);
 }
 
-void direct_sum(const nufft_setup& setup, double first, double increment, double shift, std::int32_t count,
+void direct_sum(const fast_plan& setup, double first, double increment, double shift, std::int32_t count,
                 double* real, double* imaginary) {
     std::fill(real, real + count, 0.0);
     std::fill(imaginary, imaginary + count, 0.0);
@@ -529,38 +335,55 @@ void direct_sum(const nufft_setup& setup, double first, double increment, double
     }
 }
 
+void spread(const fast_plan& setup, int instruction_set, std::int32_t points, std::int32_t size, fast_work& work) {
+#if defined(__x86_64__)
+    if (instruction_set == 2) return spread_avx512(setup, points, size, work);
+    if (instruction_set == 1) return spread_avx2(setup, points, size, work);
+#endif
+    spread_any<vector2>(setup, points, size, work);
+}
+
 }  // namespace
 
-bool prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, nufft_setup& setup) {
-    setup = nufft_setup{};
-    nufft_setup s;
+namespace {
+
+// Prepares `setup`; false when a number is not finite. Throws std::bad_alloc.
+bool prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, fast_plan& s) {
     s.count = static_cast<std::int32_t>(samples.times.size());
     if (!fill_weights(samples, s)) return false;
-    int width = 3;
-    while (width < max_width && width_error[width] > 0.98 * tolerance - rounding_allowance) ++width;
+    const int width = kernel_width_for(0.98 * tolerance - rounding_allowance);
     s.width = width;
-    s.degree = width_degree[width];
+    s.degree = kernel_degree(width);
     s.lanes = (width + 7) / 8 * 8;
-    const wide beta = 2.30L * width;
-    fit_kernel(s, beta);
+    s.kernel = kernel_pieces(width, s.degree, s.lanes);
     s.block_lines = choose_block_lines(s, lines);
-    fill_correction(s, beta);
+    s.correction.resize(static_cast<std::size_t>(s.block_lines / 2) + 1);
+    kernel_correction(width, s.block_lines / 2, s.correction.data());
     make_plans(s, lines);
     s.instruction_set = best_instruction_set();
-    setup = std::move(s);
     return true;
 }
 
-bool nufft_available() { return true; }
+// Whether b − a is exactly d: the subtraction gave d and lost nothing (its
+// two-sum error is zero).
+bool exact_difference(double a, double b, double d) {
+    const double sum = b - a;
+    if (sum != d) return false;
+    const double b_part = sum - b;
+    return (b - (sum - b_part)) + (-a - b_part) == 0.0;
+}
+
+}  // namespace
 
 void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
 
 void fftw_array_release::operator()(double* data) const { fftw_free(data); }
 
-bool prepare_nufft_work(const nufft_setup& setup, nufft_work& work) {
-    work = nufft_work{};
+namespace {
+
+bool prepare_fast_work(const fast_plan& setup, fast_work& work) {
     try {
-        const std::size_t doubles = 2 * (2 * static_cast<std::size_t>(setup.block_lines) + max_lanes);
+        const std::size_t doubles = 2 * (2 * static_cast<std::size_t>(setup.block_lines) + kernel_max_lanes);
         work.grid.reset(static_cast<double*>(fftw_malloc(sizeof(double) * doubles)));
         if (!work.grid) return false;
         work.rotated.resize(2 * nufft_chunk);
@@ -568,42 +391,37 @@ bool prepare_nufft_work(const nufft_setup& setup, nufft_work& work) {
         work.first_point.resize(nufft_chunk);
         return true;
     } catch (const std::bad_alloc&) {
-        work = nufft_work{};
         return false;
     }
 }
 
-std::int32_t nufft_block_lines(const nufft_setup& setup) { return setup.block_lines; }
+}  // namespace
 
-std::int32_t nufft_grid_points(const nufft_setup& setup, std::int32_t count) {
+std::int32_t nufft_grid_points(const fast_plan& setup, std::int32_t count) {
     const std::int64_t least = 2 * next_power_of_two(count);
     for (const std::int32_t points : setup.plan_points)
         if (points >= least) return points;
     return setup.plan_points.back();
 }
 
-void nufft_rotate(const nufft_setup& setup, double first, double increment, std::int32_t points,
-                  std::int32_t begin, std::int32_t end, nufft_work& work) {
-    rotate(setup, first, increment, points / 4, points, begin, end, work);
+void nufft_rotate(const fast_plan& setup, double first, double increment, std::int32_t points,
+                  std::int32_t begin, std::int32_t end, fast_work& work) {
+    rotate(setup, setup.instruction_set, first, increment, points / 4, points, begin, end, work);
 }
 
-void nufft_spread(const nufft_setup& setup, std::int32_t points, std::int32_t size, nufft_work& work) {
-#if defined(__x86_64__)
-    if (setup.instruction_set == 2) return spread_avx512(setup, points, size, work);
-    if (setup.instruction_set == 1) return spread_avx2(setup, points, size, work);
-#endif
-    spread_any<vector2>(setup, points, size, work);
+void nufft_spread(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
+    spread(setup, setup.instruction_set, points, size, work);
 }
 
-void nufft_transform(const nufft_setup& setup, std::int32_t points, nufft_work& work) {
+void nufft_transform(const fast_plan& setup, std::int32_t points, fast_work& work) {
     std::size_t level = 0;
     while (setup.plan_points[level] != points) ++level;
     auto* data = reinterpret_cast<fftw_complex*>(work.grid.get());
     fftw_execute_dft(static_cast<fftw_plan>(setup.plans[level].get()), data, data);
 }
 
-void nufft_deconvolve(const nufft_setup& setup, std::int32_t points, std::int32_t count,
-                      const nufft_work& work, double* real, double* imaginary) {
+void nufft_deconvolve(const fast_plan& setup, std::int32_t points, std::int32_t count,
+                      const fast_work& work, double* real, double* imaginary) {
     const double* const grid = work.grid.get();
     const std::int32_t centre = points / 4;
     const std::int32_t mask = points - 1;
@@ -618,8 +436,8 @@ void nufft_deconvolve(const nufft_setup& setup, std::int32_t points, std::int32_
     }
 }
 
-void nufft_block(const nufft_setup& setup, double first, double increment, std::int32_t count,
-                 nufft_work& work, double* real, double* imaginary) {
+void nufft_progression(const fast_plan& setup, int instruction_set, double first, double increment,
+                       std::int32_t count, fast_work& work, double* real, double* imaginary) {
     if (count <= 0) return;
     if (count == 1) increment = 0.0;
     if (!std::isfinite(first) || !std::isfinite(increment)) {
@@ -644,14 +462,74 @@ void nufft_block(const nufft_setup& setup, double first, double increment, std::
             direct_sum(setup, first, increment, shift, lines, real + done, imaginary + done);
             continue;
         }
-        std::memset(work.grid.get(), 0, sizeof(double) * 2 * (static_cast<std::size_t>(points) + max_lanes));
+        std::memset(work.grid.get(), 0, sizeof(double) * 2 * (static_cast<std::size_t>(points) + kernel_max_lanes));
         for (std::int32_t begin = 0; begin < setup.count; begin += nufft_chunk) {
             const std::int32_t end = std::min(setup.count, begin + nufft_chunk);
-            rotate(setup, first, increment, shift + points / 4, points, begin, end, work);
-            nufft_spread(setup, points, end - begin, work);
+            rotate(setup, instruction_set, first, increment, shift + points / 4, points, begin, end, work);
+            spread(setup, instruction_set, points, end - begin, work);
         }
         nufft_transform(setup, points, work);
         nufft_deconvolve(setup, points, lines, work, real + done, imaginary + done);
+    }
+}
+
+void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+void fast_work_release::operator()(fast_work* work) const { delete work; }
+
+bool fast_evaluation_available() { return true; }
+
+fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare_nufft(samples, tolerance, lines, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
+std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
+
+fast_work_owner make_fast_work(const fast_plan& plan, int) {
+    try {
+        fast_work_owner work(new fast_work);
+        if (!prepare_fast_work(plan, *work)) return nullptr;
+        return work;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                double* real, double* imaginary, int) {
+    // Each longest run of finite frequencies whose neighbours differ exactly
+    // by one increment is one progression.
+    std::int32_t first = 0;
+    while (first < count) {
+        const double f = frequencies[first];
+        if (!std::isfinite(f)) {
+            ++first;
+            continue;
+        }
+        std::int32_t end = first + 1;
+        double increment = 0.0;
+        if (end < count && std::isfinite(frequencies[end])) {
+            increment = frequencies[end] - f;
+            while (end < count && std::isfinite(frequencies[end]) &&
+                   exact_difference(frequencies[end - 1], frequencies[end], increment))
+                ++end;
+        }
+        const std::int32_t lines = end - first;
+        if (lines > 1 && increment == 0.0) {
+            // Every line at one frequency (equal ends, or a step lost to rounding).
+            nufft_progression(plan, plan.instruction_set, f, 0.0, 1, work, real + first, imaginary + first);
+            std::fill(real + first + 1, real + end, real[first]);
+            std::fill(imaginary + first + 1, imaginary + end, imaginary[first]);
+        } else {
+            nufft_progression(plan, plan.instruction_set, f, increment, lines, work, real + first, imaginary + first);
+        }
+        first = end;
     }
 }
 
