@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #include "spectrum/nufft_kernel.hpp"
@@ -109,6 +111,21 @@ bool fill_weights(sample_view samples, fast_plan& setup) {
     return true;
 }
 
+// FFTW stops the process, rather than fail, when an allocation of its own
+// fails while planning. Its planner keeps at most about half a transform's
+// array for a size (and some 200 KB for its first plan), and its transforms
+// allocate nothing: so a plan is made only once twice the array and 4 MiB
+// more could be had, and that memory is given back just before planning, for
+// FFTW to take. Under a limit on the address space, a failure here is the
+// process's limit and the plan is refused with std::bad_alloc.
+bool room_to_plan(std::int32_t points) {
+    const std::size_t room = 2 * sizeof(fftw_complex) * static_cast<std::size_t>(points) + (std::size_t{4} << 20);
+    void* reserve = std::malloc(room);
+    if (reserve == nullptr) return false;
+    std::free(reserve);
+    return true;
+}
+
 // Plans for full blocks, for the sweep's last block, and for the shortest
 // blocks; a block of another size uses the next larger plan.
 void make_plans(fast_plan& setup, std::int64_t lines) {
@@ -121,9 +138,15 @@ void make_plans(fast_plan& setup, std::int64_t lines) {
     fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
     if (!scratch) throw std::bad_alloc();
     auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
+    setup.plans.reserve(sizes.size());
+    setup.plan_points.reserve(sizes.size());
+    // FFTW's planner is not safe to enter from two threads at once.
+    static std::mutex planner;
+    const std::lock_guard<std::mutex> lock(planner);
     for (const std::int32_t points : sizes) {
+        if (!room_to_plan(points)) throw std::bad_alloc();
         fftw_plan plan = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
-        if (plan == nullptr) throw std::bad_alloc();  // FFTW fails only for want of memory
+        if (plan == nullptr) throw std::bad_alloc();
         setup.plans.emplace_back(plan);
         setup.plan_points.push_back(points);
     }
