@@ -1,12 +1,26 @@
-// The fast evaluation: trapezoid sums at evenly stepped frequencies by a type-1 non-uniform FFT.
+// The fast evaluation: trapezoid sums at the sweep's frequencies by a type-1 non-uniform FFT, one pass over the samples per block.
 //
-// X(first + m·d) = Σ c_k e^(−2πi (first + m·d) t_k). With u_k = d·t_k mod 1 and
-// the block centred on mode h = n/4 of an n-point grid, this is
-// Σ a_k e^(−2πi j u_k), j = m − h, a_k = c_k e^(−2πi (first + h·d) t_k): each a_k
-// is spread onto the grid at n·u_k by the "exponential of semicircle" kernel,
-// the grid is transformed, and mode j is divided by the kernel's transform.
-// Every phase is reduced modulo one cycle with error-free products before it
-// is turned into an angle, so the error does not grow with |f·t|.
+// A block's frequencies f_m (the sweep's running sum) are taken as a
+// progression g_m = first + m·d plus small offsets δ_m = f_m − g_m. Then
+// X(f_m) = e^(−2πi δ_m t_c) Σ_p (−2πi δ_m R)^p / p! · Σ_k c_k τ_k^p e^(−2πi g_m t_k),
+// τ_k = (t_k − t_c) / R, so each Taylor term p is one transform of the
+// progression with weights c_k τ_k^p, all spread in the same pass. For the
+// progression, with u_k = d·t_k mod 1 and the block centred on mode h = n/4
+// of an n-point grid, Σ_k a_k e^(−2πi g_m t_k) = Σ_k a_k e^(−2πi (first + h·d) t_k) e^(−2πi j u_k),
+// j = m − h: each rotated weight is spread onto the grid at n·u_k by the
+// "exponential of semicircle" kernel, the grid is transformed, and mode j is
+// divided by the kernel's transform. Every phase is reduced modulo one cycle
+// with error-free products before it is turned into an angle, so the error
+// does not grow with |f·t|.
+//
+// The tolerance is shared out: the kernel (its measured worst error), the
+// Taylor terms' truncation, a fixed allowance for the rounding of the
+// transform and of the kernel's evaluation, and the rest for the grid's
+// accumulation. A cell that gathers M terms in a row can be off by M·u of
+// their sizes, which coherent data (all samples on one cell) makes real: the
+// samples that start on each grid point are counted, and past the count the
+// rest allows, the term-0 grid's rounding errors are kept in a grid of their
+// own (two-sum) and added back before the transform.
 #include "spectrum/nufft_engine.hpp"
 
 #include <fftw3.h>
@@ -19,6 +33,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "spectrum/nufft_kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
@@ -26,21 +41,37 @@
 namespace trapft {
 namespace {
 
-// Room left in the tolerance for the rounding of double arithmetic (spreading,
-// FFT, scaling), relative to A.
+constexpr double unit_roundoff = 0x1p-53;
+
+// Shares of the tolerance (relative to A): a fixed allowance for the rounding
+// of the transform, the kernel's evaluation, the rotation and the scaling;
+// the Taylor terms' truncation; and the kernel's error grows by at most 2x
+// with offsets whose phase x = 2π max|δ| R is at most largest_offset_phase.
 constexpr double rounding_allowance = 4e-15;
+constexpr double truncation_share = 0.005;
+constexpr double largest_offset_phase = 0.01;
+constexpr double kernel_growth = 1.02;
+// The width is chosen so that plain accumulation takes at least this many
+// samples starting on one grid point before it needs compensation.
+constexpr double plain_samples_wanted = 64;
 
 // Default most lines per block, and the most a block may grow to for many samples.
 constexpr std::int64_t default_block = 65536;
 constexpr std::int64_t largest_block = std::int64_t{1} << 20;
 constexpr std::int32_t smallest_grid = 16;
+// Grids take at most this much, or as much as the samples' times and values.
+constexpr std::size_t grid_memory = std::size_t{40} << 20;
+// Points past the grid that the spreading's vector stores may touch.
+constexpr std::size_t grid_padding = kernel_max_lanes;
 
 // Approximate costs on a current x86-64 core, in nanoseconds, for choosing
-// block sizes and the direct sum: per sample and pass (per grid point of kernel
-// width), per grid point and level of the FFT, per grid point first touched,
+// block sizes, the direct sum and the Taylor terms: per sample and pass (and
+// per grid point of kernel width), per sample, Taylor term and grid point of
+// width, per grid point and level of the FFT, per grid point first touched,
 // and per sample and frequency summed directly.
 constexpr double sample_cost = 6.0;
 constexpr double sample_cost_per_width = 1.0;
+constexpr double term_cost_per_width = 0.35;
 constexpr double fft_cost = 0.35;
 constexpr double touch_cost = 40.0;
 constexpr double direct_cost = 9.0;
@@ -49,26 +80,41 @@ std::int64_t next_power_of_two(std::int64_t value) {
     return static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(std::max<std::int64_t>(value, 1))));
 }
 
-double sample_pass_cost(const fast_plan& setup) {
-    return sample_cost + sample_cost_per_width * setup.width;
+double sample_pass_cost(const fast_plan& plan, int terms) {
+    return sample_cost + (sample_cost_per_width + term_cost_per_width * (terms - 1)) * plan.width;
 }
 
 double fft_pass_cost(std::int64_t points) {
     return fft_cost * static_cast<double>(points) * std::log2(static_cast<double>(points));
 }
 
+// Sub-grids of a plan: two when the samples outnumber a full grid's points
+// twice over, so that two threads can share a block; never more, and never
+// dependent on the threads, so that the results are not either.
+std::int32_t choose_subgrids(std::int64_t samples, std::int64_t block_lines) {
+    return samples >= 4 * block_lines ? 2 : 1;
+}
+
+std::size_t grids_bytes(std::int64_t block_lines, std::int32_t subgrids) {
+    return static_cast<std::size_t>(subgrids) * (nufft_max_terms + 1) * sizeof(fftw_complex) *
+           (2 * static_cast<std::size_t>(block_lines) + grid_padding);
+}
+
 // The block size that makes a sweep of `lines` cheapest: the default, or, when
-// the samples outnumber the lines, up to all lines in one pass over the samples.
-std::int32_t choose_block_lines(const fast_plan& setup, std::int64_t lines) {
+// the samples outnumber the lines, up to all lines in one pass over the
+// samples, as far as the grids' memory allows.
+std::int32_t choose_block_lines(const fast_plan& plan, std::int64_t lines) {
     lines = std::max<std::int64_t>(lines, 1);
     const std::int64_t low = std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
     const std::int64_t high = std::min({next_power_of_two(lines), largest_block,
-                                        std::max(default_block, next_power_of_two(setup.count))});
+                                        std::max(default_block, next_power_of_two(plan.count))});
+    const std::size_t memory = std::max(grid_memory, 16 * static_cast<std::size_t>(plan.count));
     std::int64_t best = low;
     double best_cost = 0.0;
     for (std::int64_t block = low; block <= std::max(low, high); block *= 2) {
+        if (block > low && grids_bytes(block, choose_subgrids(plan.count, block)) > memory) break;
         const double passes = static_cast<double>((lines + block - 1) / block);
-        const double cost = passes * (static_cast<double>(setup.count) * sample_pass_cost(setup) + fft_pass_cost(2 * block))
+        const double cost = passes * (static_cast<double>(plan.count) * sample_pass_cost(plan, 2) + 2 * fft_pass_cost(2 * block))
                             + touch_cost * static_cast<double>(2 * block);
         if (block == low || cost < best_cost) {
             best = block;
@@ -78,36 +124,55 @@ std::int32_t choose_block_lines(const fast_plan& setup, std::int64_t lines) {
     return static_cast<std::int32_t>(best);
 }
 
-// Trapezoid weights times values; false when a number is not finite.
-bool fill_weights(sample_view samples, fast_plan& setup) {
+// Trapezoid weights times values, scaled by an exact power of two so that
+// A lies in [1, 2); false when a number is not finite.
+bool fill_weights(sample_view samples, fast_plan& plan) {
     const auto n = static_cast<std::int32_t>(samples.times.size());
     const double* t = samples.times.data();
     const double* x = samples.values.data();
-    setup.times.assign(t, t + n);
-    setup.weights.assign(static_cast<std::size_t>(n), 0.0);
+    plan.times = t;
+    plan.weights.assign(static_cast<std::size_t>(n), 0.0);
+    double* const c = plan.weights.data();
     double total = 0.0;
-    for (std::int32_t k = 0; k < n; ++k) {
-        if (!std::isfinite(t[k]) || !std::isfinite(x[k])) return false;
-        if (n < 2) continue;
-        const double after = t[std::min(k + 1, n - 1)];
-        const double before = t[std::max(k - 1, 0)];
+    bool finite = true;
+    for (std::int32_t k = 0; k < n; ++k) finite = finite && std::isfinite(t[k]) && std::isfinite(x[k]);
+    if (!finite) return false;
+    if (n >= 2) {
         // Halved last, where that is exact: halving a tiny step first would lose
         // its last bit, or all of it. A step or product that overflows may still
         // have a finite half.
-        const double span = after - before;
-        const double product = span * x[k];
-        double c = product * 0.5;
-        if (!std::isfinite(span)) c = (0.5 * after - 0.5 * before) * x[k];
-        else if (!std::isfinite(product)) c = (span * 0.5) * x[k];
-        setup.weights[static_cast<std::size_t>(k)] = c;
-        total += std::fabs(c);
+        auto weight = [&](double after, double before, double value) {
+            const double span = after - before;
+            const double product = span * value;
+            double w = product * 0.5;
+            if (!std::isfinite(span)) w = (0.5 * after - 0.5 * before) * value;
+            else if (!std::isfinite(product)) w = (span * 0.5) * value;
+            return w;
+        };
+        c[0] = weight(t[1], t[0], x[0]);
+        for (std::int32_t k = 1; k + 1 < n; ++k) c[k] = weight(t[k + 1], t[k - 1], x[k]);
+        c[n - 1] = weight(t[n - 1], t[n - 2], x[n - 1]);
+        for (std::int32_t k = 0; k < n; ++k) total += std::fabs(c[k]);
     }
     if (!std::isfinite(total)) return false;
-    setup.total = total;
+    plan.total = total;
     if (total > 0.0) {
-        setup.scale = std::ilogb(total);
-        for (double& c : setup.weights) c = std::ldexp(c, -setup.scale);
+        const int scale = std::ilogb(total);
+        plan.scale = std::ldexp(1.0, scale);
+        // 2^-scale, in two factors where it is beyond the doubles; scaling up
+        // is exact, and scaling down by one power of two rounds once.
+        const double down = std::ldexp(1.0, -std::max(scale, -1000));
+        const double further = std::ldexp(1.0, -std::min(scale + 1000, 0));
+        for (std::int32_t k = 0; k < n; ++k) c[k] = (c[k] * down) * further;
     }
+    double low = n > 0 ? t[0] : 0.0, high = low;
+    for (std::int32_t k = 0; k < n; ++k) {
+        low = std::min(low, t[k]);
+        high = std::max(high, t[k]);
+    }
+    plan.centre = 0.5 * low + 0.5 * high;
+    const double radius = std::max(high - plan.centre, plan.centre - low);
+    plan.radius = radius * (1.0 + 4 * unit_roundoff);
     return true;
 }
 
@@ -126,29 +191,26 @@ bool room_to_plan(std::int32_t points) {
     return true;
 }
 
-// Plans for full blocks, for the sweep's last block, and for the shortest
-// blocks; a block of another size uses the next larger plan.
-void make_plans(fast_plan& setup, std::int64_t lines) {
-    const std::int32_t largest = 2 * setup.block_lines;
-    const std::int64_t rest = std::max<std::int64_t>(lines, 1) % setup.block_lines;
-    std::vector<std::int32_t> sizes = {std::min(smallest_grid, largest), largest};
-    if (rest != 0) sizes.push_back(static_cast<std::int32_t>(std::max<std::int64_t>(2 * next_power_of_two(rest), smallest_grid)));
-    std::sort(sizes.begin(), sizes.end());
-    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+// A plan for every power of two from the smallest grid to the largest: a
+// short block takes a grid of its own size.
+void make_plans(fast_plan& plan) {
+    const std::int32_t largest = 2 * plan.block_lines;
+    std::vector<std::int32_t> sizes;
+    for (std::int32_t points = std::min(smallest_grid, largest); points <= largest; points *= 2) sizes.push_back(points);
     fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
     if (!scratch) throw std::bad_alloc();
     auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
-    setup.plans.reserve(sizes.size());
-    setup.plan_points.reserve(sizes.size());
+    plan.plans.reserve(sizes.size());
+    plan.plan_points.reserve(sizes.size());
     // FFTW's planner is not safe to enter from two threads at once.
     static std::mutex planner;
     const std::lock_guard<std::mutex> lock(planner);
     for (const std::int32_t points : sizes) {
         if (!room_to_plan(points)) throw std::bad_alloc();
-        fftw_plan plan = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
-        if (plan == nullptr) throw std::bad_alloc();
-        setup.plans.emplace_back(plan);
-        setup.plan_points.push_back(points);
+        fftw_plan made = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+        if (made == nullptr) throw std::bad_alloc();
+        plan.plans.emplace_back(made);
+        plan.plan_points.push_back(points);
     }
 }
 
@@ -160,30 +222,105 @@ int best_instruction_set() {
     return 0;
 }
 
+// The narrowest kernel that leaves room, after its own error, the Taylor
+// terms and the fixed allowance, for plain accumulation of a good many
+// samples per grid point; the widest that leaves any room at all otherwise.
+void choose_kernel(fast_plan& plan) {
+    const double tolerance = plan.tolerance;
+    const double fixed = truncation_share * tolerance + rounding_allowance;
+    int width = 3;
+    while (width < kernel_max_width &&
+           kernel_growth * kernel_error(width) + fixed +
+                   unit_roundoff * kernel_gain(width) * width * plain_samples_wanted > tolerance)
+        ++width;
+    plan.width = width;
+    plan.degree = kernel_degree(width);
+    plan.lanes = (width + 7) / 8 * 8;
+    plan.gain = kernel_gain(width);
+    plan.rounding = std::max(tolerance - kernel_growth * kernel_error(width) - fixed, 0.0);
+}
+
+// Samples starting on one grid point that plain accumulation takes within
+// the plan's share for it: a cell then gathers at most width times as many.
+std::int32_t plain_limit(const fast_plan& plan) {
+    const double terms = plan.rounding / (unit_roundoff * plan.gain * plan.width);
+    return static_cast<std::int32_t>(std::clamp(terms, 1.0, 1e9));
+}
+
+// Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
+bool prepare(sample_view samples, double tolerance, std::int64_t lines, fast_plan& plan) {
+    plan.count = static_cast<std::int32_t>(samples.times.size());
+    plan.tolerance = tolerance;
+    if (!fill_weights(samples, plan)) return false;
+    choose_kernel(plan);
+    plan.kernel = kernel_pieces(plan.width, plan.degree, plan.lanes);
+    plan.block_lines = choose_block_lines(plan, lines);
+    plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
+    plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
+    kernel_correction(plan.width, plan.block_lines / 2, plan.correction.data());
+    make_plans(plan);
+    plan.instruction_set = best_instruction_set();
+    return true;
+}
+
+bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
+    work.threads = std::max(threads, 1);
+    work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines) + grid_padding);
+    const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * (nufft_max_terms + 1);
+    work.grids.reset(static_cast<double*>(fftw_malloc(sizeof(double) * work.grid_doubles * grids)));
+    if (!work.grids) return false;
+    work.scratch.resize(static_cast<std::size_t>(plan.subgrids));
+    for (nufft_scratch& s : work.scratch) {
+        s.rotated.resize(2 * nufft_max_terms * static_cast<std::size_t>(nufft_chunk));
+        s.argument.resize(nufft_chunk);
+        s.first_point.resize(nufft_chunk);
+        s.per_point.resize(2 * static_cast<std::size_t>(plan.block_lines));
+    }
+    work.offsets.resize(static_cast<std::size_t>(plan.block_lines));
+    work.compensation.resize(2 * static_cast<std::size_t>(plan.block_lines));
+    return true;
+}
+
+// Runs task(i) for i < tasks on up to `threads` threads, this one among them;
+// which thread runs which task does not change what each task computes.
+template <typename F>
+void in_parallel(int tasks, int threads, F&& task) {
+    threads = std::clamp(threads, 1, std::max(tasks, 1));
+    if (threads == 1) {
+        for (int i = 0; i < tasks; ++i) task(i);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads - 1));
+    for (int h = 1; h < threads; ++h)
+        helpers.emplace_back([&, h] {
+            for (int i = h; i < tasks; i += threads) task(i);
+        });
+    for (int i = 0; i < tasks; i += threads) task(i);
+    for (std::thread& helper : helpers) helper.join();
+}
+
 // The stages' loops, compiled once for each instruction set below.
-// Lines first + (offset + j)·increment, j = m − h, h = points / 4: `offset`
-// is h plus the lines before the block's first (an integer below 2^53).
-[[gnu::always_inline]] inline void rotate_samples(const fast_plan& setup, double first, double increment,
-                                                  double offset, std::int32_t points, std::int32_t begin,
-                                                  std::int32_t end, fast_work& work) {
+// Lines first + (steps + j)·increment, j = m − h, h = points / 4: `steps` is
+// h plus the lines before the progression's first (an integer below 2^53).
+[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, double first, double increment, double steps,
+                                                  std::int32_t points, int terms, std::int32_t begin,
+                                                  std::int32_t end, nufft_scratch& scratch) {
     const double grid = static_cast<double>(points);
-    const bool even = setup.width % 2 == 0;
-    const std::int32_t lead = kernel_lead(setup.width);
+    const bool even = plan.width % 2 == 0;
+    const std::int32_t lead = kernel_lead(plan.width);
     const std::int32_t mask = points - 1;
-    const double* const times = setup.times.data() + begin;
-    const double* const weights = setup.weights.data() + begin;
-    double* const rotated = work.rotated.data();
-    double* const argument = work.argument.data();
-    std::int32_t* const first_point = work.first_point.data();
+    const double* const times = plan.times + begin;
+    const double* const weights = plan.weights.data() + begin;
+    double* const rotated = scratch.rotated.data();
+    double* const argument = scratch.argument.data();
+    std::int32_t* const first_point = scratch.first_point.data();
     const std::int32_t size = end - begin;
     for (std::int32_t i = 0; i < size; ++i) {
         const double t = times[i];
         const unit_pair u = fraction_of_product(increment, t);
         const unit_pair v = fraction_of_product(first, t);
-        // (first + offset·increment)·t mod 1, the integer times u reduced exactly.
-        const unit_pair ou = fraction_of_product(offset, u.hi);
-        const double phase = reduce_unit((ou.hi + v.hi) + ((ou.lo + offset * u.lo) + v.lo));
-        const sine_cosine sc = sin_cos_cycles(phase);
+        const sine_cosine sc = sin_cos_cycles(phase_at(v, u, steps));
         rotated[2 * i] = weights[i] * sc.cosine;
         rotated[2 * i + 1] = -(weights[i] * sc.sine);
 
@@ -198,11 +335,24 @@ int best_instruction_set() {
         argument[i] = even ? 2.0 * within - 1.0 : 2.0 * within;
         first_point[i] = (static_cast<std::int32_t>(cell) - lead) & mask;
     }
+    if (terms == 1) return;
+    const double centre = plan.centre;
+    const double inverse = 1.0 / plan.radius;
+    for (int p = 1; p < terms; ++p) {
+        const double* const previous = rotated + 2 * static_cast<std::size_t>(p - 1) * nufft_chunk;
+        double* const term = rotated + 2 * static_cast<std::size_t>(p) * nufft_chunk;
+        for (std::int32_t i = 0; i < size; ++i) {
+            const double tau = (times[i] - centre) * inverse;
+            term[2 * i] = previous[2 * i] * tau;
+            term[2 * i + 1] = previous[2 * i + 1] * tau;
+        }
+    }
 }
 
-// Vectors of doubles (GCC and Clang vector extensions), for the spreading loop,
-// which compilers do not vectorize well on their own.
+// Vectors of doubles (GCC and Clang vector extensions), for the spreading
+// loop, which compilers do not vectorize well on their own.
 typedef double vector2 __attribute__((vector_size(2 * sizeof(double))));
+typedef double vector4 __attribute__((vector_size(4 * sizeof(double))));
 typedef double vector8 __attribute__((vector_size(8 * sizeof(double))));
 
 template <typename vector>
@@ -220,23 +370,49 @@ template <typename vector>
     low = __builtin_shufflevector(v, v, 0, 0);
     high = __builtin_shufflevector(v, v, 1, 1);
 }
+[[gnu::always_inline]] inline void pair_up(const vector4& v, vector4& low, vector4& high) {
+    low = __builtin_shufflevector(v, v, 0, 0, 1, 1);
+    high = __builtin_shufflevector(v, v, 2, 2, 3, 3);
+}
 [[gnu::always_inline]] inline void pair_up(const vector8& v, vector8& low, vector8& high) {
     low = __builtin_shufflevector(v, v, 0, 0, 1, 1, 2, 2, 3, 3);
     high = __builtin_shufflevector(v, v, 4, 4, 5, 5, 6, 6, 7, 7);
 }
 
-// Adds each placed sample times the kernel's values to the grid: the pieces'
-// polynomials by Horner's rule on `blocks` vectors, each then paired with the
-// grid's interleaved real and imaginary parts.
-template <typename vector, int blocks>
-[[gnu::always_inline]] inline void spread_samples(const fast_plan& setup, std::int32_t points, std::int32_t size,
-                                                  fast_work& work) {
+// a·b + c: rounded twice on SSE2, fused (std::fma, lane by lane) where the
+// instruction set has it. The fused forms carry their instruction set and are
+// inlined into the flattened spreading of that set only.
+// (Vectors pass by reference: their passing by value depends on the set.)
+inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const vector2& c) { r = a * b + c; }
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] inline void multiply_add(vector4& r, const vector4& a, const vector4& b, const vector4& c) {
+    r = __builtin_ia32_vfmaddpd256(a, b, c);
+}
+[[gnu::target("avx512f,avx2,fma")]] inline void multiply_add(vector8& r, const vector8& a, const vector8& b,
+                                                             const vector8& c) {
+    r = __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, 4);
+}
+#endif
+
+// Adds each placed sample times the kernel's values to the grids of the
+// `terms` Taylor terms: the pieces' polynomials by Horner's rule on vectors,
+// their degree and width fixed at compile time and their coefficients held
+// in registers, then paired with the grids' interleaved real and imaginary
+// parts. With `compensated`, term 0 is added by two-sum, its rounding errors
+// gathered in `error`.
+template <typename vector, int width, bool compensated>
+inline void spread_samples(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                           const nufft_scratch& scratch, double* const* grids, double* error) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
-    const double* const kernel = setup.kernel.data();
-    const int degree = setup.degree;
-    const int width = setup.width;
-    double* const grid = work.grid.get();
+    constexpr int degree = kernel_degrees[width];
+    constexpr int lanes = (width + 7) / 8 * 8;
+    constexpr int blocks = lanes / size_of;
+    const double* const kernel = plan.kernel.data();
+    vector coefficients[degree + 1][blocks];
+    for (int d = 0; d <= degree; ++d)
+        for (int b = 0; b < blocks; ++b) load(coefficients[d][b], kernel + d * lanes + b * size_of);
     const std::int32_t mask = points - 1;
+    const double* const rotated = scratch.rotated.data();
     // Samples in file order often lie side by side on the grid; taking them
     // from four quarters of the chunk in turn keeps each sample's loads clear of
     // the stores of the one before, which the CPU could not forward.
@@ -244,86 +420,156 @@ template <typename vector, int blocks>
     for (std::int32_t step = 0; step < 4 * quarter; ++step) {
         const std::int32_t k = (step % 4) * quarter + step / 4;
         if (k >= size) continue;
-        const double s = work.argument[static_cast<std::size_t>(k)];
+        vector s;
+        for (int i = 0; i < size_of; ++i) s[i] = scratch.argument[static_cast<std::size_t>(k)];
         vector v[blocks];
-        for (int b = 0; b < blocks; ++b) load(v[b], kernel + b * size_of);
-        for (int d = 1; d <= degree; ++d) {
-            const double* c = kernel + d * blocks * size_of;
-            for (int b = 0; b < blocks; ++b) {
-                vector coefficient;
-                load(coefficient, c + b * size_of);
-                v[b] = v[b] * s + coefficient;
-            }
-        }
-        const double re = work.rotated[2 * static_cast<std::size_t>(k)];
-        const double im = work.rotated[2 * static_cast<std::size_t>(k) + 1];
-        const std::int32_t start = work.first_point[static_cast<std::size_t>(k)];
-        if (start + width <= points) {
-            // The padding past the grid takes the zero-valued lanes.
-            vector pair;
-            for (int i = 0; i < size_of; ++i) pair[i] = (i & 1) != 0 ? im : re;
-            double* g = grid + 2 * start;
-            for (int b = 0; b < blocks; ++b) {
-                vector low, high, cells;
-                pair_up(v[b], low, high);
-                load(cells, g);
-                store(g, cells + pair * low);
-                load(cells, g + size_of);
-                store(g + size_of, cells + pair * high);
-                g += 2 * size_of;
-            }
-        } else {
-            double values[blocks * size_of];
-            for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
-            for (int i = 0; i < width; ++i) {
-                double* g = grid + 2 * ((start + i) & mask);
-                g[0] += re * values[i];
-                g[1] += im * values[i];
+        for (int b = 0; b < blocks; ++b) v[b] = coefficients[0][b];
+        for (int d = 1; d <= degree; ++d)
+            for (int b = 0; b < blocks; ++b) multiply_add(v[b], v[b], s, coefficients[d][b]);
+        const std::int32_t start = scratch.first_point[static_cast<std::size_t>(k)];
+        for (int p = 0; p < terms; ++p) {
+            const std::size_t at = 2 * (static_cast<std::size_t>(p) * nufft_chunk + static_cast<std::size_t>(k));
+            const double re = rotated[at];
+            const double im = rotated[at + 1];
+            if (start + width <= points) {
+                // The padding past the grid takes the zero-valued lanes.
+                vector pair;
+                for (int i = 0; i < size_of; ++i) pair[i] = (i & 1) != 0 ? im : re;
+                double* g = grids[p] + 2 * start;
+                double* e = error + 2 * start;
+                for (int b = 0; b < blocks; ++b) {
+                    vector halves[2];
+                    pair_up(v[b], halves[0], halves[1]);
+                    for (int h = 0; h < 2; ++h) {
+                        vector cells;
+                        load(cells, g);
+                        if (compensated && p == 0) {
+                            const vector term = pair * halves[h];
+                            const vector sum = cells + term;
+                            const vector back = sum - cells;
+                            vector errors;
+                            load(errors, e);
+                            store(e, errors + ((cells - (sum - back)) + (term - back)));
+                            store(g, sum);
+                        } else {
+                            multiply_add(cells, pair, halves[h], cells);
+                            store(g, cells);
+                        }
+                        g += size_of;
+                        e += size_of;
+                    }
+                }
+            } else {
+                double values[lanes];
+                for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
+                for (int i = 0; i < width; ++i) {
+                    const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
+                    for (int part = 0; part < 2; ++part) {
+                        double& g = grids[p][cell + static_cast<std::size_t>(part)];
+                        const double term = (part == 0 ? re : im) * values[i];
+                        if (compensated && p == 0) {
+                            const double sum = g + term;
+                            const double back = sum - g;
+                            error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
+                            g = sum;
+                        } else {
+                            g = g + term;
+                        }
+                    }
+                }
             }
         }
     }
 }
 
-template <typename vector>
-[[gnu::always_inline]] inline void spread_any(const fast_plan& setup, std::int32_t points, std::int32_t size,
-                                              fast_work& work) {
-    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
-    switch (setup.lanes) {
-        case 8: spread_samples<vector, 8 / size_of>(setup, points, size, work); break;
-        case 16: spread_samples<vector, 16 / size_of>(setup, points, size, work); break;
-        default: spread_samples<vector, 24 / size_of>(setup, points, size, work); break;
+template <typename vector, bool compensated>
+inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                       const nufft_scratch& scratch, double* const* grids, double* error) {
+    switch (plan.width) {
+#define TRAPFT_WIDTH(w) \
+    case w: return spread_samples<vector, w, compensated>(plan, points, terms, size, scratch, grids, error);
+        TRAPFT_WIDTH(3) TRAPFT_WIDTH(4) TRAPFT_WIDTH(5) TRAPFT_WIDTH(6) TRAPFT_WIDTH(7) TRAPFT_WIDTH(8)
+        TRAPFT_WIDTH(9) TRAPFT_WIDTH(10) TRAPFT_WIDTH(11) TRAPFT_WIDTH(12) TRAPFT_WIDTH(13) TRAPFT_WIDTH(14)
+        TRAPFT_WIDTH(15) TRAPFT_WIDTH(16)
+#undef TRAPFT_WIDTH
+        default: return spread_samples<vector, 17, compensated>(plan, points, terms, size, scratch, grids, error);
     }
+}
+
+void rotate_plain(const fast_plan& plan, double first, double increment, double steps, std::int32_t points,
+                  int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+}
+template <bool compensated>
+[[gnu::flatten]] void spread_plain(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                                   const nufft_scratch& scratch, double* const* grids, double* error) {
+    spread_any<vector2, compensated>(plan, points, terms, size, scratch, grids, error);
 }
 
 #if defined(__x86_64__)
 #define TRAPFT_AVX2 gnu::target("avx2,fma")
 #define TRAPFT_AVX512 gnu::target("avx512f,avx2,fma")
-[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& setup, double first, double increment, double offset,
-                                 std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate_samples(setup, first, increment, offset, points, begin, end, work);
+[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& plan, double first, double increment, double steps,
+                                 std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+                                 nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
 }
-[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& setup, double first, double increment, double offset,
-                                     std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate_samples(setup, first, increment, offset, points, begin, end, work);
+[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& plan, double first, double increment, double steps,
+                                     std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+                                     nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
 }
-[[TRAPFT_AVX2]] void spread_avx2(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
-    spread_any<vector2>(setup, points, size, work);
+template <bool compensated>
+[[TRAPFT_AVX2, gnu::flatten]] void spread_avx2(const fast_plan& plan, std::int32_t points, int terms,
+                                               std::int32_t size, const nufft_scratch& scratch, double* const* grids,
+                                               double* error) {
+    spread_any<vector4, compensated>(plan, points, terms, size, scratch, grids, error);
 }
-[[TRAPFT_AVX512]] void spread_avx512(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
-    spread_any<vector8>(setup, points, size, work);
+template <bool compensated>
+[[TRAPFT_AVX512, gnu::flatten]] void spread_avx512(const fast_plan& plan, std::int32_t points, int terms,
+                                                   std::int32_t size, const nufft_scratch& scratch,
+                                                   double* const* grids, double* error) {
+    spread_any<vector8, compensated>(plan, points, terms, size, scratch, grids, error);
 }
 #endif
 
-void rotate(const fast_plan& setup, int instruction_set, double first, double increment, double offset,
-            std::int32_t points, std::int32_t begin, std::int32_t end, fast_work& work) {
+void rotate(const fast_plan& plan, int instruction_set, double first, double increment, double steps,
+            std::int32_t points, int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
 #if defined(__x86_64__)
-    if (instruction_set == 2) return rotate_avx512(setup, first, increment, offset, points, begin, end, work);
-    if (instruction_set == 1) return rotate_avx2(setup, first, increment, offset, points, begin, end, work);
+    if (instruction_set == 2) return rotate_avx512(plan, first, increment, steps, points, terms, begin, end, scratch);
+    if (instruction_set == 1) return rotate_avx2(plan, first, increment, steps, points, terms, begin, end, scratch);
 #endif
-    rotate_samples(setup, first, increment, offset, points, begin, end, work);
+    rotate_plain(plan, first, increment, steps, points, terms, begin, end, scratch);
 }
 
-// Σ c_k e^(−2πi (first + (shift + m)·increment) t_k) term by term, each phase reduced exactly.
+void spread(const fast_plan& plan, int instruction_set, std::int32_t points, int terms, std::int32_t size,
+            const nufft_scratch& scratch, double* const* grids, double* error) {
+    const bool compensated = scratch.compensated;
+#if defined(__x86_64__)
+    if (instruction_set == 2)
+        return compensated ? spread_avx512<true>(plan, points, terms, size, scratch, grids, error)
+                           : spread_avx512<false>(plan, points, terms, size, scratch, grids, error);
+    if (instruction_set == 1)
+        return compensated ? spread_avx2<true>(plan, points, terms, size, scratch, grids, error)
+                           : spread_avx2<false>(plan, points, terms, size, scratch, grids, error);
+#endif
+    return compensated ? spread_plain<true>(plan, points, terms, size, scratch, grids, error)
+                       : spread_plain<false>(plan, points, terms, size, scratch, grids, error);
+}
+
+// Counts the chunk's samples by their first grid point; from the chunk that
+// would take any point past the plain limit on, term 0 is compensated.
+void count_chunk(nufft_scratch& scratch, std::int32_t size, std::int32_t limit, double* error, std::size_t doubles) {
+    if (scratch.compensated) return;
+    std::int32_t most = 0;
+    for (std::int32_t k = 0; k < size; ++k)
+        most = std::max(most, ++scratch.per_point[static_cast<std::size_t>(scratch.first_point[static_cast<std::size_t>(k)])]);
+    if (most > limit) {
+        scratch.compensated = true;
+        std::memset(error, 0, sizeof(double) * doubles);
+    }
+}
+
 // A result scaled back by 2^scale. The sums are at most A ≤ the largest
 // double in size, so one that the tolerance's error pushes past it is brought
 // back to the largest double, which is nearer the true sum, not to infinity.
@@ -332,59 +578,132 @@ double unscale(double value, double scale) {
     return std::clamp(value * scale, -largest, largest);
 }
 
-void direct_sum(const fast_plan& setup, double first, double increment, double shift, std::int32_t count,
-                double* real, double* imaginary) {
+// Adds b to the compensated sum (sum, error) (Neumaier's two-sum).
+[[gnu::always_inline]] inline void accumulate(double& sum, double& error, double b) {
+    const double s = sum + b;
+    error += std::fabs(sum) >= std::fabs(b) ? (sum - s) + b : (b - s) + sum;
+    sum = s;
+}
+
+// Σ c_k e^(−2πi f_m t_k) term by term at each finite frequency, each phase
+// reduced exactly, in compensated sums.
+void direct_sums(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                 double* real, double* imaginary) {
+    double* const real_error = work.compensation.data();
+    double* const imaginary_error = real_error + count;
     std::fill(real, real + count, 0.0);
     std::fill(imaginary, imaginary + count, 0.0);
-    for (std::int32_t k = 0; k < setup.count; ++k) {
-        const double c = setup.weights[static_cast<std::size_t>(k)];
+    std::fill(real_error, real_error + 2 * static_cast<std::size_t>(count), 0.0);
+    for (std::int32_t k = 0; k < plan.count; ++k) {
+        const double c = plan.weights[static_cast<std::size_t>(k)];
         if (c == 0.0) continue;
-        const double t = setup.times[static_cast<std::size_t>(k)];
-        const unit_pair u = fraction_of_product(increment, t);
-        const unit_pair v = fraction_of_product(first, t);
+        const double t = plan.times[k];
         for (std::int32_t m = 0; m < count; ++m) {
-            const double steps = shift + static_cast<double>(m);
-            const unit_pair mu = fraction_of_product(steps, u.hi);
-            const double phase = reduce_unit((v.hi + mu.hi) + ((mu.lo + steps * u.lo) + v.lo));
-            const sine_cosine sc = sin_cos_cycles(phase);
-            real[m] += c * sc.cosine;
-            imaginary[m] -= c * sc.sine;
+            if (!std::isfinite(frequencies[m])) continue;
+            const unit_pair phase = fraction_of_product(frequencies[m], t);
+            const sine_cosine sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            accumulate(real[m], real_error[m], c * sc.cosine);
+            accumulate(imaginary[m], imaginary_error[m], -(c * sc.sine));
         }
     }
-    const double scale = std::ldexp(1.0, setup.scale);
     for (std::int32_t m = 0; m < count; ++m) {
-        real[m] = unscale(real[m], scale);
-        imaginary[m] = unscale(imaginary[m], scale);
+        real[m] = unscale(real[m] + real_error[m], plan.scale);
+        imaginary[m] = unscale(imaginary[m] + imaginary_error[m], plan.scale);
     }
 }
 
-void spread(const fast_plan& setup, int instruction_set, std::int32_t points, std::int32_t size, fast_work& work) {
-#if defined(__x86_64__)
-    if (instruction_set == 2) return spread_avx512(setup, points, size, work);
-    if (instruction_set == 1) return spread_avx2(setup, points, size, work);
-#endif
-    spread_any<vector2>(setup, points, size, work);
+// The grids of the progression's lines from `shift` on (an integer below
+// 2^53): rotated, spread and gathered into sub-grid 0's term grids, then transformed.
+void spread_and_transform(const fast_plan& plan, int instruction_set, double first, double increment, double shift,
+                          std::int32_t points, int terms, fast_work& work, int threads) {
+    const std::size_t doubles = 2 * (static_cast<std::size_t>(points) + grid_padding);
+    const int subgrids = plan.subgrids;
+    const std::int32_t limit = plain_limit(plan);
+    const std::int32_t chunks = (plan.count + nufft_chunk - 1) / nufft_chunk;
+    in_parallel(subgrids, threads, [&](int s) {
+        nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
+        double* grids[nufft_max_terms];
+        for (int p = 0; p < terms; ++p) {
+            grids[p] = work.grid(s, p);
+            std::memset(grids[p], 0, sizeof(double) * doubles);
+        }
+        double* const error = work.grid(s, nufft_max_terms);
+        scratch.compensated = false;
+        std::fill(scratch.per_point.begin(), scratch.per_point.begin() + points, 0);
+        // Sub-grid s takes whole chunks [chunks·s/S, chunks·(s+1)/S).
+        const std::int32_t from = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * s / subgrids);
+        const std::int32_t to = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * (s + 1) / subgrids);
+        for (std::int32_t chunk = from; chunk < to; ++chunk) {
+            const std::int32_t begin = chunk * nufft_chunk;
+            const std::int32_t end = std::min(plan.count, begin + nufft_chunk);
+            rotate(plan, instruction_set, first, increment, shift + points / 4, points, terms, begin, end, scratch);
+            count_chunk(scratch, end - begin, limit, error, doubles);
+            spread(plan, instruction_set, points, terms, end - begin, scratch, grids, error);
+        }
+    });
+    // Gathered in a fixed order: each sub-grid's term 0 with its errors, then
+    // the sub-grids in turn.
+    const std::size_t used = 2 * static_cast<std::size_t>(points);
+    for (int s = 0; s < subgrids; ++s) {
+        if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
+        double* const g = work.grid(s, 0);
+        const double* const e = work.grid(s, nufft_max_terms);
+        for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
+    }
+    for (int s = 1; s < subgrids; ++s)
+        for (int p = 0; p < terms; ++p) {
+            double* const g = work.grid(0, p);
+            const double* const h = work.grid(s, p);
+            for (std::size_t i = 0; i < used; ++i) g[i] += h[i];
+        }
+    in_parallel(terms, threads, [&](int p) { nufft_transform(plan, points, work.grid(0, p)); });
 }
 
-}  // namespace
-
-namespace {
-
-// Prepares `setup`; false when a number is not finite. Throws std::bad_alloc.
-bool prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, fast_plan& s) {
-    s.count = static_cast<std::int32_t>(samples.times.size());
-    if (!fill_weights(samples, s)) return false;
-    const int width = kernel_width_for(0.98 * tolerance - rounding_allowance);
-    s.width = width;
-    s.degree = kernel_degree(width);
-    s.lanes = (width + 7) / 8 * 8;
-    s.kernel = kernel_pieces(width, s.degree, s.lanes);
-    s.block_lines = choose_block_lines(s, lines);
-    s.correction.resize(static_cast<std::size_t>(s.block_lines / 2) + 1);
-    kernel_correction(width, s.block_lines / 2, s.correction.data());
-    make_plans(s, lines);
-    s.instruction_set = best_instruction_set();
-    return true;
+// The results of lines [0, lines) of a progression transformed on `points`:
+// with offsets (per line, from work.offsets) and `terms` Taylor terms, or
+// without (offsets null). Lines whose `frequencies` entry is not finite are
+// skipped (frequencies may be null: every line).
+void deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t lines, int terms, const double* offsets,
+                const double* frequencies, fast_work& work, double* real, double* imaginary) {
+    const std::int32_t centre = points / 4;
+    const std::int32_t mask = points - 1;
+    const std::int32_t stride = 2 * plan.block_lines / points;
+    const double* grid[nufft_max_terms];
+    for (int p = 0; p < terms; ++p) grid[p] = work.grid(0, p);
+    for (std::int32_t m = 0; m < lines; ++m) {
+        if (frequencies != nullptr && !std::isfinite(frequencies[m])) continue;
+        const std::int32_t j = m - centre;
+        const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
+        const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
+        double re = grid[0][at] * factor;
+        double im = grid[0][at + 1] * factor;
+        const double delta = offsets == nullptr ? 0.0 : offsets[m];
+        if (delta != 0.0) {
+            // Σ_p (−i z)^p / p! · term p, z = 2π δ R, from the highest term down.
+            const double z = two_pi * delta * plan.radius;
+            if (terms > 1) {
+                double tr = 0.0, ti = 0.0;
+                for (int p = terms - 1; p >= 1; --p) {
+                    const double gr = grid[p][at] * factor + tr;
+                    const double gi = grid[p][at + 1] * factor + ti;
+                    // (gr + i gi) · (−i z / p)
+                    tr = gi * z / p;
+                    ti = -(gr * z / p);
+                }
+                re += tr;
+                im += ti;
+            }
+            // Times e^(−2πi δ t_c), its phase reduced exactly.
+            const unit_pair phase = fraction_of_product(delta, plan.centre);
+            const sine_cosine sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            const double rr = re * sc.cosine + im * sc.sine;
+            const double ri = im * sc.cosine - re * sc.sine;
+            re = rr;
+            im = ri;
+        }
+        real[m] = unscale(re, plan.scale);
+        imaginary[m] = unscale(im, plan.scale);
+    }
 }
 
 // Whether b − a is exactly d: the subtraction gave d and lost nothing (its
@@ -396,138 +715,17 @@ bool exact_difference(double a, double b, double d) {
     return (b - (sum - b_part)) + (-a - b_part) == 0.0;
 }
 
-}  // namespace
-
-void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
-
-void fftw_array_release::operator()(double* data) const { fftw_free(data); }
-
-namespace {
-
-bool prepare_fast_work(const fast_plan& setup, fast_work& work) {
-    try {
-        const std::size_t doubles = 2 * (2 * static_cast<std::size_t>(setup.block_lines) + kernel_max_lanes);
-        work.grid.reset(static_cast<double*>(fftw_malloc(sizeof(double) * doubles)));
-        if (!work.grid) return false;
-        work.rotated.resize(2 * nufft_chunk);
-        work.argument.resize(nufft_chunk);
-        work.first_point.resize(nufft_chunk);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+// The cheapest of summing directly and one pass over the samples, for a progression of `lines` lines.
+bool direct_is_cheaper(const fast_plan& plan, std::int32_t lines, std::int32_t points, int terms) {
+    const double samples = static_cast<double>(plan.count);
+    return static_cast<double>(lines) * samples * direct_cost <=
+           samples * sample_pass_cost(plan, terms) + terms * fft_pass_cost(points);
 }
 
-}  // namespace
-
-std::int32_t nufft_grid_points(const fast_plan& setup, std::int32_t count) {
-    const std::int64_t least = 2 * next_power_of_two(count);
-    for (const std::int32_t points : setup.plan_points)
-        if (points >= least) return points;
-    return setup.plan_points.back();
-}
-
-void nufft_rotate(const fast_plan& setup, double first, double increment, std::int32_t points,
-                  std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate(setup, setup.instruction_set, first, increment, points / 4, points, begin, end, work);
-}
-
-void nufft_spread(const fast_plan& setup, std::int32_t points, std::int32_t size, fast_work& work) {
-    spread(setup, setup.instruction_set, points, size, work);
-}
-
-void nufft_transform(const fast_plan& setup, std::int32_t points, fast_work& work) {
-    std::size_t level = 0;
-    while (setup.plan_points[level] != points) ++level;
-    auto* data = reinterpret_cast<fftw_complex*>(work.grid.get());
-    fftw_execute_dft(static_cast<fftw_plan>(setup.plans[level].get()), data, data);
-}
-
-void nufft_deconvolve(const fast_plan& setup, std::int32_t points, std::int32_t count,
-                      const fast_work& work, double* real, double* imaginary) {
-    const double* const grid = work.grid.get();
-    const std::int32_t centre = points / 4;
-    const std::int32_t mask = points - 1;
-    const std::int32_t stride = 2 * setup.block_lines / points;
-    const double scale = std::ldexp(1.0, setup.scale);
-    for (std::int32_t m = 0; m < count; ++m) {
-        const std::int32_t j = m - centre;
-        const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
-        const double factor = setup.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
-        real[m] = unscale(grid[at] * factor, scale);
-        imaginary[m] = unscale(grid[at + 1] * factor, scale);
-    }
-}
-
-void nufft_progression(const fast_plan& setup, int instruction_set, double first, double increment,
-                       std::int32_t count, fast_work& work, double* real, double* imaginary) {
-    if (count <= 0) return;
-    if (count == 1) increment = 0.0;
-    if (!std::isfinite(first) || !std::isfinite(increment)) {
-        std::fill(real, real + count, std::numeric_limits<double>::quiet_NaN());
-        std::fill(imaginary, imaginary + count, std::numeric_limits<double>::quiet_NaN());
-        return;
-    }
-    if (setup.total == 0.0) {
-        // Every weight is zero: the sums are exactly zero, signed as the exact evaluation signs them.
-        std::fill(real, real + count, 0.0);
-        std::fill(imaginary, imaginary + count, -0.0);
-        return;
-    }
-    // More lines than a block holds are taken a block at a time, each block's
-    // first line reduced exactly with the others.
-    for (std::int32_t done = 0; done < count; done += setup.block_lines) {
-        const std::int32_t lines = std::min(setup.block_lines, count - done);
-        const double shift = static_cast<double>(done);
-        const std::int32_t points = nufft_grid_points(setup, lines);
-        const double samples = static_cast<double>(setup.count);
-        if (static_cast<double>(lines) * samples * direct_cost <= samples * sample_pass_cost(setup) + fft_pass_cost(points)) {
-            direct_sum(setup, first, increment, shift, lines, real + done, imaginary + done);
-            continue;
-        }
-        std::memset(work.grid.get(), 0, sizeof(double) * 2 * (static_cast<std::size_t>(points) + kernel_max_lanes));
-        for (std::int32_t begin = 0; begin < setup.count; begin += nufft_chunk) {
-            const std::int32_t end = std::min(setup.count, begin + nufft_chunk);
-            rotate(setup, instruction_set, first, increment, shift + points / 4, points, begin, end, work);
-            spread(setup, instruction_set, points, end - begin, work);
-        }
-        nufft_transform(setup, points, work);
-        nufft_deconvolve(setup, points, lines, work, real + done, imaginary + done);
-    }
-}
-
-void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
-void fast_work_release::operator()(fast_work* work) const { delete work; }
-
-bool fast_evaluation_available() { return true; }
-
-fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
-    try {
-        fast_plan_owner made(new fast_plan);
-        if (!prepare_nufft(samples, tolerance, lines, *made)) return fast_status::not_applicable;
-        plan = std::move(made);
-        return fast_status::ok;
-    } catch (const std::bad_alloc&) {
-        return fast_status::out_of_memory;
-    }
-}
-
-std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
-
-fast_work_owner make_fast_work(const fast_plan& plan, int) {
-    try {
-        fast_work_owner work(new fast_work);
-        if (!prepare_fast_work(plan, *work)) return nullptr;
-        return work;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
-                double* real, double* imaginary, int) {
-    // Each longest run of finite frequencies whose neighbours differ exactly
-    // by one increment is one progression.
+// Each longest run of finite frequencies whose neighbours differ exactly by
+// one increment, as its own progression: a pass over the samples each.
+void exact_runs(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                fast_work& work, double* real, double* imaginary, int threads) {
     std::int32_t first = 0;
     while (first < count) {
         const double f = frequencies[first];
@@ -546,14 +744,183 @@ void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t c
         const std::int32_t lines = end - first;
         if (lines > 1 && increment == 0.0) {
             // Every line at one frequency (equal ends, or a step lost to rounding).
-            nufft_progression(plan, plan.instruction_set, f, 0.0, 1, work, real + first, imaginary + first);
+            nufft_progression(plan, instruction_set, f, 0.0, 1, work, real + first, imaginary + first, threads);
             std::fill(real + first + 1, real + end, real[first]);
             std::fill(imaginary + first + 1, imaginary + end, imaginary[first]);
         } else {
-            nufft_progression(plan, plan.instruction_set, f, increment, lines, work, real + first, imaginary + first);
+            nufft_progression(plan, instruction_set, f, increment, lines, work, real + first, imaginary + first, threads);
         }
         first = end;
     }
+}
+
+}  // namespace
+
+void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
+
+void fftw_array_release::operator()(double* data) const { fftw_free(data); }
+
+std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
+    const std::int64_t least = std::max<std::int64_t>(2 * next_power_of_two(count), smallest_grid);
+    for (const std::int32_t points : plan.plan_points)
+        if (points >= least) return points;
+    return plan.plan_points.back();
+}
+
+void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
+                  std::int32_t begin, std::int32_t end, fast_work& work) {
+    rotate(plan, plan.instruction_set, first, increment, points / 4, points, terms, begin, end, work.scratch[0]);
+}
+
+void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {
+    double* grids[nufft_max_terms];
+    for (int p = 0; p < terms; ++p) grids[p] = work.grid(0, p);
+    spread(plan, plan.instruction_set, points, terms, size, work.scratch[0], grids, work.grid(0, nufft_max_terms));
+}
+
+void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
+    std::size_t level = 0;
+    while (plan.plan_points[level] != points) ++level;
+    auto* data = reinterpret_cast<fftw_complex*>(grid);
+    fftw_execute_dft(static_cast<fftw_plan>(plan.plans[level].get()), data, data);
+}
+
+void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
+                      double* real, double* imaginary) {
+    deconvolve(plan, points, count, 1, nullptr, nullptr, work, real, imaginary);
+}
+
+void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,
+                       std::int32_t count, fast_work& work, double* real, double* imaginary, int threads) {
+    if (count <= 0) return;
+    if (count == 1) increment = 0.0;
+    if (!std::isfinite(first) || !std::isfinite(increment)) {
+        std::fill(real, real + count, std::numeric_limits<double>::quiet_NaN());
+        std::fill(imaginary, imaginary + count, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    if (plan.total == 0.0) {
+        // Every weight is zero: the sums are exactly zero, signed as the exact evaluation signs them.
+        std::fill(real, real + count, 0.0);
+        std::fill(imaginary, imaginary + count, -0.0);
+        return;
+    }
+    // More lines than a block holds are taken a block at a time, each block's
+    // first line reduced exactly with the others.
+    for (std::int32_t done = 0; done < count; done += plan.block_lines) {
+        const std::int32_t lines = std::min(plan.block_lines, count - done);
+        const double shift = static_cast<double>(done);
+        const std::int32_t points = nufft_grid_points(plan, lines);
+        if (direct_is_cheaper(plan, lines, points, 1)) {
+            // Summed directly at first + m·increment where those are the
+            // progression's exact lines.
+            double* const frequencies = work.offsets.data();
+            bool exact = true;
+            for (std::int32_t m = 0; m < lines && exact; ++m) {
+                frequencies[m] = first + (shift + m) * increment;
+                exact = m == 0 ? shift == 0.0
+                               : exact_difference(frequencies[m - 1], frequencies[m], increment);
+            }
+            if (exact) {
+                direct_sums(plan, frequencies, lines, work, real + done, imaginary + done);
+                continue;
+            }
+        }
+        spread_and_transform(plan, instruction_set, first, increment, shift, points, 1, work, threads);
+        deconvolve(plan, points, lines, 1, nullptr, nullptr, work, real + done, imaginary + done);
+    }
+}
+
+void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                 fast_work& work, double* real, double* imaginary, int threads) {
+    std::int32_t a = 0, b = count - 1;
+    while (a < count && !std::isfinite(frequencies[a])) ++a;
+    while (b > a && !std::isfinite(frequencies[b])) --b;
+    if (a >= count) return;
+    frequencies += a;
+    real += a;
+    imaginary += a;
+    const std::int32_t lines = b - a + 1;
+    if (plan.total == 0.0) {
+        std::fill(real, real + lines, 0.0);
+        std::fill(imaginary, imaginary + lines, -0.0);
+        return;
+    }
+    const std::int32_t points = nufft_grid_points(plan, lines);
+    if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
+        return direct_sums(plan, frequencies, lines, work, real, imaginary);
+
+    // The progression through the first and last lines, and each line's
+    // offset from it: (f_m − f_0) − m·d from exact differences and products.
+    const double first = frequencies[0];
+    const double span = frequencies[lines - 1] - first;
+    const double increment = span / static_cast<double>(lines - 1);
+    double* const offsets = work.offsets.data();
+    double largest = 0.0;
+    bool finite = std::isfinite(increment);
+    for (std::int32_t m = 0; m < lines && finite; ++m) {
+        const double f = frequencies[m];
+        if (!std::isfinite(f)) {
+            offsets[m] = 0.0;
+            continue;
+        }
+        const double from = f - first;
+        const double back = from - f;
+        const double from_error = (f - (from - back)) + (-first - back);
+        const double along = static_cast<double>(m) * increment;
+        const double along_error = std::fma(static_cast<double>(m), increment, -along);
+        offsets[m] = (from - along) + (from_error - along_error);
+        largest = std::max(largest, std::fabs(offsets[m]));
+        finite = std::isfinite(offsets[m]);
+    }
+    // Taylor terms: the fewest whose truncation x^P / P! is within its share.
+    const double x = largest == 0.0 ? 0.0 : two_pi * largest * plan.radius;
+    int terms = 1;
+    if (largest > 0.0) {
+        double remainder = x;
+        while (terms <= nufft_max_terms && remainder > truncation_share * plan.tolerance) {
+            ++terms;
+            remainder *= x / terms;
+        }
+    }
+    const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms;
+    if (!one_pass) return exact_runs(plan, instruction_set, frequencies, lines, work, real, imaginary, threads);
+    spread_and_transform(plan, instruction_set, first, increment, 0.0, points, terms, work, threads);
+    deconvolve(plan, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, real, imaginary);
+}
+
+void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+void fast_work_release::operator()(fast_work* work) const { delete work; }
+
+bool fast_evaluation_available() { return true; }
+
+fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare(samples, tolerance, lines, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
+std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
+
+fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
+    try {
+        fast_work_owner work(new fast_work);
+        if (!prepare_work(plan, threads, *work)) return nullptr;
+        return work;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                double* real, double* imaginary, int threads) {
+    nufft_block(plan, plan.instruction_set, frequencies, count, work, real, imaginary,
+                std::clamp(threads, 1, work.threads));
 }
 
 }  // namespace trapft

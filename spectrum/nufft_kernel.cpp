@@ -13,16 +13,12 @@ constexpr wide pi_wide = 3.141592653589793238462643383279502884L;
 // Printed by trapft_kernel_tables (nufft_kernel_tables.cpp): worst error of
 // one sample of weight 1, over every offset from the grid and every mode
 // within a quarter of the grid, for width w with β = 2.30·w and the
-// polynomial pieces below, in long double on a 129 × 129 mesh of offsets and
+// polynomial pieces of kernel_degrees, in long double on a 129 × 129 mesh of offsets and
 // modes, rounded up by 1 % and to three digits. By the triangle inequality the error of a sum is
 // at most A times this.
 constexpr double width_error[kernel_max_width + 1] = {
     1.0,     1.0,      1.57e-1,  2.67e-2,  3.60e-3,  3.80e-4,  3.15e-5,  2.72e-6,  3.97e-7,
     5.17e-8, 7.38e-9,  8.50e-10, 7.90e-11, 7.37e-12, 9.62e-13, 1.31e-13, 1.65e-14, 2.01e-15};
-
-// The lowest degree whose error is within 1 % of the least that pieces of
-// degree up to 18 reach.
-constexpr int width_degree[kernel_max_width + 1] = {0, 0, 5, 5, 5, 6, 6, 7, 8, 9, 9, 10, 11, 11, 11, 12, 13, 13};
 
 // Gauss–Legendre nodes and weights on [0, 1].
 void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights) {
@@ -59,7 +55,7 @@ long double kernel_value(long double z, long double beta) {
 
 double kernel_error(int width) { return width_error[std::clamp(width, 0, kernel_max_width)]; }
 
-int kernel_degree(int width) { return width_degree[std::clamp(width, 0, kernel_max_width)]; }
+int kernel_degree(int width) { return kernel_degrees[std::clamp(width, 0, kernel_max_width)]; }
 
 int kernel_width_for(double error) {
     int width = 3;
@@ -161,6 +157,24 @@ void kernel_correction(int width, std::int32_t half, double* correction) {
         const std::int32_t end = std::min(batch, half + 1 - j0);
         for (std::int32_t i = 0; i < end; ++i) correction[j0 + i] = 1.0 / ((y[i] * b1[i] - b2[i]) + coefficients[0]);
     }
+}
+
+}  // namespace trapft
+
+namespace trapft {
+
+double kernel_gain(int width) {
+    const int lead = kernel_lead(width);
+    const long double beta = kernel_beta(width);
+    const long double low = width % 2 == 0 ? 0 : -0.5L;
+    long double most = 0;
+    for (int a = 0; a <= 64; ++a) {
+        const long double x = low + a / 64.0L;
+        long double sum = 0;
+        for (int i = 0; i < width; ++i) sum += kernel_value((i - lead - x) / (width / 2.0L), beta);
+        most = std::fmax(most, sum);
+    }
+    return static_cast<double>(most / kernel_transform(width, 0.25L));
 }
 
 }  // namespace trapft

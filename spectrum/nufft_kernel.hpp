@@ -10,6 +10,11 @@ namespace trapft {
 inline constexpr int kernel_max_width = 17;
 inline constexpr int kernel_max_lanes = 24;
 
+// Degree of the polynomial pieces for each width, printed by
+// trapft_kernel_tables: the lowest whose error is within 1 % of the least
+// that pieces of degree up to 18 reach.
+inline constexpr int kernel_degrees[kernel_max_width + 1] = {0, 0, 5, 5, 5, 6, 6, 7, 8, 9, 9, 10, 11, 11, 11, 12, 13, 13};
+
 // φ(z) = exp(β(√(1 − z²) − 1)) on [−1, 1], β = 2.30 × width, in long double.
 long double kernel_beta(int width);
 long double kernel_value(long double z, long double beta);
@@ -39,5 +44,14 @@ long double kernel_transform(int width, long double xi);
 // correction[j] = 1 / (the kernel's transform) at mode j of a grid of 4·half
 // points, j = 0 … half, from an interpolant in ξ² (the transform is entire).
 void kernel_correction(int width, std::int32_t half, double* correction);
+
+}  // namespace trapft
+
+namespace trapft {
+
+// How much a unit error on the grid can weigh in a result: the most the
+// kernel's values at one offset add up to, times 1 / (its transform at the
+// edge of the modes, |ξ| = 1/4).
+double kernel_gain(int width);
 
 }  // namespace trapft

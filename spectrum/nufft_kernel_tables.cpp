@@ -83,7 +83,7 @@ int main() {
     std::printf("constexpr double width_error[kernel_max_width + 1] = {\n    1.0, 1.0");
     for (const double e : errors) std::printf(", %.2e", std::ceil(e * 1e15 / std::pow(10.0, std::floor(std::log10(e * 1e15)) - 2)) *
                                                    std::pow(10.0, std::floor(std::log10(e)) - 2));
-    std::printf("};\nconstexpr int width_degree[kernel_max_width + 1] = {0, 0");
+    std::printf("};\ninline constexpr int kernel_degrees[kernel_max_width + 1] = {0, 0");
     for (const int d : degrees) std::printf(", %d", d);
     std::printf("};\n");
 }

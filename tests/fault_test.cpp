@@ -444,7 +444,7 @@ TEST(faults, fast_evaluation_reports_memory_it_cannot_have) {
 #endif
     const std::string path = process::write_file("fault_four.txt", "0 1\n0.1 2\n0.3 -1\n0.35 0.5\n");
     int refused = 0, finished = 0;
-    for (long limit = 8L << 20; limit <= 24L << 20; limit += 256L << 10) {
+    for (long limit = 10L << 20; limit <= 32L << 20; limit += 256L << 10) {
         SCOPED_TRACE(std::to_string(limit >> 10) + " KiB");
         const outcome o = run_with_output({"-e1e-9", path, "0", "1", "100000"}, output::pipe, {.address_space = limit});
         ASSERT_FALSE(o.run.timed_out);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "spectrum/nufft_engine.hpp"
+#include "spectrum/phase_reduction.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {
@@ -326,6 +327,163 @@ TEST(nufft, shares_a_setup_between_threads) {
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(shared_re[i], alone_re[i]);
         EXPECT_EQ(shared_im[i], alone_im[i]);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Σ c_k e^(−2πi f_m t_k) at any frequencies, each phase f_m·t_k reduced
+// modulo 1 exactly in binary128, the sums in long double.
+void reference_at(const sample_set& s, const std::vector<double>& frequencies, std::vector<long double>& re,
+                  std::vector<long double>& im, long double& total) {
+    const std::vector<long double> c = weights_of(s, total);
+    const long double two_pi = 6.283185307179586476925286766559L;
+    re.assign(frequencies.size(), 0.0L);
+    im.assign(frequencies.size(), 0.0L);
+    for (std::size_t k = 0; k < c.size(); ++k) {
+        if (c[k] == 0.0L) continue;
+        for (std::size_t m = 0; m < frequencies.size(); ++m) {
+            const long double angle = two_pi * static_cast<long double>(
+                trapft::exact_fraction_of_product(frequencies[m], s.times[k]));
+            re[m] += c[k] * std::cos(angle);
+            im[m] -= c[k] * std::sin(angle);
+        }
+    }
+}
+
+// The running-sum frequencies of a sweep, as the sweep forms them.
+std::vector<double> running_sum(double start, double end, std::int32_t count) {
+    std::vector<double> f(static_cast<std::size_t>(count));
+    const double step = (end - start) / (count - 1);
+    double v = start;
+    for (double& x : f) {
+        x = v;
+        v = v + step;
+    }
+    return f;
+}
+
+// fast_block over `frequencies` in blocks at fixed lines, as the sweep calls it.
+void blocks_of(const trapft::fast_plan& plan, const std::vector<double>& frequencies, int threads,
+               std::vector<double>& re, std::vector<double>& im) {
+    const trapft::fast_work_owner work = trapft::make_fast_work(plan, threads);
+    ASSERT_NE(work, nullptr);
+    const auto count = static_cast<std::int32_t>(frequencies.size());
+    re.assign(frequencies.size(), 0.0);
+    im.assign(frequencies.size(), 0.0);
+    const std::int32_t block = trapft::fast_block_lines(plan);
+    for (std::int32_t b = 0; b < count; b += block)
+        trapft::fast_block(plan, frequencies.data() + b, std::min(block, count - b), *work, re.data() + b,
+                           im.data() + b, threads);
+}
+
+// The running sum is one exact progression only within a binade: every
+// block is one pass over the samples, its lines' offsets from one progression
+// corrected by Taylor terms. Each line within tolerance × A of the exactly
+// reduced sums.
+TEST(nufft, corrects_the_offsets_of_the_running_sum) {
+    struct offset_case {
+        const char* name;
+        shape kind;
+        std::int32_t samples;
+        double start, end;
+        std::int32_t count;
+    };
+    const offset_case cases[] = {
+        {"many_binades", shape::sorted, 600, 1e-3, 1000.0, 5000},
+        {"descending", shape::unsorted_repeated, 500, 300.0, 0.7, 3000},
+        {"across_zero", shape::sorted, 400, -37.3, 41.9, 4097},
+        {"huge_phases", shape::far_times, 300, 3e4, 3.3e4, 2000},
+        {"no_offset", shape::sorted, 500, -8.0, 8.0, 4097},  // steps of 2^-8: exact
+        {"tiny_steps_on_a_large_frequency", shape::sorted, 300, 1e5, 1e5 + 1e-6, 700},
+    };
+    for (const offset_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sample_set s = make_shape(c.kind, c.samples, 23);
+        const std::vector<double> f = running_sum(c.start, c.end, c.count);
+        std::vector<long double> ref_re, ref_im;
+        long double total = 0;
+        reference_at(s, f, ref_re, ref_im, total);
+        for (const double eps : {1e-14, 1e-12, 1e-9, 1e-6}) {
+            const trapft::fast_plan_owner plan = prepared(s, eps, c.count);
+            ASSERT_NE(plan, nullptr);
+            std::vector<double> re, im;
+            blocks_of(*plan, f, 1, re, im);
+            double worst = 0.0;
+            for (std::size_t m = 0; m < f.size(); ++m)
+                worst = std::max(worst, static_cast<double>(std::hypot(re[m] - ref_re[m], im[m] - ref_im[m]) / total));
+            EXPECT_LE(worst, eps) << "eps " << eps;
+        }
+    }
+}
+
+// Several threads in one block: the samples fall into a fixed number of
+// sub-grids whatever the threads, so the results are the same to the bit.
+TEST(nufft, threads_in_a_block_give_the_same_bits) {
+    const sample_set s = make_shape(shape::unsorted_repeated, 20000, 9);
+    const std::vector<double> f = running_sum(0.0, 90.0, 3000);
+    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 3000);
+    ASSERT_NE(plan, nullptr);
+    ASSERT_GT(plan->subgrids, 1);
+    std::vector<double> re[3], im[3];
+    for (int threads = 1; threads <= 3; ++threads) blocks_of(*plan, f, threads, re[threads - 1], im[threads - 1]);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(re[i], re[0]);
+        EXPECT_EQ(im[i], im[0]);
+    }
+}
+
+// Coherent sums, where every term adds in phase: N samples at the integer
+// times 0 … N − 1 with value v = 0.1 (weights 1/2, 1, …, 1, 1/2; A = (N − 1)·v),
+// at frequencies m/4, where e^(−2πi f k) = (−i)^(mk): each sum is v times an
+// integer, exact in binary128. Plain accumulation would lose about N·2^-53·A.
+TEST(nufft, holds_the_bound_on_coherent_sums) {
+    struct coherent_case {
+        std::int32_t samples;
+        std::int32_t count;  // lines 0, 1/4, 2/4, …
+        double tolerance;
+    };
+    const coherent_case cases[] = {
+        {16384, 1, 1e-14}, {16384, 64, 1e-14}, {16384, 4096, 1e-14}, {16384, 4096, 1e-12},
+        {1000000, 1, 1e-14}, {1000000, 64, 1e-14}, {1000000, 64, 1e-12}, {1000000, 2048, 1e-9},
+    };
+    for (const coherent_case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.samples) + " samples, " + std::to_string(c.count) + " lines");
+        sample_set s;
+        for (std::int32_t k = 0; k < c.samples; ++k) {
+            s.times.push_back(k);
+            s.values.push_back(0.1);
+        }
+        // By residue of k modulo 4, twice the weights' sums (integers).
+        long long twice[4] = {0, 0, 0, 0};
+        for (std::int32_t k = 0; k < c.samples; ++k) twice[k % 4] += (k == 0 || k == c.samples - 1) ? 1 : 2;
+        const double total = (c.samples - 1.0) * 0.1;
+        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.count);
+        ASSERT_NE(plan, nullptr);
+        std::vector<double> f(static_cast<std::size_t>(c.count));
+        for (std::int32_t m = 0; m < c.count; ++m) f[static_cast<std::size_t>(m)] = m / 4.0;
+        std::vector<double> re, im;
+        blocks_of(*plan, f, 1, re, im);
+        double worst = 0.0;
+        for (std::int32_t m = 0; m < c.count; ++m) {
+            // (−i)^r for r = 0 … 3: 1, −i, −1, i.
+            long long exact_re = 0, exact_im = 0;
+            for (int r = 0; r < 4; ++r) {
+                const int power = (m % 4) * r % 4;
+                exact_re += power == 0 ? twice[r] : power == 2 ? -twice[r] : 0;
+                exact_im += power == 1 ? -twice[r] : power == 3 ? twice[r] : 0;
+            }
+            const std::size_t i = static_cast<std::size_t>(m);
+            const quad value = 0.1;
+            const auto error_re = static_cast<double>(re[i] - static_cast<quad>(exact_re) / 2 * value);
+            const auto error_im = static_cast<double>(im[i] - static_cast<quad>(exact_im) / 2 * value);
+            worst = std::max(worst, std::hypot(error_re, error_im) / total);
+        }
+        EXPECT_LE(worst, c.tolerance);
+        std::printf("coherent, %d samples, %d lines, tolerance %g: worst |error| / A %.2e\n", c.samples, c.count,
+                    c.tolerance, worst);
     }
 }
 
