@@ -24,6 +24,9 @@
 #include "spectrum/nufft_engine.hpp"
 
 #include <fftw3.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -379,6 +382,18 @@ template <typename vector>
     high = __builtin_shufflevector(v, v, 4, 4, 5, 5, 6, 6, 7, 7);
 }
 
+// (re, im, re, im, …) from the pair at p, without a detour through memory.
+[[gnu::always_inline]] inline void repeat_pair(vector2& v, const double* p) { load(v, p); }
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] inline void repeat_pair(vector4& v, const double* p) {
+    v = static_cast<vector4>(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(p)));
+}
+[[gnu::target("avx512f,avx2,fma")]] inline void repeat_pair(vector8& v, const double* p) {
+    const __m128 two = _mm_loadu_ps(reinterpret_cast<const float*>(p));  // the 16 bytes of (re, im)
+    v = static_cast<vector8>(_mm512_castps_pd(_mm512_maskz_broadcast_f32x4(0xffff, two)));
+}
+#endif
+
 // a·b + c: rounded twice on SSE2, fused (std::fma, lane by lane) where the
 // instruction set has it. The fused forms carry their instruction set and are
 // inlined into the flattened spreading of that set only.
@@ -394,14 +409,35 @@ inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const v
 }
 #endif
 
+// Adds pair × values to the grid at g, by two-sum with its rounding errors
+// into e where `compensated` and `first_term`.
+template <bool compensated, typename vector>
+[[gnu::always_inline]] inline void add_to_grid(double* g, double* e, const vector& pair, const vector& values,
+                                               bool first_term) {
+    vector cells;
+    load(cells, g);
+    if (compensated && first_term) {
+        const vector term = pair * values;
+        const vector sum = cells + term;
+        const vector back = sum - cells;
+        vector errors;
+        load(errors, e);
+        store(e, errors + ((cells - (sum - back)) + (term - back)));
+        store(g, sum);
+    } else {
+        multiply_add(cells, pair, values, cells);
+        store(g, cells);
+    }
+}
+
 // Adds each placed sample times the kernel's values to the grids of the
 // `terms` Taylor terms: the pieces' polynomials by Horner's rule on vectors,
 // their degree and width fixed at compile time and their coefficients held
 // in registers, then paired with the grids' interleaved real and imaginary
 // parts. With `compensated`, term 0 is added by two-sum, its rounding errors
 // gathered in `error`.
-template <typename vector, int width, bool compensated>
-inline void spread_samples(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+template <typename vector, int width, int terms, bool compensated>
+inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int32_t size,
                            const nufft_scratch& scratch, double* const* grids, double* error) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int degree = kernel_degrees[width];
@@ -434,30 +470,16 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int terms
             if (start + width <= points) {
                 // The padding past the grid takes the zero-valued lanes.
                 vector pair;
-                for (int i = 0; i < size_of; ++i) pair[i] = (i & 1) != 0 ? im : re;
+                repeat_pair(pair, rotated + at);
                 double* g = grids[p] + 2 * start;
                 double* e = error + 2 * start;
                 for (int b = 0; b < blocks; ++b) {
-                    vector halves[2];
-                    pair_up(v[b], halves[0], halves[1]);
-                    for (int h = 0; h < 2; ++h) {
-                        vector cells;
-                        load(cells, g);
-                        if (compensated && p == 0) {
-                            const vector term = pair * halves[h];
-                            const vector sum = cells + term;
-                            const vector back = sum - cells;
-                            vector errors;
-                            load(errors, e);
-                            store(e, errors + ((cells - (sum - back)) + (term - back)));
-                            store(g, sum);
-                        } else {
-                            multiply_add(cells, pair, halves[h], cells);
-                            store(g, cells);
-                        }
-                        g += size_of;
-                        e += size_of;
-                    }
+                    vector low, high;
+                    pair_up(v[b], low, high);
+                    add_to_grid<compensated>(g, e, pair, low, p == 0);
+                    add_to_grid<compensated>(g + size_of, e + size_of, pair, high, p == 0);
+                    g += 2 * size_of;
+                    e += 2 * size_of;
                 }
             } else {
                 double values[lanes];
@@ -482,17 +504,25 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int terms
     }
 }
 
+template <typename vector, int width, bool compensated>
+inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                         const nufft_scratch& scratch, double* const* grids, double* error) {
+    if (terms == 1) return spread_samples<vector, width, 1, compensated>(plan, points, size, scratch, grids, error);
+    if (terms == 2) return spread_samples<vector, width, 2, compensated>(plan, points, size, scratch, grids, error);
+    spread_samples<vector, width, nufft_max_terms, compensated>(plan, points, size, scratch, grids, error);
+}
+
 template <typename vector, bool compensated>
 inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
                        const nufft_scratch& scratch, double* const* grids, double* error) {
     switch (plan.width) {
 #define TRAPFT_WIDTH(w) \
-    case w: return spread_samples<vector, w, compensated>(plan, points, terms, size, scratch, grids, error);
+    case w: return spread_terms<vector, w, compensated>(plan, points, terms, size, scratch, grids, error);
         TRAPFT_WIDTH(3) TRAPFT_WIDTH(4) TRAPFT_WIDTH(5) TRAPFT_WIDTH(6) TRAPFT_WIDTH(7) TRAPFT_WIDTH(8)
         TRAPFT_WIDTH(9) TRAPFT_WIDTH(10) TRAPFT_WIDTH(11) TRAPFT_WIDTH(12) TRAPFT_WIDTH(13) TRAPFT_WIDTH(14)
         TRAPFT_WIDTH(15) TRAPFT_WIDTH(16)
 #undef TRAPFT_WIDTH
-        default: return spread_samples<vector, 17, compensated>(plan, points, terms, size, scratch, grids, error);
+        default: return spread_terms<vector, 17, compensated>(plan, points, terms, size, scratch, grids, error);
     }
 }
 
