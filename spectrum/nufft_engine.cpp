@@ -48,15 +48,16 @@ constexpr double unit_roundoff = 0x1p-53;
 
 // Shares of the tolerance (relative to A): a fixed allowance for the rounding
 // of the transform, the kernel's evaluation, the rotation and the scaling;
-// the Taylor terms' truncation; and the kernel's error grows by at most 2x
-// with offsets whose phase x = 2π max|δ| R is at most largest_offset_phase.
+// at least this much for the Taylor terms' truncation; and the kernel's
+// error grows by at most 2 % with offsets whose phase x = 2π max|δ| R is at
+// most largest_offset_phase.
 constexpr double rounding_allowance = 4e-15;
 constexpr double truncation_share = 0.005;
 constexpr double largest_offset_phase = 0.01;
 constexpr double kernel_growth = 1.02;
 // The width is chosen so that plain accumulation takes at least this many
 // samples starting on one grid point before it needs compensation.
-constexpr double plain_samples_wanted = 64;
+constexpr double plain_samples_wanted = 32;
 
 // Default most lines per block, and the most a block may grow to for many samples.
 constexpr std::int64_t default_block = 65536;
@@ -225,22 +226,26 @@ int best_instruction_set() {
     return 0;
 }
 
-// The narrowest kernel that leaves room, after its own error, the Taylor
-// terms and the fixed allowance, for plain accumulation of a good many
-// samples per grid point; the widest that leaves any room at all otherwise.
+// The narrowest kernel that leaves room, after its own error and the fixed
+// allowance, for plain accumulation of a good many samples per grid point and
+// for some Taylor truncation; the widest that leaves any room at all
+// otherwise. What is left after the accumulation's share goes to the
+// truncation.
 void choose_kernel(fast_plan& plan) {
     const double tolerance = plan.tolerance;
-    const double fixed = truncation_share * tolerance + rounding_allowance;
+    auto accumulation = [](int width) { return unit_roundoff * kernel_gain(width) * width * plain_samples_wanted; };
     int width = 3;
     while (width < kernel_max_width &&
-           kernel_growth * kernel_error(width) + fixed +
-                   unit_roundoff * kernel_gain(width) * width * plain_samples_wanted > tolerance)
+           kernel_growth * kernel_error(width) + rounding_allowance + accumulation(width) +
+                   truncation_share * tolerance > tolerance)
         ++width;
     plan.width = width;
     plan.degree = kernel_degree(width);
     plan.lanes = (width + 7) / 8 * 8;
     plan.gain = kernel_gain(width);
-    plan.rounding = std::max(tolerance - kernel_growth * kernel_error(width) - fixed, 0.0);
+    const double rest = std::max(tolerance - kernel_growth * kernel_error(width) - rounding_allowance, 0.0);
+    plan.rounding = std::min(accumulation(width), rest / 2);
+    plan.truncation = rest - plan.rounding;
 }
 
 // Samples starting on one grid point that plain accumulation takes within
@@ -723,9 +728,20 @@ void deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t lines, 
                 re += tr;
                 im += ti;
             }
-            // Times e^(−2πi δ t_c), its phase reduced exactly.
-            const unit_pair phase = fraction_of_product(delta, plan.centre);
-            const sine_cosine sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            // Times e^(−2πi δ t_c): for a phase below 2^-10 cycles (the usual
+            // case), by short series (truncated below 2^-60); otherwise
+            // reduced exactly.
+            const double cycles = delta * plan.centre;
+            sine_cosine sc;
+            if (std::fabs(cycles) < 0x1p-10) {
+                const double angle = two_pi * cycles;
+                const double a2 = angle * angle;
+                sc.sine = angle + angle * a2 * (-1.0 / 6 + a2 * (1.0 / 120 + a2 * (-1.0 / 5040)));
+                sc.cosine = 1.0 + a2 * (-0.5 + a2 * (1.0 / 24 + a2 * (-1.0 / 720 + a2 * (1.0 / 40320))));
+            } else {
+                const unit_pair phase = fraction_of_product(delta, plan.centre);
+                sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            }
             const double rr = re * sc.cosine + im * sc.sine;
             const double ri = im * sc.cosine - re * sc.sine;
             re = rr;
@@ -880,39 +896,72 @@ void nufft_block(const fast_plan& plan, int instruction_set, const double* frequ
     if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
         return direct_sums(plan, frequencies, lines, work, real, imaginary);
 
-    // The progression through the first and last lines, and each line's
-    // offset from it: (f_m − f_0) − m·d from exact differences and products.
-    const double first = frequencies[0];
-    const double span = frequencies[lines - 1] - first;
-    const double increment = span / static_cast<double>(lines - 1);
+    // Each line's offset from the progression first + m·increment:
+    // (f_m − first) − m·increment from exact differences and products. The
+    // largest, infinite or NaN when a difference overflows.
     double* const offsets = work.offsets.data();
-    double largest = 0.0;
-    bool finite = std::isfinite(increment);
-    for (std::int32_t m = 0; m < lines && finite; ++m) {
-        const double f = frequencies[m];
-        if (!std::isfinite(f)) {
-            offsets[m] = 0.0;
-            continue;
+    auto offsets_from = [&](double first, double increment) {
+        double largest = 0.0;
+        for (std::int32_t m = 0; m < lines; ++m) {
+            const double f = frequencies[m];
+            if (!std::isfinite(f)) {
+                offsets[m] = 0.0;
+                continue;
+            }
+            const double from = f - first;
+            const double back = from - f;
+            const double from_error = (f - (from - back)) + (-first - back);
+            const double along = static_cast<double>(m) * increment;
+            const double along_error = std::fma(static_cast<double>(m), increment, -along);
+            offsets[m] = (from - along) + (from_error - along_error);
+            largest = std::max(largest, std::fabs(offsets[m]));
+            if (!std::isfinite(offsets[m])) return offsets[m];
         }
-        const double from = f - first;
-        const double back = from - f;
-        const double from_error = (f - (from - back)) + (-first - back);
-        const double along = static_cast<double>(m) * increment;
-        const double along_error = std::fma(static_cast<double>(m), increment, -along);
-        offsets[m] = (from - along) + (from_error - along_error);
-        largest = std::max(largest, std::fabs(offsets[m]));
-        finite = std::isfinite(offsets[m]);
-    }
+        return largest;
+    };
+    // The progression through the first and last lines; then, where it
+    // leaves smaller offsets, the least-squares line through the offsets.
+    double first = frequencies[0];
+    double increment = (frequencies[lines - 1] - first) / static_cast<double>(lines - 1);
+    double largest = offsets_from(first, increment);
     // Taylor terms: the fewest whose truncation x^P / P! is within its share.
-    const double x = largest == 0.0 ? 0.0 : two_pi * largest * plan.radius;
-    int terms = 1;
-    if (largest > 0.0) {
+    auto terms_for = [&](double most) {
+        const double x = two_pi * most * plan.radius;
+        int terms = 1;
         double remainder = x;
-        while (terms <= nufft_max_terms && remainder > truncation_share * plan.tolerance) {
+        while (terms <= nufft_max_terms && remainder > plan.truncation) {
             ++terms;
             remainder *= x / terms;
         }
+        return terms;
+    };
+    if (largest > 0.0 && std::isfinite(largest) && terms_for(largest) > 1) {
+        double mean_m = 0.0, mean_delta = 0.0, covariance = 0.0, variance = 0.0, n = 0.0;
+        for (std::int32_t m = 0; m < lines; ++m) {
+            if (!std::isfinite(frequencies[m])) continue;
+            n += 1.0;
+            const double dm = static_cast<double>(m) - mean_m;
+            mean_m += dm / n;
+            const double dd = offsets[m] - mean_delta;
+            mean_delta += dd / n;
+            covariance += dm * (offsets[m] - mean_delta);
+            variance += dm * (static_cast<double>(m) - mean_m);
+        }
+        const double slope = variance > 0.0 ? covariance / variance : 0.0;
+        const double fitted_first = first + (mean_delta - slope * mean_m);
+        const double fitted_increment = increment + slope;
+        const double fitted = offsets_from(fitted_first, fitted_increment);
+        if (fitted < largest) {
+            first = fitted_first;
+            increment = fitted_increment;
+            largest = fitted;
+        } else {
+            offsets_from(first, increment);
+        }
     }
+    const bool finite = std::isfinite(largest) && std::isfinite(increment);
+    const double x = largest == 0.0 || !finite ? 0.0 : two_pi * largest * plan.radius;
+    const int terms = largest == 0.0 || !finite ? 1 : terms_for(largest);
     const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms;
     if (!one_pass) return exact_runs(plan, instruction_set, frequencies, lines, work, real, imaginary, threads);
     spread_and_transform(plan, instruction_set, first, increment, 0.0, points, terms, work, threads);

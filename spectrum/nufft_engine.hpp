@@ -41,7 +41,8 @@ struct fast_plan {
     std::int32_t lanes = 0;          // width rounded up to a multiple of 8, for vector code
     std::vector<double> kernel;      // piece coefficients, highest degree first: (degree + 1) × lanes
     double gain = 0.0;               // bound on a unit grid error's effect on a result: max Σ φ × max 1/φ̂
-    double rounding = 0.0;           // what the tolerance leaves for the grid's accumulation, relative to A
+    double rounding = 0.0;           // the tolerance's share for the grid's accumulation, relative to A
+    double truncation = 0.0;         // and for the Taylor terms' truncation
     std::int32_t block_lines = 0;    // most lines per block, a power of two
     std::int32_t subgrids = 1;       // grids a full block's samples are split over (see nufft_subgrids)
     std::vector<double> correction;  // 1 / kernel transform at |mode| 0 … block_lines / 2
