@@ -63,6 +63,7 @@ constexpr double plain_samples_wanted = 32;
 constexpr std::int64_t default_block = 65536;
 constexpr std::int64_t largest_block = std::int64_t{1} << 20;
 constexpr std::int32_t smallest_grid = 16;
+constexpr std::int32_t small_plans = 8192;
 // Grids take at most this much, or as much as the samples' times and values.
 constexpr std::size_t grid_memory = std::size_t{40} << 20;
 // Points past the grid that the spreading's vector stores may touch.
@@ -135,28 +136,40 @@ bool fill_weights(sample_view samples, fast_plan& plan) {
     const double* t = samples.times.data();
     const double* x = samples.values.data();
     plan.times = t;
-    plan.weights.assign(static_cast<std::size_t>(n), 0.0);
+    plan.weights.resize(static_cast<std::size_t>(n));  // zeros: a lone sample has weight zero
     double* const c = plan.weights.data();
-    double total = 0.0;
+    // One pass for the finite check and the extreme times, one for the weights and A.
     bool finite = true;
-    for (std::int32_t k = 0; k < n; ++k) finite = finite && std::isfinite(t[k]) && std::isfinite(x[k]);
+    double low = n > 0 ? t[0] : 0.0, high = low;
+    for (std::int32_t k = 0; k < n; ++k) {
+        finite = finite && std::isfinite(t[k]) && std::isfinite(x[k]);
+        low = std::min(low, t[k]);
+        high = std::max(high, t[k]);
+    }
     if (!finite) return false;
+    double total = 0.0;
     if (n >= 2) {
         // Halved last, where that is exact: halving a tiny step first would lose
         // its last bit, or all of it. A step or product that overflows may still
         // have a finite half.
-        auto weight = [&](double after, double before, double value) {
+        // Without branches, so that the loop vectorizes.
+        auto weight = [](double after, double before, double value) {
             const double span = after - before;
             const double product = span * value;
-            double w = product * 0.5;
-            if (!std::isfinite(span)) w = (0.5 * after - 0.5 * before) * value;
-            else if (!std::isfinite(product)) w = (span * 0.5) * value;
-            return w;
+            const double halves = (0.5 * after - 0.5 * before) * value;
+            const double halved = (span * 0.5) * value;
+            const bool span_finite = std::fabs(span) <= std::numeric_limits<double>::max();
+            const bool product_finite = std::fabs(product) <= std::numeric_limits<double>::max();
+            return !span_finite ? halves : !product_finite ? halved : product * 0.5;
         };
         c[0] = weight(t[1], t[0], x[0]);
-        for (std::int32_t k = 1; k + 1 < n; ++k) c[k] = weight(t[k + 1], t[k - 1], x[k]);
+        total = std::fabs(c[0]);
+        for (std::int32_t k = 1; k + 1 < n; ++k) {
+            c[k] = weight(t[k + 1], t[k - 1], x[k]);
+            total += std::fabs(c[k]);
+        }
         c[n - 1] = weight(t[n - 1], t[n - 2], x[n - 1]);
-        for (std::int32_t k = 0; k < n; ++k) total += std::fabs(c[k]);
+        total += std::fabs(c[n - 1]);
     }
     if (!std::isfinite(total)) return false;
     plan.total = total;
@@ -168,11 +181,6 @@ bool fill_weights(sample_view samples, fast_plan& plan) {
         const double down = std::ldexp(1.0, -std::max(scale, -1000));
         const double further = std::ldexp(1.0, -std::min(scale + 1000, 0));
         for (std::int32_t k = 0; k < n; ++k) c[k] = (c[k] * down) * further;
-    }
-    double low = n > 0 ? t[0] : 0.0, high = low;
-    for (std::int32_t k = 0; k < n; ++k) {
-        low = std::min(low, t[k]);
-        high = std::max(high, t[k]);
     }
     plan.centre = 0.5 * low + 0.5 * high;
     const double radius = std::max(high - plan.centre, plan.centre - low);
@@ -195,12 +203,18 @@ bool room_to_plan(std::int32_t points) {
     return true;
 }
 
-// A plan for every power of two from the smallest grid to the largest: a
-// short block takes a grid of its own size.
-void make_plans(fast_plan& plan) {
+// Plans for every power of two from the smallest grid up to small_plans
+// points (cheap, for short blocks and runs), for the sweep's last block and
+// for full blocks; a block of another size uses the next larger plan.
+void make_plans(fast_plan& plan, std::int64_t lines) {
     const std::int32_t largest = 2 * plan.block_lines;
-    std::vector<std::int32_t> sizes;
-    for (std::int32_t points = std::min(smallest_grid, largest); points <= largest; points *= 2) sizes.push_back(points);
+    const std::int64_t rest = std::max<std::int64_t>(lines, 1) % plan.block_lines;
+    std::vector<std::int32_t> sizes = {largest};
+    for (std::int32_t points = std::min(smallest_grid, largest); points <= std::min(small_plans, largest); points *= 2)
+        sizes.push_back(points);
+    if (rest != 0) sizes.push_back(static_cast<std::int32_t>(std::max<std::int64_t>(2 * next_power_of_two(rest), smallest_grid)));
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
     fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
     if (!scratch) throw std::bad_alloc();
     auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
@@ -266,7 +280,7 @@ bool prepare(sample_view samples, double tolerance, std::int64_t lines, fast_pla
     plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
     plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
     kernel_correction(plan.width, plan.block_lines / 2, plan.correction.data());
-    make_plans(plan);
+    make_plans(plan, lines);
     plan.instruction_set = best_instruction_set();
     return true;
 }

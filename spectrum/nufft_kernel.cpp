@@ -44,6 +44,35 @@ void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights)
     }
 }
 
+// The interpolant by Clenshaw's recurrence at modes 0 … half, eight modes at
+// a time so that the recurrence runs in vector registers (of whatever width
+// the processor has).
+#if defined(__x86_64__)
+[[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+void fill_correction(const double* coefficients, int terms, std::int32_t half, double* correction) {
+    constexpr std::int32_t batch = 8;
+    const double scale = 1.0 / static_cast<double>(half == 0 ? 1 : half);
+    for (std::int32_t j0 = 0; j0 <= half; j0 += batch) {
+        double y[batch], b1[batch], b2[batch];
+        for (std::int32_t i = 0; i < batch; ++i) {
+            const double x = static_cast<double>(j0 + i) * scale;  // 4ξ
+            y[i] = 2.0 * (x * x) - 1.0;
+            b1[i] = 0.0;
+            b2[i] = 0.0;
+        }
+        for (int k = terms - 1; k >= 1; --k) {
+            for (std::int32_t i = 0; i < batch; ++i) {
+                const double b0 = ((2.0 * y[i]) * b1[i] - b2[i]) + coefficients[k];
+                b2[i] = b1[i];
+                b1[i] = b0;
+            }
+        }
+        const std::int32_t end = std::min(batch, half + 1 - j0);
+        for (std::int32_t i = 0; i < end; ++i) correction[j0 + i] = 1.0 / ((y[i] * b1[i] - b2[i]) + coefficients[0]);
+    }
+}
+
 }  // namespace
 
 long double kernel_beta(int width) { return 2.30L * width; }
@@ -136,27 +165,7 @@ void kernel_correction(int width, std::int32_t half, double* correction) {
         for (int i = 0; i < terms; ++i) sum += values[i] * std::cos(pi_wide * j * (i + 0.5L) / terms);
         coefficients[j] = static_cast<double>(sum * 2 / terms / (j == 0 ? 2 : 1));
     }
-    // Eight modes at a time, so that the recurrence runs in vector registers.
-    constexpr std::int32_t batch = 8;
-    const double scale = 1.0 / static_cast<double>(half == 0 ? 1 : half);
-    for (std::int32_t j0 = 0; j0 <= half; j0 += batch) {
-        double y[batch], b1[batch], b2[batch];
-        for (std::int32_t i = 0; i < batch; ++i) {
-            const double x = static_cast<double>(j0 + i) * scale;  // 4ξ
-            y[i] = 2.0 * (x * x) - 1.0;
-            b1[i] = 0.0;
-            b2[i] = 0.0;
-        }
-        for (int k = terms - 1; k >= 1; --k) {
-            for (std::int32_t i = 0; i < batch; ++i) {
-                const double b0 = ((2.0 * y[i]) * b1[i] - b2[i]) + coefficients[k];
-                b2[i] = b1[i];
-                b1[i] = b0;
-            }
-        }
-        const std::int32_t end = std::min(batch, half + 1 - j0);
-        for (std::int32_t i = 0; i < end; ++i) correction[j0 + i] = 1.0 / ((y[i] * b1[i] - b2[i]) + coefficients[0]);
-    }
+    fill_correction(coefficients, terms, half, correction);
 }
 
 }  // namespace trapft
@@ -164,6 +173,13 @@ void kernel_correction(int width, std::int32_t half, double* correction) {
 namespace trapft {
 
 double kernel_gain(int width) {
+    // Printed by trapft_kernel_tables (measure_kernel_gain), rounded up.
+    static constexpr double gains[kernel_max_width + 1] = {1.0,  1.0,  1.0,  1.39, 1.59, 1.83, 2.10, 2.41, 2.76,
+                                                           3.17, 3.64, 4.18, 4.80, 5.51, 6.32, 7.26, 8.33, 9.57};
+    return gains[std::clamp(width, 0, kernel_max_width)];
+}
+
+double measure_kernel_gain(int width) {
     const int lead = kernel_lead(width);
     const long double beta = kernel_beta(width);
     const long double low = width % 2 == 0 ? 0 : -0.5L;

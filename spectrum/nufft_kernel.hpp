@@ -53,5 +53,7 @@ namespace trapft {
 // kernel's values at one offset add up to, times 1 / (its transform at the
 // edge of the modes, |ξ| = 1/4).
 double kernel_gain(int width);
+// The same, measured in long double (for trapft_kernel_tables).
+double measure_kernel_gain(int width);
 
 }  // namespace trapft

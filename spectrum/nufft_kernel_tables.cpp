@@ -85,5 +85,8 @@ int main() {
                                                    std::pow(10.0, std::floor(std::log10(e)) - 2));
     std::printf("};\ninline constexpr int kernel_degrees[kernel_max_width + 1] = {0, 0");
     for (const int d : degrees) std::printf(", %d", d);
+    std::printf("};\nstatic constexpr double gains[kernel_max_width + 1] = {1.0, 1.0, 1.0");
+    for (int width = 3; width <= trapft::kernel_max_width; ++width)
+        std::printf(", %.2f", std::ceil(trapft::measure_kernel_gain(width) * 100) / 100);
     std::printf("};\n");
 }
