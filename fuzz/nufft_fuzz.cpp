@@ -1,8 +1,9 @@
 // Builds small sample sets and frequency progressions from arbitrary bytes
 // (unsorted, repeated and extreme times, values of mixed scale; progressions
-// crossing zero, descending, with tiny or huge increments, of one or two lines)
-// and checks the fast evaluation against a term-by-term sum with exactly
-// reduced phases: every line within tolerance × A. Aborts on any violation.
+// crossing zero, descending, with tiny or huge increments, of one or two
+// lines; exact, or running sums as the sweep forms them, by one or two
+// threads) and checks the fast evaluation against a term-by-term sum with
+// exactly reduced phases: every line within tolerance × A. Aborts on any violation.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -127,19 +128,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t block = trapft::fast_block_lines(setup);
     const std::int32_t lines_here = std::min(count, block);
     std::vector<double> re(static_cast<std::size_t>(lines_here)), im(re.size());
-    trapft::nufft_progression(setup, set, first, increment, lines_here, *work, re.data(), im.data());
+    // Either one exact progression, or (as the sweep hands them over) a
+    // running sum first, first + step, … whose exact increments change from
+    // binade to binade, evaluated in one pass with its offsets corrected, by
+    // one thread or two.
+    const bool running = (in.bits(1) & 1) != 0;
+    std::vector<double> frequencies(static_cast<std::size_t>(lines_here));
+    double f = first;
+    for (double& v : frequencies) {
+        v = f;
+        f = f + increment;
+    }
+    if (running) {
+        const int threads = 1 + static_cast<int>(in.bits(1) % 2);
+        const trapft::fast_work_owner shared = trapft::make_fast_work(setup, threads);
+        check(shared != nullptr);
+        trapft::nufft_block(setup, set, frequencies.data(), lines_here, *shared, re.data(), im.data(), threads);
+    } else {
+        trapft::nufft_progression(setup, set, first, increment, lines_here, *work, re.data(), im.data());
+    }
 
     const long double two_pi = 6.283185307179586476925286766559L;
     const long double bound = tolerance * total + 1e-16L * total + (n + 8) * 0x1p-1070L;
     for (std::int32_t m = 0; m < lines_here; ++m) {
+        const double at = frequencies[static_cast<std::size_t>(m)];
+        if (running && !std::isfinite(at)) continue;  // such lines are the exact evaluation's
         long double sum_re = 0.0L, sum_im = 0.0L;
         for (int k = 0; k < n; ++k) {
             const long double ck = c[static_cast<std::size_t>(k)];
             if (ck == 0.0L) continue;
             const double t = samples.times[static_cast<std::size_t>(k)];
-            const exact_phase by_increment =
-                lines_here == 1 ? 0 : exact_fraction(static_cast<exact_phase>(m) * exact_fraction_of_product(increment, t));
-            const exact_phase phase = exact_fraction(exact_fraction_of_product(first, t) + by_increment);
+            exact_phase phase;
+            if (running) {
+                phase = exact_fraction(exact_fraction_of_product(at, t));
+            } else {
+                const exact_phase by_increment =
+                    lines_here == 1 ? 0 : exact_fraction(static_cast<exact_phase>(m) * exact_fraction_of_product(increment, t));
+                phase = exact_fraction(exact_fraction_of_product(first, t) + by_increment);
+            }
             const long double angle = two_pi * static_cast<long double>(phase);
             sum_re += ck * std::cos(angle);
             sum_im -= ck * std::sin(angle);

@@ -14,12 +14,13 @@ inline constexpr double two_pi = 6.283185307179586;
     return (x + magic) - magic;
 }
 
-// x minus an integer, exactly, for any finite x: within [−1/2, 1/2] when
-// |x| < 2^51, within [−2, 2] otherwise. Without branches, so that loops over
+// x minus an integer, exactly, within [−1/2, 1/2], for any finite x (from
+// 2^52 on every double is an integer). Without branches, so that loops over
 // samples vectorize.
 [[gnu::always_inline]] inline double reduce_unit(double x) {
     const double magic = std::copysign(0x1.8p52, x);  // the sum rounds to an integer either side
-    return x - ((x + magic) - magic);
+    const double r = x - ((x + magic) - magic);
+    return std::fabs(x) < 0x1p52 ? r : 0.0;
 }
 
 // A phase in cycles modulo 1 as hi + lo, |hi| ≤ 1/2, |lo| ≤ ulp(hi).

@@ -90,7 +90,7 @@ void fast_sums(const trapft::fast_plan& setup, trapft::fast_work& work, double f
 }
 
 // Data shapes.
-enum class shape { sorted, unsorted_repeated, mixed_scale, far_times, subnormal_steps, tiny };
+enum class shape { sorted, unsorted_repeated, mixed_scale, far_times, subnormal_steps, tiny, huge_times };
 
 sample_set make_shape(shape kind, std::int32_t n, unsigned seed) {
     std::mt19937_64 rng(seed);
@@ -116,6 +116,9 @@ sample_set make_shape(shape kind, std::int32_t n, unsigned seed) {
             break;
         case shape::far_times:  // |t| near 1e4: with frequencies near 100, |f·t| ≈ 1e6
             for (double& v : t) v = 1e4 + 3.7 * v;
+            break;
+        case shape::huge_times:  // t near 1e26, 2^35 apart: steps of f near 3e5 make f·t near 2^104
+            for (std::size_t k = 0; k < t.size(); ++k) t[k] = 1e26 + static_cast<double>(k) * 0x1p35;
             break;
         case shape::subnormal_steps:  // steps of a few 2^-1074, values near 1e300: c_k near 1e-23
             for (std::size_t k = 0; k < t.size(); ++k) {
@@ -398,6 +401,7 @@ TEST(nufft, corrects_the_offsets_of_the_running_sum) {
         {"huge_phases", shape::far_times, 300, 3e4, 3.3e4, 2000},
         {"no_offset", shape::sorted, 500, -8.0, 8.0, 4097},  // steps of 2^-8: exact
         {"tiny_steps_on_a_large_frequency", shape::sorted, 300, 1e5, 1e5 + 1e-6, 700},
+        {"products_near_2^104", shape::huge_times, 200, 3e5, 3e5 * 600, 600},
     };
     for (const offset_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -484,6 +488,32 @@ TEST(nufft, holds_the_bound_on_coherent_sums) {
         EXPECT_LE(worst, c.tolerance);
         std::printf("coherent, %d samples, %d lines, tolerance %g: worst |error| / A %.2e\n", c.samples, c.count,
                     c.tolerance, worst);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The exact reduction of a product modulo 1, against binary128: a small hi
+// and a low part below its last bit, whatever the product's size (products
+// from 2^104 to 2^105 once left a low part of 1/2, which threw the grid
+// position off by half the grid).
+TEST(phase_reduction, reduces_products_of_any_size) {
+    const double cases[][2] = {
+        {-1.8976619944442062e-41, -1.1638538241386412e+72},  // 2.2e31
+        {0x1.8p52, 0x1.000001p52}, {0x1p104, 1.0}, {0x1.fffffffffffffp104, -1.0}, {3e5, 1e26 + 0x1p35},
+        {1e300, 1e-300}, {0.1, 0.7}, {1.7976931348623157e308, 1.0}, {-5e-324, 3.0},
+    };
+    for (const auto& c : cases) {
+        const trapft::unit_pair u = trapft::fraction_of_product(c[0], c[1]);
+        const trapft::exact_phase exact = trapft::exact_fraction_of_product(c[0], c[1]);
+        EXPECT_LE(std::fabs(u.hi), 0.5) << c[0] << " × " << c[1];
+        EXPECT_LE(std::fabs(u.lo), 0x1p-52) << c[0] << " × " << c[1];
+        // hi + lo and the exact fraction agree modulo 1.
+        const trapft::exact_phase difference = static_cast<trapft::exact_phase>(u.hi) + u.lo - exact;
+        const double off = static_cast<double>(difference - static_cast<trapft::exact_phase>(std::nearbyint(static_cast<double>(difference))));
+        EXPECT_LE(std::fabs(off), 0x1p-100 + 0x1p-60 * std::fabs(u.hi)) << c[0] << " × " << c[1];
     }
 }
 
