@@ -46,11 +46,9 @@ void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights)
 
 // The interpolant by Clenshaw's recurrence at modes 0 … half, eight modes at
 // a time so that the recurrence runs in vector registers (of whatever width
-// the processor has).
-#if defined(__x86_64__)
-[[gnu::target_clones("avx512f", "avx2", "default")]]
-#endif
-void fill_correction(const double* coefficients, int terms, std::int32_t half, double* correction) {
+// the processor has: see fill_correction).
+[[gnu::always_inline]] inline void clenshaw_modes(const double* coefficients, int terms, std::int32_t half,
+                                                  double* correction) {
     constexpr std::int32_t batch = 8;
     const double scale = 1.0 / static_cast<double>(half == 0 ? 1 : half);
     for (std::int32_t j0 = 0; j0 <= half; j0 += batch) {
@@ -71,6 +69,27 @@ void fill_correction(const double* coefficients, int terms, std::int32_t half, d
         const std::int32_t end = std::min(batch, half + 1 - j0);
         for (std::int32_t i = 0; i < end; ++i) correction[j0 + i] = 1.0 / ((y[i] * b1[i] - b2[i]) + coefficients[0]);
     }
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx512f")]] void clenshaw_avx512(const double* coefficients, int terms, std::int32_t half,
+                                                double* correction) {
+    clenshaw_modes(coefficients, terms, half, correction);
+}
+[[gnu::target("avx2")]] void clenshaw_avx2(const double* coefficients, int terms, std::int32_t half,
+                                           double* correction) {
+    clenshaw_modes(coefficients, terms, half, correction);
+}
+#endif
+
+// Chosen at run time rather than by the loader (whose early choice the
+// sanitizers' runtimes do not survive); the same operations in every case.
+void fill_correction(const double* coefficients, int terms, std::int32_t half, double* correction) {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f")) return clenshaw_avx512(coefficients, terms, half, correction);
+    if (__builtin_cpu_supports("avx2")) return clenshaw_avx2(coefficients, terms, half, correction);
+#endif
+    clenshaw_modes(coefficients, terms, half, correction);
 }
 
 }  // namespace
