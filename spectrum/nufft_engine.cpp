@@ -29,6 +29,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -36,6 +37,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "spectrum/nufft_kernel.hpp"
@@ -304,7 +306,8 @@ bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
 }
 
 // Runs task(i) for i < tasks on up to `threads` threads, this one among them;
-// which thread runs which task does not change what each task computes.
+// which thread runs which task does not change what each task computes, and
+// a thread that cannot be started leaves its tasks to the others.
 template <typename F>
 void in_parallel(int tasks, int threads, F&& task) {
     threads = std::clamp(threads, 1, std::max(tasks, 1));
@@ -312,13 +315,18 @@ void in_parallel(int tasks, int threads, F&& task) {
         for (int i = 0; i < tasks; ++i) task(i);
         return;
     }
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < tasks; i = next++) task(i);
+    };
     std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(threads - 1));
-    for (int h = 1; h < threads; ++h)
-        helpers.emplace_back([&, h] {
-            for (int i = h; i < tasks; i += threads) task(i);
-        });
-    for (int i = 0; i < tasks; i += threads) task(i);
+    try {
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int h = 1; h < threads; ++h) helpers.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer threads: the same results.
+    }
+    work();
     for (std::thread& helper : helpers) helper.join();
 }
 
