@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
-#include "spectrum/nufft.hpp"
+#include "spectrum/nufft_engine.hpp"
 
 namespace {
 
@@ -31,19 +31,34 @@ trapft::sample_set make_samples(std::int32_t n) {
     return s;
 }
 
+// A plan and one thread's storage, or the end of the run.
+struct prepared {
+    trapft::fast_plan_owner plan;
+    trapft::fast_work_owner work;
+
+    prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep) {
+        if (trapft::prepare_fast(s, tolerance, sweep, plan) != trapft::fast_status::ok) std::abort();
+        work = trapft::make_fast_work(*plan, 1);
+        if (work == nullptr) std::abort();
+    }
+};
+
 struct fixture {
-    trapft::nufft_setup setup;
-    trapft::nufft_work work;
+    trapft::sample_set s = make_samples(samples);
+    prepared p;
+    const trapft::fast_plan& setup;
+    trapft::fast_work& work;
+    int set;
     std::int32_t block = 0;
     std::int32_t points = 0;
 
-    explicit fixture(const benchmark::State& state) {
-        const trapft::sample_set s = make_samples(samples);
-        const double tolerance = state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0)));
-        if (!trapft::prepare_nufft(s, tolerance, lines, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
+    explicit fixture(const benchmark::State& state)
+        : p(s, state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0))), lines),
+          setup(*p.plan), work(*p.work) {
         // The second argument, where given, lowers the instruction set (0 SSE2, 1 AVX2, 2 AVX-512).
-        if (state.range(1) >= 0) setup.instruction_set = std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)));
-        block = trapft::nufft_block_lines(setup);
+        set = state.range(1) >= 0 ? std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)))
+                                  : setup.instruction_set;
+        block = trapft::fast_block_lines(setup);
         points = trapft::nufft_grid_points(setup, block);
     }
 };
@@ -57,7 +72,7 @@ void rotation(benchmark::State& state) {
     fixture f(state);
     for (auto _ : state) {
         for (std::int32_t begin = 0; begin < samples; begin += trapft::nufft_chunk)
-            trapft::nufft_rotate(f.setup, first, increment, f.points, begin,
+            trapft::nufft_rotate(f.setup, first, increment, f.points, 1, begin,
                                  std::min(samples, begin + trapft::nufft_chunk), f.work);
         benchmark::ClobberMemory();
     }
@@ -68,26 +83,19 @@ void rotation(benchmark::State& state) {
 // (no copy) and spread.
 void spreading(benchmark::State& state) {
     fixture f(state);
-    struct placed {
-        std::vector<double> rotated, argument;
-        std::vector<std::int32_t> first_point;
-        std::int32_t size;
-    };
-    std::vector<placed> chunks;
+    std::vector<trapft::nufft_scratch> chunks;
+    std::vector<std::int32_t> sizes;
     for (std::int32_t begin = 0; begin < samples; begin += trapft::nufft_chunk) {
         const std::int32_t end = std::min(samples, begin + trapft::nufft_chunk);
-        trapft::nufft_rotate(f.setup, first, increment, f.points, begin, end, f.work);
-        chunks.push_back({f.work.rotated, f.work.argument, f.work.first_point, end - begin});
+        trapft::nufft_rotate(f.setup, first, increment, f.points, 1, begin, end, f.work);
+        chunks.push_back(f.work.scratch[0]);
+        sizes.push_back(end - begin);
     }
     for (auto _ : state) {
-        for (placed& c : chunks) {
-            f.work.rotated.swap(c.rotated);
-            f.work.argument.swap(c.argument);
-            f.work.first_point.swap(c.first_point);
-            trapft::nufft_spread(f.setup, f.points, c.size, f.work);
-            f.work.rotated.swap(c.rotated);
-            f.work.argument.swap(c.argument);
-            f.work.first_point.swap(c.first_point);
+        for (std::size_t c = 0; c < chunks.size(); ++c) {
+            std::swap(f.work.scratch[0], chunks[c]);
+            trapft::nufft_spread(f.setup, f.points, 1, sizes[c], f.work);
+            std::swap(f.work.scratch[0], chunks[c]);
         }
         benchmark::ClobberMemory();
     }
@@ -96,9 +104,9 @@ void spreading(benchmark::State& state) {
 
 void fft(benchmark::State& state) {
     fixture f(state);
-    std::fill(f.work.grid.get(), f.work.grid.get() + 2 * f.points, 0.0);
+    std::fill(f.work.grid(0, 0), f.work.grid(0, 0) + 2 * f.points, 0.0);
     for (auto _ : state) {
-        trapft::nufft_transform(f.setup, f.points, f.work);
+        trapft::nufft_transform(f.setup, f.points, f.work.grid(0, 0));
         benchmark::ClobberMemory();
     }
     per_frequency(state, f.block);
@@ -106,7 +114,7 @@ void fft(benchmark::State& state) {
 
 void deconvolution(benchmark::State& state) {
     fixture f(state);
-    std::fill(f.work.grid.get(), f.work.grid.get() + 2 * f.points, 1.0);
+    std::fill(f.work.grid(0, 0), f.work.grid(0, 0) + 2 * f.points, 1.0);
     std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
     for (auto _ : state) {
         trapft::nufft_deconvolve(f.setup, f.points, f.block, f.work, real.data(), imaginary.data());
@@ -120,7 +128,7 @@ void block(benchmark::State& state) {
     std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
     double start = first;
     for (auto _ : state) {
-        trapft::nufft_block(f.setup, start, increment, f.block, f.work, real.data(), imaginary.data());
+        trapft::nufft_progression(f.setup, f.set, start, increment, f.block, f.work, real.data(), imaginary.data());
         benchmark::ClobberMemory();
         start += f.block * increment;
     }
@@ -132,11 +140,8 @@ void block(benchmark::State& state) {
 void setup(benchmark::State& state) {
     const trapft::sample_set s = make_samples(samples);
     for (auto _ : state) {
-        trapft::nufft_setup setup;
-        trapft::nufft_work work;
-        if (!trapft::prepare_nufft(s, 1e-12, lines, setup) || !trapft::prepare_nufft_work(setup, work))
-            std::abort();
-        benchmark::DoNotOptimize(setup.correction.data());
+        prepared p(s, 1e-12, lines);
+        benchmark::DoNotOptimize(p.plan->correction.data());
     }
     per_frequency(state, static_cast<std::int32_t>(lines));
 }
@@ -148,26 +153,102 @@ void many_samples(benchmark::State& state) {
     const std::int32_t sweep = static_cast<std::int32_t>(state.range(1));
     std::vector<double> real(static_cast<std::size_t>(sweep)), imaginary(real.size());
     for (auto _ : state) {
-        trapft::nufft_setup setup;
-        trapft::nufft_work work;
-        if (!trapft::prepare_nufft(s, 1e-12, sweep, setup) || !trapft::prepare_nufft_work(setup, work)) std::abort();
-        const std::int32_t block = trapft::nufft_block_lines(setup);
+        prepared p(s, 1e-12, sweep);
+        const std::int32_t block = trapft::fast_block_lines(*p.plan);
         for (std::int32_t b = 0; b < sweep; b += block)
-            trapft::nufft_block(setup, first + b * 1e-3, 1e-3, std::min(block, sweep - b), work,
-                                real.data() + b, imaginary.data() + b);
+            trapft::nufft_progression(*p.plan, p.plan->instruction_set, first + b * 1e-3, 1e-3,
+                                      std::min(block, sweep - b), *p.work, real.data() + b, imaginary.data() + b);
         benchmark::ClobberMemory();
+    }
+}
+
+// The sweep's blocks against one pass: shapes (c) 16384 samples × 10^6
+// lines from 0 to 400, (d) 10^6 samples two milliseconds apart on average ×
+// 10^5 lines from 0 to 400, (e) 16384 samples × 65536 lines from 0 to 400,
+// each a plan for the whole sweep (preparation not timed). `sweep`: the
+// running-sum grid in blocks at fixed lines through fast_block, as the sweep
+// hands them over (with `threads` threads in each block); `pass`: the same
+// lines as exact progressions of one increment, block by block.
+struct shape {
+    std::int32_t samples;
+    std::int64_t lines;
+};
+const shape shapes[] = {{16384, 1000000}, {1000000, 100000}, {16384, 65536}};
+
+trapft::sample_set make_spread_samples(std::int32_t n) {
+    if (n == samples) return make_samples(n);
+    trapft::sample_set s;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    double t = 0.0;
+    for (std::int32_t k = 0; k < n; ++k) {
+        t += unit(rng) * 0.002;
+        s.times.push_back(static_cast<float>(t));
+        s.values.push_back(static_cast<float>(unit(rng) * 2 - 1));
+    }
+    return s;
+}
+
+void sweep_or_pass(benchmark::State& state, bool sweep) {
+    const shape& sh = shapes[state.range(0)];
+    const double tolerance = std::pow(10.0, -static_cast<double>(state.range(1)));
+    const int threads = static_cast<int>(state.range(2));
+    static trapft::sample_set s;
+    static std::int32_t made = 0;
+    if (made != sh.samples) {
+        s = make_spread_samples(sh.samples);
+        made = sh.samples;
+    }
+    prepared p(s, tolerance, sh.lines);
+    trapft::fast_work_owner work = trapft::make_fast_work(*p.plan, threads);
+    const std::int32_t block = trapft::fast_block_lines(*p.plan);
+    std::vector<double> frequency(static_cast<std::size_t>(block)), real(frequency.size()), imaginary(frequency.size());
+    const double step = 400.0 / static_cast<double>(sh.lines - 1);
+    for (auto _ : state) {
+        double f = 0.0;
+        for (std::int64_t done = 0; done < sh.lines; done += block) {
+            const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(block, sh.lines - done));
+            if (sweep) {
+                for (std::int32_t j = 0; j < count; ++j) {
+                    frequency[static_cast<std::size_t>(j)] = f;
+                    f = f + step;
+                }
+                trapft::fast_block(*p.plan, frequency.data(), count, *work, real.data(), imaginary.data(), threads);
+            } else {
+                const double dyadic = std::exp2(std::round(std::log2(step)));  // the nearest power of two
+                trapft::nufft_progression(*p.plan, p.plan->instruction_set, static_cast<double>(done) * dyadic,
+                                          dyadic, count, *work, real.data(), imaginary.data(), threads);
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+}
+void sweep(benchmark::State& state) { sweep_or_pass(state, true); }
+void pass(benchmark::State& state) { sweep_or_pass(state, false); }
+
+// Preparation of shape d (weights, kernel, correction table, FFT plans) and
+// one thread's working storage.
+void setup_d(benchmark::State& state) {
+    const trapft::sample_set s = make_spread_samples(1000000);
+    for (auto _ : state) {
+        prepared p(s, std::pow(10.0, -static_cast<double>(state.range(0))), 100000);
+        benchmark::DoNotOptimize(p.plan->correction.data());
     }
 }
 
 // Arguments: the tolerance (0 for 1e-12, else its negative decimal exponent)
 // and the instruction set (−1 for the best the CPU has).
-BENCHMARK(rotation)->Args({0, -1})->Args({0, 0});
-BENCHMARK(spreading)->ArgsProduct({{0, 3, 6, 9, 14}, {-1}})->Args({0, 1})->Args({0, 0});
+BENCHMARK(rotation)->Args({0, -1});
+BENCHMARK(spreading)->ArgsProduct({{0, 3, 6, 9, 14}, {-1}});
 BENCHMARK(fft)->Args({0, -1});
 BENCHMARK(deconvolution)->Args({0, -1});
 BENCHMARK(block)->ArgsProduct({{0, 3, 6, 9, 14}, {-1}})->Args({0, 0});
 BENCHMARK(setup)->Unit(benchmark::kMillisecond);
+BENCHMARK(setup_d)->Arg(12)->Arg(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(many_samples)->Args({1000000, 100000})->Unit(benchmark::kMillisecond)->Iterations(3);
+// Shape (0 c, 1 d, 2 e), tolerance exponent, threads.
+BENCHMARK(sweep)->ArgsProduct({{0, 1, 2}, {12, 6}, {1}})->Args({1, 12, 2})->Args({1, 6, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(pass)->ArgsProduct({{0, 1, 2}, {12, 6}, {1}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

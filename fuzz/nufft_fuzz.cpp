@@ -1,8 +1,9 @@
 // Builds small sample sets and frequency progressions from arbitrary bytes
 // (unsorted, repeated and extreme times, values of mixed scale; progressions
-// crossing zero, descending, with tiny or huge increments, of one or two lines)
-// and checks the fast evaluation against a term-by-term sum with exactly
-// reduced phases: every line within tolerance × A. Aborts on any violation.
+// crossing zero, descending, with tiny or huge increments, of one or two
+// lines; exact, or running sums as the sweep forms them, by one or two
+// threads) and checks the fast evaluation against a term-by-term sum with
+// exactly reduced phases: every line within tolerance × A. Aborts on any violation.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -11,12 +12,10 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
-#include "spectrum/nufft.hpp"
+#include "spectrum/nufft_engine.hpp"
+#include "spectrum/phase_reduction.hpp"
 
 namespace {
-
-__extension__ typedef __float128 quad;
-__extension__ typedef unsigned __int128 wide_integer;
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -54,24 +53,9 @@ double some_number(reader& in, int lowest_exponent, int highest_exponent) {
     return sign * (1.0 + in.unit()) * std::pow(10.0, exponent);
 }
 
-// a·b modulo 1 (in [0, 1) times the sign of a·b), exactly: the product of the
-// two 53-bit significands as a 106-bit integer, shifted.
-quad fraction_of_product(double a, double b) {
-    if (a == 0.0 || b == 0.0) return 0;
-    int ea = 0, eb = 0;
-    const double ma = std::frexp(std::fabs(a), &ea);
-    const double mb = std::frexp(std::fabs(b), &eb);
-    const wide_integer p = static_cast<wide_integer>(static_cast<std::uint64_t>(std::ldexp(ma, 53))) *
-                           static_cast<std::uint64_t>(std::ldexp(mb, 53));
-    const int shift = 106 - ea - eb;  // a·b = p / 2^shift
-    if (shift <= 0) return 0;
-    const wide_integer below = shift >= 128 ? p : (p & ((wide_integer{1} << shift) - 1));
-    quad f = static_cast<quad>(below);
-    for (int s = shift; s > 0; s -= 60) f *= static_cast<quad>(std::ldexp(1.0, -std::min(s, 60)));
-    return (a < 0) != (b < 0) ? -f : f;
-}
-
-quad reduce(quad x) { return x - static_cast<quad>(static_cast<long long>(x)); }
+using trapft::exact_phase;
+using trapft::exact_fraction;
+using trapft::exact_fraction_of_product;
 
 }  // namespace
 
@@ -126,34 +110,62 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         total += std::fabs(c[static_cast<std::size_t>(k)]);
     }
 
-    trapft::nufft_setup setup;
-    const bool prepared = trapft::prepare_nufft(samples, tolerance, lines, setup);
-    if (!prepared) {
+    trapft::fast_plan_owner plan;
+    const trapft::fast_status status = trapft::prepare_fast(samples, tolerance, lines, plan);
+    check(status == trapft::fast_status::ok || status == trapft::fast_status::not_applicable);
+    if (status != trapft::fast_status::ok) {
         // Refused only for a number that is not finite or an A beyond double.
         check(!finite || total > 0.999L * std::numeric_limits<double>::max());
         return 0;
     }
     check(finite && total <= 1.001L * std::numeric_limits<double>::max());
-    check(trapft::nufft_block_lines(setup) >= 1);
-    setup.instruction_set = std::min(setup.instruction_set, static_cast<std::int32_t>(in.bits(1) % 3));
-    trapft::nufft_work work;
-    check(trapft::prepare_nufft_work(setup, work));
+    const trapft::fast_plan& setup = *plan;
+    check(trapft::fast_block_lines(setup) >= 1);
+    const int set = std::min(setup.instruction_set, static_cast<std::int32_t>(in.bits(1) % 3));
+    const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
+    check(work != nullptr);
 
-    const std::int32_t block = trapft::nufft_block_lines(setup);
+    const std::int32_t block = trapft::fast_block_lines(setup);
     const std::int32_t lines_here = std::min(count, block);
     std::vector<double> re(static_cast<std::size_t>(lines_here)), im(re.size());
-    trapft::nufft_block(setup, first, increment, lines_here, work, re.data(), im.data());
+    // Either one exact progression, or (as the sweep hands them over) a
+    // running sum first, first + step, … whose exact increments change from
+    // binade to binade, evaluated in one pass with its offsets corrected, by
+    // one thread or two.
+    const bool running = (in.bits(1) & 1) != 0;
+    std::vector<double> frequencies(static_cast<std::size_t>(lines_here));
+    double f = first;
+    for (double& v : frequencies) {
+        v = f;
+        f = f + increment;
+    }
+    if (running) {
+        const int threads = 1 + static_cast<int>(in.bits(1) % 2);
+        const trapft::fast_work_owner shared = trapft::make_fast_work(setup, threads);
+        check(shared != nullptr);
+        trapft::nufft_block(setup, set, frequencies.data(), lines_here, *shared, re.data(), im.data(), threads);
+    } else {
+        trapft::nufft_progression(setup, set, first, increment, lines_here, *work, re.data(), im.data());
+    }
 
     const long double two_pi = 6.283185307179586476925286766559L;
     const long double bound = tolerance * total + 1e-16L * total + (n + 8) * 0x1p-1070L;
     for (std::int32_t m = 0; m < lines_here; ++m) {
+        const double at = frequencies[static_cast<std::size_t>(m)];
+        if (running && !std::isfinite(at)) continue;  // such lines are the exact evaluation's
         long double sum_re = 0.0L, sum_im = 0.0L;
         for (int k = 0; k < n; ++k) {
             const long double ck = c[static_cast<std::size_t>(k)];
             if (ck == 0.0L) continue;
             const double t = samples.times[static_cast<std::size_t>(k)];
-            const quad by_increment = lines_here == 1 ? 0 : reduce(static_cast<quad>(m) * fraction_of_product(increment, t));
-            const quad phase = reduce(fraction_of_product(first, t) + by_increment);
+            exact_phase phase;
+            if (running) {
+                phase = exact_fraction(exact_fraction_of_product(at, t));
+            } else {
+                const exact_phase by_increment =
+                    lines_here == 1 ? 0 : exact_fraction(static_cast<exact_phase>(m) * exact_fraction_of_product(increment, t));
+                phase = exact_fraction(exact_fraction_of_product(first, t) + by_increment);
+            }
             const long double angle = two_pi * static_cast<long double>(phase);
             sum_re += ck * std::cos(angle);
             sum_im -= ck * std::sin(angle);

@@ -14,8 +14,7 @@ libraries=()
 case "$target" in
   load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
   arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
-  nufft) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp spectrum/spectrum.cpp
-                  spectrum/phase_tables_libm.cpp spectrum/nufft.cpp)
+  nufft) sources=(spectrum/nufft_engine.cpp spectrum/nufft_kernel.cpp)
          libraries=(-lfftw3) ;;
   g15) sources=(output/g15.cpp) ;;
   *) echo "unknown fuzz target: $target" >&2; exit 2 ;;

@@ -34,7 +34,8 @@ enum class fast_status {
 // Prepares the evaluation of `samples` within `tolerance` × A, where
 // A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in file
 // order, for a sweep of `lines` lines in all. Tolerance from 1e-14 to 0.1;
-// the sizes of the view agree (the sweep checks both).
+// the sizes of the view agree (the sweep checks both). The plan keeps a
+// pointer to the times, not a copy: they must outlive it, unchanged.
 fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
 
 // The lines of one block: the sweep cuts its whole grid (not its slice) into

@@ -1,20 +1,22 @@
 // The fast evaluation's stand-in in builds without FFTW3: never prepared, so --tolerance is refused.
-#include "spectrum/nufft.hpp"
+#include "spectrum/fast_evaluation.hpp"
 
 namespace trapft {
 
-bool nufft_available() { return false; }
+struct fast_plan {};
+struct fast_work {};
 
-void fftw_plan_release::operator()(void*) const {}
+void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+void fast_work_release::operator()(fast_work* work) const { delete work; }
 
-void fftw_array_release::operator()(double*) const {}
+bool fast_evaluation_available() { return false; }
 
-bool prepare_nufft(sample_view, double, std::int64_t, nufft_setup&) { return false; }
+fast_status prepare_fast(sample_view, double, std::int64_t, fast_plan_owner&) { return fast_status::unavailable; }
 
-bool prepare_nufft_work(const nufft_setup&, nufft_work&) { return false; }
+std::int32_t fast_block_lines(const fast_plan&) { return 1; }
 
-std::int32_t nufft_block_lines(const nufft_setup&) { return 1; }
+fast_work_owner make_fast_work(const fast_plan&, int) { return nullptr; }
 
-void nufft_block(const nufft_setup&, double, double, std::int32_t, nufft_work&, double*, double*) {}
+void fast_block(const fast_plan&, const double*, std::int32_t, fast_work&, double*, double*, int) {}
 
 }  // namespace trapft

@@ -526,3 +526,33 @@ TEST(faults, many_jobs_wait_no_more_than_few) {
 }
 
 }  // namespace
+
+// The fast evaluation under address-space limits from too small for its
+// plans (but enough to start the tool) up to enough: either the whole sweep or the documented refusal,
+// never a process stopped by a library that cannot allocate while planning.
+TEST(faults, fast_evaluation_reports_memory_it_cannot_have) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    const std::string path = process::write_file("fault_four.txt", "0 1\n0.1 2\n0.3 -1\n0.35 0.5\n");
+    if (run_with_output({"-e1e-9", path, "0", "1", "2"}, output::pipe).run.status == 2)
+        GTEST_SKIP() << "built without the fast evaluation";
+    int refused = 0, finished = 0;
+    for (long limit = 10L << 20; limit <= 32L << 20; limit += 256L << 10) {
+        SCOPED_TRACE(std::to_string(limit >> 10) + " KiB");
+        const outcome o = run_with_output({"-e1e-9", path, "0", "1", "100000"}, output::pipe, {.address_space = limit});
+        ASSERT_FALSE(o.run.timed_out);
+        ASSERT_EQ(o.run.signal, 0) << o.run.err;
+        if (o.run.status == 1) {
+            EXPECT_EQ(o.run.err, "Not enough memory for the sweep.\n");
+            EXPECT_EQ(o.out, "");
+            ++refused;
+        } else {
+            ASSERT_EQ(o.run.status, 0) << o.run.err;
+            EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 100000);
+            ++finished;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(finished, 0);
+}

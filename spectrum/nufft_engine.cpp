@@ -1,0 +1,1027 @@
+// The fast evaluation: trapezoid sums at the sweep's frequencies by a type-1 non-uniform FFT, one pass over the samples per block.
+//
+// A block's frequencies f_m (the sweep's running sum) are taken as a
+// progression g_m = first + m·d plus small offsets δ_m = f_m − g_m. Then
+// X(f_m) = e^(−2πi δ_m t_c) Σ_p (−2πi δ_m R)^p / p! · Σ_k c_k τ_k^p e^(−2πi g_m t_k),
+// τ_k = (t_k − t_c) / R, so each Taylor term p is one transform of the
+// progression with weights c_k τ_k^p, all spread in the same pass. For the
+// progression, with u_k = d·t_k mod 1 and the block centred on mode h = n/4
+// of an n-point grid, Σ_k a_k e^(−2πi g_m t_k) = Σ_k a_k e^(−2πi (first + h·d) t_k) e^(−2πi j u_k),
+// j = m − h: each rotated weight is spread onto the grid at n·u_k by the
+// "exponential of semicircle" kernel, the grid is transformed, and mode j is
+// divided by the kernel's transform. Every phase is reduced modulo one cycle
+// with error-free products before it is turned into an angle, so the error
+// does not grow with |f·t|.
+//
+// The tolerance is shared out: the kernel (its measured worst error), the
+// Taylor terms' truncation, a fixed allowance for the rounding of the
+// transform and of the kernel's evaluation, and the rest for the grid's
+// accumulation. A cell that gathers M terms in a row can be off by M·u of
+// their sizes, which coherent data (all samples on one cell) makes real: the
+// samples that start on each grid point are counted, and past the count the
+// rest allows, the term-0 grid's rounding errors are kept in a grid of their
+// own (two-sum) and added back before the transform.
+#include "spectrum/nufft_engine.hpp"
+
+#include <fftw3.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <thread>
+
+#include "spectrum/nufft_kernel.hpp"
+#include "spectrum/phase_reduction.hpp"
+
+namespace trapft {
+namespace {
+
+constexpr double unit_roundoff = 0x1p-53;
+
+// Shares of the tolerance (relative to A): a fixed allowance for the rounding
+// of the transform, the kernel's evaluation, the rotation and the scaling;
+// at least this much for the Taylor terms' truncation; and the kernel's
+// error grows by at most 2 % with offsets whose phase x = 2π max|δ| R is at
+// most largest_offset_phase.
+constexpr double rounding_allowance = 4e-15;
+constexpr double truncation_share = 0.005;
+constexpr double largest_offset_phase = 0.01;
+constexpr double kernel_growth = 1.02;
+// The width is chosen so that plain accumulation takes at least this many
+// samples starting on one grid point before it needs compensation.
+constexpr double plain_samples_wanted = 32;
+
+// Default most lines per block, and the most a block may grow to for many samples.
+constexpr std::int64_t default_block = 65536;
+constexpr std::int64_t largest_block = std::int64_t{1} << 20;
+constexpr std::int32_t smallest_grid = 16;
+constexpr std::int32_t small_plans = 8192;
+// Grids take at most this much, or as much as the samples' times and values.
+constexpr std::size_t grid_memory = std::size_t{40} << 20;
+// Points past the grid that the spreading's vector stores may touch.
+constexpr std::size_t grid_padding = kernel_max_lanes;
+
+// Approximate costs on a current x86-64 core, in nanoseconds, for choosing
+// block sizes, the direct sum and the Taylor terms: per sample and pass (and
+// per grid point of kernel width), per sample, Taylor term and grid point of
+// width, per grid point and level of the FFT, per grid point first touched,
+// and per sample and frequency summed directly.
+constexpr double sample_cost = 6.0;
+constexpr double sample_cost_per_width = 1.0;
+constexpr double term_cost_per_width = 0.35;
+constexpr double fft_cost = 0.35;
+constexpr double touch_cost = 40.0;
+constexpr double direct_cost = 9.0;
+
+std::int64_t next_power_of_two(std::int64_t value) {
+    return static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(std::max<std::int64_t>(value, 1))));
+}
+
+double sample_pass_cost(const fast_plan& plan, int terms) {
+    return sample_cost + (sample_cost_per_width + term_cost_per_width * (terms - 1)) * plan.width;
+}
+
+double fft_pass_cost(std::int64_t points) {
+    return fft_cost * static_cast<double>(points) * std::log2(static_cast<double>(points));
+}
+
+// Sub-grids of a plan: two when the samples outnumber a full grid's points
+// twice over, so that two threads can share a block; never more, and never
+// dependent on the threads, so that the results are not either.
+std::int32_t choose_subgrids(std::int64_t samples, std::int64_t block_lines) {
+    return samples >= 4 * block_lines ? 2 : 1;
+}
+
+std::size_t grids_bytes(std::int64_t block_lines, std::int32_t subgrids) {
+    return static_cast<std::size_t>(subgrids) * (nufft_max_terms + 1) * sizeof(fftw_complex) *
+           (2 * static_cast<std::size_t>(block_lines) + grid_padding);
+}
+
+// The block size that makes a sweep of `lines` cheapest: the default, or, when
+// the samples outnumber the lines, up to all lines in one pass over the
+// samples, as far as the grids' memory allows.
+std::int32_t choose_block_lines(const fast_plan& plan, std::int64_t lines) {
+    lines = std::max<std::int64_t>(lines, 1);
+    const std::int64_t low = std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
+    const std::int64_t high = std::min({next_power_of_two(lines), largest_block,
+                                        std::max(default_block, next_power_of_two(plan.count))});
+    const std::size_t memory = std::max(grid_memory, 16 * static_cast<std::size_t>(plan.count));
+    std::int64_t best = low;
+    double best_cost = 0.0;
+    for (std::int64_t block = low; block <= std::max(low, high); block *= 2) {
+        if (block > low && grids_bytes(block, choose_subgrids(plan.count, block)) > memory) break;
+        const double passes = static_cast<double>((lines + block - 1) / block);
+        const double cost = passes * (static_cast<double>(plan.count) * sample_pass_cost(plan, 2) + 2 * fft_pass_cost(2 * block))
+                            + touch_cost * static_cast<double>(2 * block);
+        if (block == low || cost < best_cost) {
+            best = block;
+            best_cost = cost;
+        }
+    }
+    return static_cast<std::int32_t>(best);
+}
+
+// Trapezoid weights times values, scaled by an exact power of two so that
+// A lies in [1, 2); false when a number is not finite.
+bool fill_weights(sample_view samples, fast_plan& plan) {
+    const auto n = static_cast<std::int32_t>(samples.times.size());
+    const double* t = samples.times.data();
+    const double* x = samples.values.data();
+    plan.times = t;
+    plan.weights.resize(static_cast<std::size_t>(n));  // zeros: a lone sample has weight zero
+    double* const c = plan.weights.data();
+    // One pass for the finite check and the extreme times, one for the weights and A.
+    bool finite = true;
+    double low = n > 0 ? t[0] : 0.0, high = low;
+    for (std::int32_t k = 0; k < n; ++k) {
+        finite = finite && std::isfinite(t[k]) && std::isfinite(x[k]);
+        low = std::min(low, t[k]);
+        high = std::max(high, t[k]);
+    }
+    if (!finite) return false;
+    double total = 0.0;
+    if (n >= 2) {
+        // Halved last, where that is exact: halving a tiny step first would lose
+        // its last bit, or all of it. A step or product that overflows may still
+        // have a finite half.
+        // Without branches, so that the loop vectorizes.
+        auto weight = [](double after, double before, double value) {
+            const double span = after - before;
+            const double product = span * value;
+            const double halves = (0.5 * after - 0.5 * before) * value;
+            const double halved = (span * 0.5) * value;
+            const bool span_finite = std::fabs(span) <= std::numeric_limits<double>::max();
+            const bool product_finite = std::fabs(product) <= std::numeric_limits<double>::max();
+            return !span_finite ? halves : !product_finite ? halved : product * 0.5;
+        };
+        c[0] = weight(t[1], t[0], x[0]);
+        total = std::fabs(c[0]);
+        for (std::int32_t k = 1; k + 1 < n; ++k) {
+            c[k] = weight(t[k + 1], t[k - 1], x[k]);
+            total += std::fabs(c[k]);
+        }
+        c[n - 1] = weight(t[n - 1], t[n - 2], x[n - 1]);
+        total += std::fabs(c[n - 1]);
+    }
+    if (!std::isfinite(total)) return false;
+    plan.total = total;
+    if (total > 0.0) {
+        const int scale = std::ilogb(total);
+        plan.scale = std::ldexp(1.0, scale);
+        // 2^-scale, in two factors where it is beyond the doubles; scaling up
+        // is exact, and scaling down by one power of two rounds once.
+        const double down = std::ldexp(1.0, -std::max(scale, -1000));
+        const double further = std::ldexp(1.0, -std::min(scale + 1000, 0));
+        for (std::int32_t k = 0; k < n; ++k) c[k] = (c[k] * down) * further;
+    }
+    plan.centre = 0.5 * low + 0.5 * high;
+    const double radius = std::max(high - plan.centre, plan.centre - low);
+    plan.radius = radius * (1.0 + 4 * unit_roundoff);
+    return true;
+}
+
+// FFTW stops the process, rather than fail, when an allocation of its own
+// fails while planning. Its planner keeps at most about half a transform's
+// array for a size (and some 200 KB for its first plan), and its transforms
+// allocate nothing: so a plan is made only once twice the array and 4 MiB
+// more could be had, and that memory is given back just before planning, for
+// FFTW to take. Under a limit on the address space, a failure here is the
+// process's limit and the plan is refused with std::bad_alloc.
+bool room_to_plan(std::int32_t points) {
+    const std::size_t room = 2 * sizeof(fftw_complex) * static_cast<std::size_t>(points) + (std::size_t{4} << 20);
+    void* reserve = std::malloc(room);
+    if (reserve == nullptr) return false;
+    std::free(reserve);
+    return true;
+}
+
+// Plans for every power of two from the smallest grid up to small_plans
+// points (cheap, for short blocks and runs), for the sweep's last block and
+// for full blocks; a block of another size uses the next larger plan.
+void make_plans(fast_plan& plan, std::int64_t lines) {
+    const std::int32_t largest = 2 * plan.block_lines;
+    const std::int64_t rest = std::max<std::int64_t>(lines, 1) % plan.block_lines;
+    std::vector<std::int32_t> sizes = {largest};
+    for (std::int32_t points = std::min(smallest_grid, largest); points <= std::min(small_plans, largest); points *= 2)
+        sizes.push_back(points);
+    if (rest != 0) sizes.push_back(static_cast<std::int32_t>(std::max<std::int64_t>(2 * next_power_of_two(rest), smallest_grid)));
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
+    if (!scratch) throw std::bad_alloc();
+    auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
+    plan.plans.reserve(sizes.size());
+    plan.plan_points.reserve(sizes.size());
+    // FFTW's planner is not safe to enter from two threads at once.
+    static std::mutex planner;
+    const std::lock_guard<std::mutex> lock(planner);
+    for (const std::int32_t points : sizes) {
+        if (!room_to_plan(points)) throw std::bad_alloc();
+        fftw_plan made = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+        if (made == nullptr) throw std::bad_alloc();
+        plan.plans.emplace_back(made);
+        plan.plan_points.push_back(points);
+    }
+}
+
+int best_instruction_set() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return 2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return 1;
+#endif
+    return 0;
+}
+
+// The narrowest kernel that leaves room, after its own error and the fixed
+// allowance, for plain accumulation of a good many samples per grid point and
+// for some Taylor truncation; the widest that leaves any room at all
+// otherwise. What is left after the accumulation's share goes to the
+// truncation.
+void choose_kernel(fast_plan& plan) {
+    const double tolerance = plan.tolerance;
+    auto accumulation = [](int width) { return unit_roundoff * kernel_gain(width) * width * plain_samples_wanted; };
+    int width = 3;
+    while (width < kernel_max_width &&
+           kernel_growth * kernel_error(width) + rounding_allowance + accumulation(width) +
+                   truncation_share * tolerance > tolerance)
+        ++width;
+    plan.width = width;
+    plan.degree = kernel_degree(width);
+    plan.lanes = (width + 7) / 8 * 8;
+    plan.gain = kernel_gain(width);
+    const double rest = std::max(tolerance - kernel_growth * kernel_error(width) - rounding_allowance, 0.0);
+    plan.rounding = std::min(accumulation(width), rest / 2);
+    plan.truncation = rest - plan.rounding;
+}
+
+// Samples starting on one grid point that plain accumulation takes within
+// the plan's share for it: a cell then gathers at most width times as many.
+std::int32_t plain_limit(const fast_plan& plan) {
+    const double terms = plan.rounding / (unit_roundoff * plan.gain * plan.width);
+    return static_cast<std::int32_t>(std::clamp(terms, 1.0, 1e9));
+}
+
+// Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
+bool prepare(sample_view samples, double tolerance, std::int64_t lines, fast_plan& plan) {
+    plan.count = static_cast<std::int32_t>(samples.times.size());
+    plan.tolerance = tolerance;
+    if (!fill_weights(samples, plan)) return false;
+    choose_kernel(plan);
+    plan.kernel = kernel_pieces(plan.width, plan.degree, plan.lanes);
+    plan.block_lines = choose_block_lines(plan, lines);
+    plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
+    plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
+    kernel_correction(plan.width, plan.block_lines / 2, plan.correction.data());
+    make_plans(plan, lines);
+    plan.instruction_set = best_instruction_set();
+    return true;
+}
+
+bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
+    work.threads = std::max(threads, 1);
+    work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines) + grid_padding);
+    const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * (nufft_max_terms + 1);
+    work.grids.reset(static_cast<double*>(fftw_malloc(sizeof(double) * work.grid_doubles * grids)));
+    if (!work.grids) return false;
+    work.scratch.resize(static_cast<std::size_t>(plan.subgrids));
+    for (nufft_scratch& s : work.scratch) {
+        s.rotated.resize(2 * nufft_max_terms * static_cast<std::size_t>(nufft_chunk));
+        s.argument.resize(nufft_chunk);
+        s.first_point.resize(nufft_chunk);
+        s.per_point.resize(2 * static_cast<std::size_t>(plan.block_lines));
+    }
+    work.offsets.resize(static_cast<std::size_t>(plan.block_lines));
+    work.compensation.resize(2 * static_cast<std::size_t>(plan.block_lines));
+    return true;
+}
+
+// Runs task(i) for i < tasks on up to `threads` threads, this one among them;
+// which thread runs which task does not change what each task computes, and
+// a thread that cannot be started leaves its tasks to the others.
+template <typename F>
+void in_parallel(int tasks, int threads, F&& task) {
+    threads = std::clamp(threads, 1, std::max(tasks, 1));
+    if (threads == 1) {
+        for (int i = 0; i < tasks; ++i) task(i);
+        return;
+    }
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < tasks; i = next++) task(i);
+    };
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int h = 1; h < threads; ++h) helpers.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer threads: the same results.
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+}
+
+// The stages' loops, compiled once for each instruction set below.
+// Lines first + (steps + j)·increment, j = m − h, h = points / 4: `steps` is
+// h plus the lines before the progression's first (an integer below 2^53).
+[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, double first, double increment, double steps,
+                                                  std::int32_t points, int terms, std::int32_t begin,
+                                                  std::int32_t end, nufft_scratch& scratch) {
+    const double grid = static_cast<double>(points);
+    const bool even = plan.width % 2 == 0;
+    const std::int32_t lead = kernel_lead(plan.width);
+    const std::int32_t mask = points - 1;
+    const double* const times = plan.times + begin;
+    const double* const weights = plan.weights.data() + begin;
+    double* const rotated = scratch.rotated.data();
+    double* const argument = scratch.argument.data();
+    std::int32_t* const first_point = scratch.first_point.data();
+    const std::int32_t size = end - begin;
+    for (std::int32_t i = 0; i < size; ++i) {
+        const double t = times[i];
+        const unit_pair u = fraction_of_product(increment, t);
+        const unit_pair v = fraction_of_product(first, t);
+        const sine_cosine sc = sin_cos_cycles(phase_at(v, u, steps));
+        rotated[2 * i] = weights[i] * sc.cosine;
+        rotated[2 * i + 1] = -(weights[i] * sc.sine);
+
+        // Position n·u on the grid as an exact cell and an offset.
+        const double position = u.hi * grid;
+        const double nearest = nearest_integer(position);
+        const double from_nearest = (position - nearest) + u.lo * grid;
+        // An even width takes the cell below (offset in [0, 1]), an odd one the nearest.
+        const bool below = even && from_nearest < 0.0;
+        const double cell = below ? nearest - 1.0 : nearest;
+        const double within = below ? from_nearest + 1.0 : from_nearest;
+        argument[i] = even ? 2.0 * within - 1.0 : 2.0 * within;
+        first_point[i] = (static_cast<std::int32_t>(cell) - lead) & mask;
+    }
+    if (terms == 1) return;
+    const double centre = plan.centre;
+    const double inverse = 1.0 / plan.radius;
+    for (int p = 1; p < terms; ++p) {
+        const double* const previous = rotated + 2 * static_cast<std::size_t>(p - 1) * nufft_chunk;
+        double* const term = rotated + 2 * static_cast<std::size_t>(p) * nufft_chunk;
+        for (std::int32_t i = 0; i < size; ++i) {
+            const double tau = (times[i] - centre) * inverse;
+            term[2 * i] = previous[2 * i] * tau;
+            term[2 * i + 1] = previous[2 * i + 1] * tau;
+        }
+    }
+}
+
+// Vectors of doubles (GCC and Clang vector extensions), for the spreading
+// loop, which compilers do not vectorize well on their own.
+typedef double vector2 __attribute__((vector_size(2 * sizeof(double))));
+typedef double vector4 __attribute__((vector_size(4 * sizeof(double))));
+typedef double vector8 __attribute__((vector_size(8 * sizeof(double))));
+
+template <typename vector>
+[[gnu::always_inline]] inline void load(vector& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <typename vector>
+[[gnu::always_inline]] inline void store(double* p, const vector& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Each lane twice: (a, b, …) gives (a, a, b, b, …) in `low` and `high`.
+[[gnu::always_inline]] inline void pair_up(const vector2& v, vector2& low, vector2& high) {
+    low = __builtin_shufflevector(v, v, 0, 0);
+    high = __builtin_shufflevector(v, v, 1, 1);
+}
+[[gnu::always_inline]] inline void pair_up(const vector4& v, vector4& low, vector4& high) {
+    low = __builtin_shufflevector(v, v, 0, 0, 1, 1);
+    high = __builtin_shufflevector(v, v, 2, 2, 3, 3);
+}
+[[gnu::always_inline]] inline void pair_up(const vector8& v, vector8& low, vector8& high) {
+    low = __builtin_shufflevector(v, v, 0, 0, 1, 1, 2, 2, 3, 3);
+    high = __builtin_shufflevector(v, v, 4, 4, 5, 5, 6, 6, 7, 7);
+}
+
+// (re, im, re, im, …) from the pair at p, without a detour through memory.
+[[gnu::always_inline]] inline void repeat_pair(vector2& v, const double* p) { load(v, p); }
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] inline void repeat_pair(vector4& v, const double* p) {
+    v = static_cast<vector4>(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(p)));
+}
+[[gnu::target("avx512f,avx2,fma")]] inline void repeat_pair(vector8& v, const double* p) {
+    const __m128 two = _mm_loadu_ps(reinterpret_cast<const float*>(p));  // the 16 bytes of (re, im)
+    v = static_cast<vector8>(_mm512_castps_pd(_mm512_maskz_broadcast_f32x4(0xffff, two)));
+}
+#endif
+
+// a·b + c: rounded twice on SSE2, fused (std::fma, lane by lane) where the
+// instruction set has it. The fused forms carry their instruction set and are
+// inlined into the flattened spreading of that set only.
+// (Vectors pass by reference: their passing by value depends on the set.)
+inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const vector2& c) { r = a * b + c; }
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] inline void multiply_add(vector4& r, const vector4& a, const vector4& b, const vector4& c) {
+    r = __builtin_ia32_vfmaddpd256(a, b, c);
+}
+[[gnu::target("avx512f,avx2,fma")]] inline void multiply_add(vector8& r, const vector8& a, const vector8& b,
+                                                             const vector8& c) {
+    r = __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, 4);
+}
+#endif
+
+// Adds pair × values to the grid at g, by two-sum with its rounding errors
+// into e where `compensated` and `first_term`.
+template <bool compensated, typename vector>
+[[gnu::always_inline]] inline void add_to_grid(double* g, double* e, const vector& pair, const vector& values,
+                                               bool first_term) {
+    vector cells;
+    load(cells, g);
+    if (compensated && first_term) {
+        const vector term = pair * values;
+        const vector sum = cells + term;
+        const vector back = sum - cells;
+        vector errors;
+        load(errors, e);
+        store(e, errors + ((cells - (sum - back)) + (term - back)));
+        store(g, sum);
+    } else {
+        multiply_add(cells, pair, values, cells);
+        store(g, cells);
+    }
+}
+
+// Adds each placed sample times the kernel's values to the grids of the
+// `terms` Taylor terms: the pieces' polynomials by Horner's rule on vectors,
+// their degree and width fixed at compile time and their coefficients held
+// in registers, then paired with the grids' interleaved real and imaginary
+// parts. With `compensated`, term 0 is added by two-sum, its rounding errors
+// gathered in `error`.
+template <typename vector, int width, int terms, bool compensated>
+inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int32_t size,
+                           const nufft_scratch& scratch, double* const* grids, double* error) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int degree = kernel_degrees[width];
+    constexpr int lanes = (width + 7) / 8 * 8;
+    constexpr int blocks = lanes / size_of;
+    const double* const kernel = plan.kernel.data();
+    vector coefficients[degree + 1][blocks];
+    for (int d = 0; d <= degree; ++d)
+        for (int b = 0; b < blocks; ++b) load(coefficients[d][b], kernel + d * lanes + b * size_of);
+    const std::int32_t mask = points - 1;
+    const double* const rotated = scratch.rotated.data();
+    // Samples in file order often lie side by side on the grid; taking them
+    // from four quarters of the chunk in turn keeps each sample's loads clear of
+    // the stores of the one before, which the CPU could not forward.
+    const std::int32_t quarter = (size + 3) / 4;
+    for (std::int32_t step = 0; step < 4 * quarter; ++step) {
+        const std::int32_t k = (step % 4) * quarter + step / 4;
+        if (k >= size) continue;
+        vector s;
+        for (int i = 0; i < size_of; ++i) s[i] = scratch.argument[static_cast<std::size_t>(k)];
+        vector v[blocks];
+        for (int b = 0; b < blocks; ++b) v[b] = coefficients[0][b];
+        for (int d = 1; d <= degree; ++d)
+            for (int b = 0; b < blocks; ++b) multiply_add(v[b], v[b], s, coefficients[d][b]);
+        const std::int32_t start = scratch.first_point[static_cast<std::size_t>(k)];
+        for (int p = 0; p < terms; ++p) {
+            const std::size_t at = 2 * (static_cast<std::size_t>(p) * nufft_chunk + static_cast<std::size_t>(k));
+            const double re = rotated[at];
+            const double im = rotated[at + 1];
+            if (start + width <= points) {
+                // The padding past the grid takes the zero-valued lanes.
+                vector pair;
+                repeat_pair(pair, rotated + at);
+                double* g = grids[p] + 2 * start;
+                double* e = error + 2 * start;
+                for (int b = 0; b < blocks; ++b) {
+                    vector low, high;
+                    pair_up(v[b], low, high);
+                    add_to_grid<compensated>(g, e, pair, low, p == 0);
+                    add_to_grid<compensated>(g + size_of, e + size_of, pair, high, p == 0);
+                    g += 2 * size_of;
+                    e += 2 * size_of;
+                }
+            } else {
+                double values[lanes];
+                for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
+                for (int i = 0; i < width; ++i) {
+                    const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
+                    for (int part = 0; part < 2; ++part) {
+                        double& g = grids[p][cell + static_cast<std::size_t>(part)];
+                        const double term = (part == 0 ? re : im) * values[i];
+                        if (compensated && p == 0) {
+                            const double sum = g + term;
+                            const double back = sum - g;
+                            error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
+                            g = sum;
+                        } else {
+                            g = g + term;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+template <typename vector, int width, bool compensated>
+inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                         const nufft_scratch& scratch, double* const* grids, double* error) {
+    if (terms == 1) return spread_samples<vector, width, 1, compensated>(plan, points, size, scratch, grids, error);
+    if (terms == 2) return spread_samples<vector, width, 2, compensated>(plan, points, size, scratch, grids, error);
+    spread_samples<vector, width, nufft_max_terms, compensated>(plan, points, size, scratch, grids, error);
+}
+
+template <typename vector, bool compensated>
+inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                       const nufft_scratch& scratch, double* const* grids, double* error) {
+    switch (plan.width) {
+#define TRAPFT_WIDTH(w) \
+    case w: return spread_terms<vector, w, compensated>(plan, points, terms, size, scratch, grids, error);
+        TRAPFT_WIDTH(3) TRAPFT_WIDTH(4) TRAPFT_WIDTH(5) TRAPFT_WIDTH(6) TRAPFT_WIDTH(7) TRAPFT_WIDTH(8)
+        TRAPFT_WIDTH(9) TRAPFT_WIDTH(10) TRAPFT_WIDTH(11) TRAPFT_WIDTH(12) TRAPFT_WIDTH(13) TRAPFT_WIDTH(14)
+        TRAPFT_WIDTH(15) TRAPFT_WIDTH(16)
+#undef TRAPFT_WIDTH
+        default: return spread_terms<vector, 17, compensated>(plan, points, terms, size, scratch, grids, error);
+    }
+}
+
+void rotate_plain(const fast_plan& plan, double first, double increment, double steps, std::int32_t points,
+                  int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+}
+template <bool compensated>
+[[gnu::flatten]] void spread_plain(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
+                                   const nufft_scratch& scratch, double* const* grids, double* error) {
+    spread_any<vector2, compensated>(plan, points, terms, size, scratch, grids, error);
+}
+
+#if defined(__x86_64__)
+#define TRAPFT_AVX2 gnu::target("avx2,fma")
+#define TRAPFT_AVX512 gnu::target("avx512f,avx2,fma")
+[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& plan, double first, double increment, double steps,
+                                 std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+                                 nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+}
+[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& plan, double first, double increment, double steps,
+                                     std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+                                     nufft_scratch& scratch) {
+    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+}
+template <bool compensated>
+[[TRAPFT_AVX2, gnu::flatten]] void spread_avx2(const fast_plan& plan, std::int32_t points, int terms,
+                                               std::int32_t size, const nufft_scratch& scratch, double* const* grids,
+                                               double* error) {
+    spread_any<vector4, compensated>(plan, points, terms, size, scratch, grids, error);
+}
+template <bool compensated>
+[[TRAPFT_AVX512, gnu::flatten]] void spread_avx512(const fast_plan& plan, std::int32_t points, int terms,
+                                                   std::int32_t size, const nufft_scratch& scratch,
+                                                   double* const* grids, double* error) {
+    spread_any<vector8, compensated>(plan, points, terms, size, scratch, grids, error);
+}
+#endif
+
+void rotate(const fast_plan& plan, int instruction_set, double first, double increment, double steps,
+            std::int32_t points, int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+#if defined(__x86_64__)
+    if (instruction_set == 2) return rotate_avx512(plan, first, increment, steps, points, terms, begin, end, scratch);
+    if (instruction_set == 1) return rotate_avx2(plan, first, increment, steps, points, terms, begin, end, scratch);
+#endif
+    rotate_plain(plan, first, increment, steps, points, terms, begin, end, scratch);
+}
+
+void spread(const fast_plan& plan, int instruction_set, std::int32_t points, int terms, std::int32_t size,
+            const nufft_scratch& scratch, double* const* grids, double* error) {
+    const bool compensated = scratch.compensated;
+#if defined(__x86_64__)
+    if (instruction_set == 2)
+        return compensated ? spread_avx512<true>(plan, points, terms, size, scratch, grids, error)
+                           : spread_avx512<false>(plan, points, terms, size, scratch, grids, error);
+    if (instruction_set == 1)
+        return compensated ? spread_avx2<true>(plan, points, terms, size, scratch, grids, error)
+                           : spread_avx2<false>(plan, points, terms, size, scratch, grids, error);
+#endif
+    return compensated ? spread_plain<true>(plan, points, terms, size, scratch, grids, error)
+                       : spread_plain<false>(plan, points, terms, size, scratch, grids, error);
+}
+
+// Counts the chunk's samples by their first grid point; from the chunk that
+// would take any point past the plain limit on, term 0 is compensated.
+void count_chunk(nufft_scratch& scratch, std::int32_t size, std::int32_t limit, double* error, std::size_t doubles) {
+    if (scratch.compensated) return;
+    std::int32_t most = 0;
+    for (std::int32_t k = 0; k < size; ++k)
+        most = std::max(most, ++scratch.per_point[static_cast<std::size_t>(scratch.first_point[static_cast<std::size_t>(k)])]);
+    if (most > limit) {
+        scratch.compensated = true;
+        std::memset(error, 0, sizeof(double) * doubles);
+    }
+}
+
+// A result scaled back by 2^scale. The sums are at most A ≤ the largest
+// double in size, so one that the tolerance's error pushes past it is brought
+// back to the largest double, which is nearer the true sum, not to infinity.
+double unscale(double value, double scale) {
+    constexpr double largest = std::numeric_limits<double>::max();
+    return std::clamp(value * scale, -largest, largest);
+}
+
+// Adds b to the compensated sum (sum, error) (Neumaier's two-sum).
+[[gnu::always_inline]] inline void accumulate(double& sum, double& error, double b) {
+    const double s = sum + b;
+    error += std::fabs(sum) >= std::fabs(b) ? (sum - s) + b : (b - s) + sum;
+    sum = s;
+}
+
+// Σ c_k e^(−2πi f_m t_k) term by term at each finite frequency, each phase
+// reduced exactly, in compensated sums.
+void direct_sums(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                 double* real, double* imaginary) {
+    double* const real_error = work.compensation.data();
+    double* const imaginary_error = real_error + count;
+    std::fill(real, real + count, 0.0);
+    std::fill(imaginary, imaginary + count, 0.0);
+    std::fill(real_error, real_error + 2 * static_cast<std::size_t>(count), 0.0);
+    for (std::int32_t k = 0; k < plan.count; ++k) {
+        const double c = plan.weights[static_cast<std::size_t>(k)];
+        if (c == 0.0) continue;
+        const double t = plan.times[k];
+        for (std::int32_t m = 0; m < count; ++m) {
+            if (!std::isfinite(frequencies[m])) continue;
+            const unit_pair phase = fraction_of_product(frequencies[m], t);
+            const sine_cosine sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            accumulate(real[m], real_error[m], c * sc.cosine);
+            accumulate(imaginary[m], imaginary_error[m], -(c * sc.sine));
+        }
+    }
+    for (std::int32_t m = 0; m < count; ++m) {
+        real[m] = unscale(real[m] + real_error[m], plan.scale);
+        imaginary[m] = unscale(imaginary[m] + imaginary_error[m], plan.scale);
+    }
+}
+
+// The grids of the progression's lines from `shift` on (an integer below
+// 2^53): rotated, spread and gathered into sub-grid 0's term grids, then transformed.
+void spread_and_transform(const fast_plan& plan, int instruction_set, double first, double increment, double shift,
+                          std::int32_t points, int terms, fast_work& work, int threads) {
+    const std::size_t doubles = 2 * (static_cast<std::size_t>(points) + grid_padding);
+    const int subgrids = plan.subgrids;
+    const std::int32_t limit = plain_limit(plan);
+    const std::int32_t chunks = (plan.count + nufft_chunk - 1) / nufft_chunk;
+    in_parallel(subgrids, threads, [&](int s) {
+        nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
+        double* grids[nufft_max_terms];
+        for (int p = 0; p < terms; ++p) {
+            grids[p] = work.grid(s, p);
+            std::memset(grids[p], 0, sizeof(double) * doubles);
+        }
+        double* const error = work.grid(s, nufft_max_terms);
+        scratch.compensated = false;
+        std::fill(scratch.per_point.begin(), scratch.per_point.begin() + points, 0);
+        // Sub-grid s takes whole chunks [chunks·s/S, chunks·(s+1)/S).
+        const std::int32_t from = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * s / subgrids);
+        const std::int32_t to = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * (s + 1) / subgrids);
+        for (std::int32_t chunk = from; chunk < to; ++chunk) {
+            const std::int32_t begin = chunk * nufft_chunk;
+            const std::int32_t end = std::min(plan.count, begin + nufft_chunk);
+            rotate(plan, instruction_set, first, increment, shift + points / 4, points, terms, begin, end, scratch);
+            count_chunk(scratch, end - begin, limit, error, doubles);
+            spread(plan, instruction_set, points, terms, end - begin, scratch, grids, error);
+        }
+    });
+    // Gathered in a fixed order: each sub-grid's term 0 with its errors, then
+    // the sub-grids in turn.
+    const std::size_t used = 2 * static_cast<std::size_t>(points);
+    for (int s = 0; s < subgrids; ++s) {
+        if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
+        double* const g = work.grid(s, 0);
+        const double* const e = work.grid(s, nufft_max_terms);
+        for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
+    }
+    for (int s = 1; s < subgrids; ++s)
+        for (int p = 0; p < terms; ++p) {
+            double* const g = work.grid(0, p);
+            const double* const h = work.grid(s, p);
+            for (std::size_t i = 0; i < used; ++i) g[i] += h[i];
+        }
+    in_parallel(terms, threads, [&](int p) { nufft_transform(plan, points, work.grid(0, p)); });
+}
+
+// The results of lines [0, lines) of a progression transformed on `points`:
+// with offsets (per line, from work.offsets) and `terms` Taylor terms, or
+// without (offsets null). Lines whose `frequencies` entry is not finite are
+// skipped (frequencies may be null: every line).
+void deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t lines, int terms, const double* offsets,
+                const double* frequencies, fast_work& work, double* real, double* imaginary) {
+    const std::int32_t centre = points / 4;
+    const std::int32_t mask = points - 1;
+    const std::int32_t stride = 2 * plan.block_lines / points;
+    const double* grid[nufft_max_terms];
+    for (int p = 0; p < terms; ++p) grid[p] = work.grid(0, p);
+    for (std::int32_t m = 0; m < lines; ++m) {
+        if (frequencies != nullptr && !std::isfinite(frequencies[m])) continue;
+        const std::int32_t j = m - centre;
+        const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
+        const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
+        double re = grid[0][at] * factor;
+        double im = grid[0][at + 1] * factor;
+        const double delta = offsets == nullptr ? 0.0 : offsets[m];
+        if (delta != 0.0) {
+            // Σ_p (−i z)^p / p! · term p, z = 2π δ R, from the highest term down.
+            const double z = two_pi * delta * plan.radius;
+            if (terms > 1) {
+                double tr = 0.0, ti = 0.0;
+                for (int p = terms - 1; p >= 1; --p) {
+                    const double gr = grid[p][at] * factor + tr;
+                    const double gi = grid[p][at + 1] * factor + ti;
+                    // (gr + i gi) · (−i z / p)
+                    tr = gi * z / p;
+                    ti = -(gr * z / p);
+                }
+                re += tr;
+                im += ti;
+            }
+            // Times e^(−2πi δ t_c): for a phase below 2^-10 cycles (the usual
+            // case), by short series (truncated below 2^-60); otherwise
+            // reduced exactly.
+            const double cycles = delta * plan.centre;
+            sine_cosine sc;
+            if (std::fabs(cycles) < 0x1p-10) {
+                const double angle = two_pi * cycles;
+                const double a2 = angle * angle;
+                sc.sine = angle + angle * a2 * (-1.0 / 6 + a2 * (1.0 / 120 + a2 * (-1.0 / 5040)));
+                sc.cosine = 1.0 + a2 * (-0.5 + a2 * (1.0 / 24 + a2 * (-1.0 / 720 + a2 * (1.0 / 40320))));
+            } else {
+                const unit_pair phase = fraction_of_product(delta, plan.centre);
+                sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
+            }
+            const double rr = re * sc.cosine + im * sc.sine;
+            const double ri = im * sc.cosine - re * sc.sine;
+            re = rr;
+            im = ri;
+        }
+        real[m] = unscale(re, plan.scale);
+        imaginary[m] = unscale(im, plan.scale);
+    }
+}
+
+// Whether b − a is exactly d: the subtraction gave d and lost nothing (its
+// two-sum error is zero).
+bool exact_difference(double a, double b, double d) {
+    const double sum = b - a;
+    if (sum != d) return false;
+    const double b_part = sum - b;
+    return (b - (sum - b_part)) + (-a - b_part) == 0.0;
+}
+
+// The cheapest of summing directly and one pass over the samples, for a progression of `lines` lines.
+bool direct_is_cheaper(const fast_plan& plan, std::int32_t lines, std::int32_t points, int terms) {
+    const double samples = static_cast<double>(plan.count);
+    return static_cast<double>(lines) * samples * direct_cost <=
+           samples * sample_pass_cost(plan, terms) + terms * fft_pass_cost(points);
+}
+
+// Each longest run of finite frequencies whose neighbours differ exactly by
+// one increment, as its own progression: a pass over the samples each.
+void exact_runs(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                fast_work& work, double* real, double* imaginary, int threads) {
+    std::int32_t first = 0;
+    while (first < count) {
+        const double f = frequencies[first];
+        if (!std::isfinite(f)) {
+            ++first;
+            continue;
+        }
+        std::int32_t end = first + 1;
+        double increment = 0.0;
+        if (end < count && std::isfinite(frequencies[end])) {
+            increment = frequencies[end] - f;
+            while (end < count && std::isfinite(frequencies[end]) &&
+                   exact_difference(frequencies[end - 1], frequencies[end], increment))
+                ++end;
+        }
+        const std::int32_t lines = end - first;
+        if (lines > 1 && increment == 0.0) {
+            // Every line at one frequency (equal ends, or a step lost to rounding).
+            nufft_progression(plan, instruction_set, f, 0.0, 1, work, real + first, imaginary + first, threads);
+            std::fill(real + first + 1, real + end, real[first]);
+            std::fill(imaginary + first + 1, imaginary + end, imaginary[first]);
+        } else {
+            nufft_progression(plan, instruction_set, f, increment, lines, work, real + first, imaginary + first, threads);
+        }
+        first = end;
+    }
+}
+
+}  // namespace
+
+void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
+
+void fftw_array_release::operator()(double* data) const { fftw_free(data); }
+
+std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
+    const std::int64_t least = std::max<std::int64_t>(2 * next_power_of_two(count), smallest_grid);
+    for (const std::int32_t points : plan.plan_points)
+        if (points >= least) return points;
+    return plan.plan_points.back();
+}
+
+void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
+                  std::int32_t begin, std::int32_t end, fast_work& work) {
+    rotate(plan, plan.instruction_set, first, increment, points / 4, points, terms, begin, end, work.scratch[0]);
+}
+
+void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {
+    double* grids[nufft_max_terms];
+    for (int p = 0; p < terms; ++p) grids[p] = work.grid(0, p);
+    spread(plan, plan.instruction_set, points, terms, size, work.scratch[0], grids, work.grid(0, nufft_max_terms));
+}
+
+void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
+    std::size_t level = 0;
+    while (plan.plan_points[level] != points) ++level;
+    auto* data = reinterpret_cast<fftw_complex*>(grid);
+    fftw_execute_dft(static_cast<fftw_plan>(plan.plans[level].get()), data, data);
+}
+
+void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
+                      double* real, double* imaginary) {
+    deconvolve(plan, points, count, 1, nullptr, nullptr, work, real, imaginary);
+}
+
+void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,
+                       std::int32_t count, fast_work& work, double* real, double* imaginary, int threads) {
+    if (count <= 0) return;
+    if (count == 1) increment = 0.0;
+    if (!std::isfinite(first) || !std::isfinite(increment)) {
+        std::fill(real, real + count, std::numeric_limits<double>::quiet_NaN());
+        std::fill(imaginary, imaginary + count, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    if (plan.total == 0.0) {
+        // Every weight is zero: the sums are exactly zero, signed as the exact evaluation signs them.
+        std::fill(real, real + count, 0.0);
+        std::fill(imaginary, imaginary + count, -0.0);
+        return;
+    }
+    // More lines than a block holds are taken a block at a time, each block's
+    // first line reduced exactly with the others.
+    for (std::int32_t done = 0; done < count; done += plan.block_lines) {
+        const std::int32_t lines = std::min(plan.block_lines, count - done);
+        const double shift = static_cast<double>(done);
+        const std::int32_t points = nufft_grid_points(plan, lines);
+        if (direct_is_cheaper(plan, lines, points, 1)) {
+            // Summed directly at first + m·increment where those are the
+            // progression's exact lines.
+            double* const frequencies = work.offsets.data();
+            bool exact = true;
+            for (std::int32_t m = 0; m < lines && exact; ++m) {
+                frequencies[m] = first + (shift + m) * increment;
+                exact = m == 0 ? shift == 0.0
+                               : exact_difference(frequencies[m - 1], frequencies[m], increment);
+            }
+            if (exact) {
+                direct_sums(plan, frequencies, lines, work, real + done, imaginary + done);
+                continue;
+            }
+        }
+        spread_and_transform(plan, instruction_set, first, increment, shift, points, 1, work, threads);
+        deconvolve(plan, points, lines, 1, nullptr, nullptr, work, real + done, imaginary + done);
+    }
+}
+
+void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                 fast_work& work, double* real, double* imaginary, int threads) {
+    std::int32_t a = 0, b = count - 1;
+    while (a < count && !std::isfinite(frequencies[a])) ++a;
+    while (b > a && !std::isfinite(frequencies[b])) --b;
+    if (a >= count) return;
+    frequencies += a;
+    real += a;
+    imaginary += a;
+    const std::int32_t lines = b - a + 1;
+    if (plan.total == 0.0) {
+        std::fill(real, real + lines, 0.0);
+        std::fill(imaginary, imaginary + lines, -0.0);
+        return;
+    }
+    const std::int32_t points = nufft_grid_points(plan, lines);
+    if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
+        return direct_sums(plan, frequencies, lines, work, real, imaginary);
+
+    // Each line's offset from the progression first + m·increment:
+    // (f_m − first) − m·increment from exact differences and products. The
+    // largest, infinite or NaN when a difference overflows.
+    double* const offsets = work.offsets.data();
+    auto offsets_from = [&](double first, double increment) {
+        double largest = 0.0;
+        for (std::int32_t m = 0; m < lines; ++m) {
+            const double f = frequencies[m];
+            if (!std::isfinite(f)) {
+                offsets[m] = 0.0;
+                continue;
+            }
+            const double from = f - first;
+            const double back = from - f;
+            const double from_error = (f - (from - back)) + (-first - back);
+            const double along = static_cast<double>(m) * increment;
+            const double along_error = std::fma(static_cast<double>(m), increment, -along);
+            offsets[m] = (from - along) + (from_error - along_error);
+            largest = std::max(largest, std::fabs(offsets[m]));
+            if (!std::isfinite(offsets[m])) return offsets[m];
+        }
+        return largest;
+    };
+    // The progression through the first and last lines; then, where it
+    // leaves smaller offsets, the least-squares line through the offsets.
+    double first = frequencies[0];
+    double increment = (frequencies[lines - 1] - first) / static_cast<double>(lines - 1);
+    double largest = offsets_from(first, increment);
+    // Taylor terms: the fewest whose truncation x^P / P! is within its share.
+    auto terms_for = [&](double most) {
+        const double x = two_pi * most * plan.radius;
+        int terms = 1;
+        double remainder = x;
+        while (terms <= nufft_max_terms && remainder > plan.truncation) {
+            ++terms;
+            remainder *= x / terms;
+        }
+        return terms;
+    };
+    if (largest > 0.0 && std::isfinite(largest) && terms_for(largest) > 1) {
+        double mean_m = 0.0, mean_delta = 0.0, covariance = 0.0, variance = 0.0, n = 0.0;
+        for (std::int32_t m = 0; m < lines; ++m) {
+            if (!std::isfinite(frequencies[m])) continue;
+            n += 1.0;
+            const double dm = static_cast<double>(m) - mean_m;
+            mean_m += dm / n;
+            const double dd = offsets[m] - mean_delta;
+            mean_delta += dd / n;
+            covariance += dm * (offsets[m] - mean_delta);
+            variance += dm * (static_cast<double>(m) - mean_m);
+        }
+        const double slope = variance > 0.0 ? covariance / variance : 0.0;
+        const double fitted_first = first + (mean_delta - slope * mean_m);
+        const double fitted_increment = increment + slope;
+        const double fitted = offsets_from(fitted_first, fitted_increment);
+        if (fitted < largest) {
+            first = fitted_first;
+            increment = fitted_increment;
+            largest = fitted;
+        } else {
+            offsets_from(first, increment);
+        }
+    }
+    const bool finite = std::isfinite(largest) && std::isfinite(increment);
+    const double x = largest == 0.0 || !finite ? 0.0 : two_pi * largest * plan.radius;
+    const int terms = largest == 0.0 || !finite ? 1 : terms_for(largest);
+    const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms;
+    if (!one_pass) return exact_runs(plan, instruction_set, frequencies, lines, work, real, imaginary, threads);
+    spread_and_transform(plan, instruction_set, first, increment, 0.0, points, terms, work, threads);
+    deconvolve(plan, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, real, imaginary);
+}
+
+void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+void fast_work_release::operator()(fast_work* work) const { delete work; }
+
+bool fast_evaluation_available() { return true; }
+
+fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare(samples, tolerance, lines, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
+std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
+
+fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
+    try {
+        fast_work_owner work(new fast_work);
+        if (!prepare_work(plan, threads, *work)) return nullptr;
+        return work;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+                double* real, double* imaginary, int threads) {
+    nufft_block(plan, plan.instruction_set, frequencies, count, work, real, imaginary,
+                std::clamp(threads, 1, work.threads));
+}
+
+}  // namespace trapft

@@ -1,0 +1,101 @@
+// The fast evaluation's engine, for its own sources, unit test and benchmark only: the plan, the working storage and the stages of a block.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/sample_view.hpp"
+
+namespace trapft {
+
+// FFTW's plans and aligned arrays, owned without its header.
+struct fftw_plan_release {
+    void operator()(void* plan) const;
+};
+struct fftw_array_release {
+    void operator()(double* data) const;
+};
+using fftw_plan_owner = std::unique_ptr<void, fftw_plan_release>;
+using fftw_array = std::unique_ptr<double[], fftw_array_release>;
+
+// Most Taylor terms in a block's offsets from its progression (see fast_block).
+inline constexpr int nufft_max_terms = 3;
+// Samples handled at once between placing and spreading (small enough to stay in cache).
+inline constexpr std::int32_t nufft_chunk = 512;
+
+// What the engine keeps of one run's samples: built once, then only read by
+// every thread. The times are the caller's, not a copy.
+struct fast_plan {
+    std::int32_t count = 0;          // samples
+    const double* times = nullptr;   // t_k, borrowed
+    std::vector<double> weights;     // c_k = w_k x_k, times 2^-scale
+    double scale = 1.0;              // 2^scale: results are multiplied by it
+    double total = 0.0;              // A = Σ |c_k| (unscaled)
+    double tolerance = 0.0;
+    double centre = 0.0;             // t_c, midway between the extreme times
+    double radius = 0.0;             // R ≥ max |t_k − t_c| (infinite when that overflows)
+    std::int32_t width = 0;          // kernel support in grid points
+    std::int32_t degree = 0;         // of the kernel's polynomial pieces
+    std::int32_t lanes = 0;          // width rounded up to a multiple of 8, for vector code
+    std::vector<double> kernel;      // piece coefficients, highest degree first: (degree + 1) × lanes
+    double gain = 0.0;               // bound on a unit grid error's effect on a result: max Σ φ × max 1/φ̂
+    double rounding = 0.0;           // the tolerance's share for the grid's accumulation, relative to A
+    double truncation = 0.0;         // and for the Taylor terms' truncation
+    std::int32_t block_lines = 0;    // most lines per block, a power of two
+    std::int32_t subgrids = 1;       // grids a full block's samples are split over (see nufft_subgrids)
+    std::vector<double> correction;  // 1 / kernel transform at |mode| 0 … block_lines / 2
+    std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to 2 × block_lines
+    std::vector<fftw_plan_owner> plans;     // in-place forward transforms of those sizes
+    int instruction_set = 0;         // best vector code: 0 SSE2, 1 AVX2 and FMA, 2 AVX-512
+};
+
+// One sub-grid's scratch for a chunk of samples.
+struct nufft_scratch {
+    std::vector<double> rotated;           // per term: chunk × interleaved a_k τ_k^p
+    std::vector<double> argument;          // per sample: position within its cell, on [−1, 1]
+    std::vector<std::int32_t> first_point; // per sample: first grid point it touches
+    std::vector<std::int32_t> per_point;   // samples so far whose first point is each grid point
+    bool compensated = false;              // the term-0 grid's rounding errors kept in its own grid
+};
+
+// Working storage for one block at a time.
+struct fast_work {
+    int threads = 1;
+    std::size_t grid_doubles = 0;   // one grid: 2 × (2 × block_lines + padding)
+    fftw_array grids;               // per sub-grid s: nufft_max_terms term grids, then one error grid
+    std::vector<nufft_scratch> scratch;  // per sub-grid
+    std::vector<double> offsets;    // per line: its frequency minus the progression's
+    std::vector<double> compensation;  // per line: the direct sums' rounding errors, real then imaginary
+    double* grid(int subgrid, int term) {
+        return grids.get() + static_cast<std::size_t>(subgrid * (nufft_max_terms + 1) + term) * grid_doubles;
+    }
+};
+
+// The sums at the `count` frequencies f_m = first + m × increment (taken in
+// exact arithmetic), 1 ≤ count ≤ block_lines, with the vector code
+// `instruction_set` (at most plan.instruction_set) and `threads` threads: as fast_block.
+void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment, std::int32_t count,
+                       fast_work& work, double* real, double* imaginary, int threads = 1);
+
+// As fast_block, with the vector code `instruction_set`.
+void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                 fast_work& work, double* real, double* imaginary, int threads);
+
+// The grid size for a block of `count` lines.
+std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count);
+
+// The stages of a block, for the benchmark: rotation and placing of samples
+// [begin, end) (end − begin ≤ nufft_chunk) for the progression's centre on a
+// grid of `points`, with `terms` Taylor terms, into sub-grid 0's scratch;
+// spreading them onto its grids; transforming a grid; dividing by the kernel's transform.
+void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
+                  std::int32_t begin, std::int32_t end, fast_work& work);
+void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work);
+void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid);
+// Deconvolves sub-grid 0's term-0 grid into `count` results.
+void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
+                      double* real, double* imaginary);
+
+}  // namespace trapft

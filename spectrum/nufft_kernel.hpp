@@ -1,0 +1,59 @@
+// The fast evaluation's spreading kernel: "exponential of semicircle", its widths, polynomial pieces and transform.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace trapft {
+
+// Widest kernel, in grid points, and that width rounded up to a multiple of eight.
+inline constexpr int kernel_max_width = 17;
+inline constexpr int kernel_max_lanes = 24;
+
+// Degree of the polynomial pieces for each width, printed by
+// trapft_kernel_tables: the lowest whose error is within 1 % of the least
+// that pieces of degree up to 18 reach.
+inline constexpr int kernel_degrees[kernel_max_width + 1] = {0, 0, 5, 5, 5, 6, 6, 7, 8, 9, 9, 10, 11, 11, 11, 12, 13, 13};
+
+// φ(z) = exp(β(√(1 − z²) − 1)) on [−1, 1], β = 2.30 × width, in long double.
+long double kernel_beta(int width);
+long double kernel_value(long double z, long double beta);
+
+// Worst error of one sample of weight 1 for a kernel of `width` points
+// (3 … kernel_max_width), over every offset from the grid and every mode
+// within a quarter of a grid of twice the modes: see nufft_kernel_tables.cpp.
+double kernel_error(int width);
+// Degree of the polynomial pieces that evaluate a kernel of `width` points.
+int kernel_degree(int width);
+// The narrowest kernel whose error is at most `error` (the widest if none is).
+int kernel_width_for(double error);
+
+// A sample at grid position cell + offset touches the points
+// cell − lead … cell − lead + width − 1; the offset lies in [0, 1] for an even
+// width and in [−1/2, 1/2] for an odd one, and maps onto z in [−1, 1].
+int kernel_lead(int width);
+
+// Monomial coefficients in z of each point's piece, highest degree first:
+// (degree + 1) rows of `lanes` (≥ width) entries, zero past the width.
+std::vector<double> kernel_pieces(int width, int degree, int lanes);
+
+// The kernel's Fourier transform at ξ cycles per grid point, |ξ| ≤ 1/4:
+// w ∫₀¹ φ(z) cos(π ξ w z) dz by Gauss–Legendre quadrature.
+long double kernel_transform(int width, long double xi);
+
+// correction[j] = 1 / (the kernel's transform) at mode j of a grid of 4·half
+// points, j = 0 … half, from an interpolant in ξ² (the transform is entire).
+void kernel_correction(int width, std::int32_t half, double* correction);
+
+}  // namespace trapft
+
+namespace trapft {
+
+// How much a unit error on the grid can weigh in a result: the most the
+// kernel's values at one offset add up to, times 1 / (its transform at the
+// edge of the modes, |ξ| = 1/4).
+double kernel_gain(int width);
+// The same, measured in long double (for trapft_kernel_tables).
+double measure_kernel_gain(int width);
+
+}  // namespace trapft
