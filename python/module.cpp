@@ -12,10 +12,6 @@
 #include <stdexcept>
 #include <string>
 
-#ifdef TRAPFT_FFTW_THREADS
-#include <fftw3.h>
-#endif
-
 #include "input/sample_set.hpp"
 #include "output/array_sink.hpp"
 #include "spectrum/grid.hpp"
@@ -238,12 +234,6 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
-#ifdef TRAPFT_FFTW_THREADS
-    // Python threads may each run a fast evaluation, whose preparation plans
-    // FFTs: FFTW's planner must then take a lock, or concurrent plans corrupt
-    // its heap. Process-wide, and idempotent.
-    fftw_make_planner_thread_safe();
-#endif
     m.doc() = "The core of trapft on numpy arrays; use the functions of the package trapft.";
     m.attr("__version__") = TRAPFT_VERSION;
     sweep_options fast;

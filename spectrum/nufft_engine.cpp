@@ -190,6 +190,14 @@ bool fill_weights(sample_view samples, fast_plan& plan) {
     return true;
 }
 
+// FFTW's planner, and its destruction of plans, are not safe to enter from two
+// threads at once: sweeps run side by side (threads of a program, calls from
+// Python) take turns through this lock.
+std::mutex& fftw_planner() {
+    static std::mutex planner;
+    return planner;
+}
+
 // FFTW stops the process, rather than fail, when an allocation of its own
 // fails while planning. Its planner keeps at most about half a transform's
 // array for a size (and some 200 KB for its first plan), and its transforms
@@ -222,9 +230,7 @@ void make_plans(fast_plan& plan, std::int64_t lines) {
     auto* data = reinterpret_cast<fftw_complex*>(scratch.get());
     plan.plans.reserve(sizes.size());
     plan.plan_points.reserve(sizes.size());
-    // FFTW's planner is not safe to enter from two threads at once.
-    static std::mutex planner;
-    const std::lock_guard<std::mutex> lock(planner);
+    const std::lock_guard<std::mutex> lock(fftw_planner());
     for (const std::int32_t points : sizes) {
         if (!room_to_plan(points)) throw std::bad_alloc();
         fftw_plan made = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
@@ -824,7 +830,10 @@ void exact_runs(const fast_plan& plan, int instruction_set, const double* freque
 
 }  // namespace
 
-void fftw_plan_release::operator()(void* plan) const { fftw_destroy_plan(static_cast<fftw_plan>(plan)); }
+void fftw_plan_release::operator()(void* plan) const {
+    const std::lock_guard<std::mutex> lock(fftw_planner());
+    fftw_destroy_plan(static_cast<fftw_plan>(plan));
+}
 
 void fftw_array_release::operator()(double* data) const { fftw_free(data); }
 
