@@ -1,9 +1,11 @@
-// Bytes to a file descriptor, buffered, so that a failed write leaves whole lines only.
+// Bytes to a file descriptor, buffered, so that a failed write leaves whole lines only; the sinks that write there.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "output/sink.hpp"
 
 namespace trapft {
 
@@ -43,6 +45,20 @@ private:
     std::size_t record_ = 0;    // 0: units are lines
     std::vector<char> buffer_;
     std::size_t used_ = 0;
+};
+
+// A sink that writes the bytes its format gives to a file descriptor, in
+// order, through a file_output.
+class file_sink : public spectrum_sink {
+public:
+    // Takes `fd` (not owned); false when the output buffer cannot be had.
+    bool open(int fd) { return out_.open(fd); }
+
+    bool write(const char* bytes, std::size_t size, std::int32_t) override { return out_.put(bytes, size); }
+    bool end() override { return out_.flush(); }
+
+protected:
+    file_output out_;
 };
 
 }  // namespace trapft

@@ -43,6 +43,4 @@ std::size_t npy_sink::format(const spectrum_lines& lines, char* out) {
     return static_cast<std::size_t>(lines.count) * line_bytes();
 }
 
-bool npy_sink::write(const char* bytes, std::size_t size, std::int32_t) { return out_.put(bytes, size); }
-
 }  // namespace trapft

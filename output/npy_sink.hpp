@@ -2,26 +2,17 @@
 #pragma once
 
 #include "output/file_output.hpp"
-#include "output/sink.hpp"
 
 namespace trapft {
 
 // The .npy format, version 1.0, dtype '<f8', C order, shape (lines, 4): each
 // row frequency, real, imaginary, magnitude. The header goes first, so the
 // file streams into a pipe.
-class npy_sink final : public spectrum_sink {
+class npy_sink final : public file_sink {
 public:
-    // false when the output buffer cannot be had.
-    bool open(int fd) { return out_.open(fd); }
-
     std::size_t line_bytes() const override { return 4 * sizeof(double); }
     bool begin(std::int64_t lines) override;
     std::size_t format(const spectrum_lines& lines, char* out) override;
-    bool write(const char* bytes, std::size_t size, std::int32_t lines) override;
-    bool end() override { return out_.flush(); }
-
-private:
-    file_output out_;
 };
 
 // Writes the .npy header of an array of `lines` rows of four doubles at

@@ -17,6 +17,4 @@ std::size_t text_sink::format(const spectrum_lines& lines, char* out) {
     return static_cast<std::size_t>(p - out);
 }
 
-bool text_sink::write(const char* bytes, std::size_t size, std::int32_t) { return out_.put(bytes, size); }
-
 }  // namespace trapft

@@ -3,29 +3,22 @@
 
 #include "output/file_output.hpp"
 #include "output/result_line.hpp"
-#include "output/sink.hpp"
 
 namespace trapft {
 
 // "%.15g %.15g %.15g %.15g\n" lines to a file descriptor (the documented output).
-class text_sink : public spectrum_sink {
+class text_sink : public file_sink {
 public:
     // `separator` between the numbers; `header`, if not null, a first line.
     explicit text_sink(char separator = ' ', const char* header = nullptr) : separator_(separator), header_(header) {}
 
-    // false when the output buffer cannot be had.
-    bool open(int fd) { return out_.open(fd); }
-
     std::size_t line_bytes() const override { return max_line_length; }
     bool begin(std::int64_t lines) override;
     std::size_t format(const spectrum_lines& lines, char* out) override;
-    bool write(const char* bytes, std::size_t size, std::int32_t lines) override;
-    bool end() override { return out_.flush(); }
 
 private:
     char separator_;
     const char* header_;
-    file_output out_;
 };
 
 // The same numbers separated by commas, under the header line

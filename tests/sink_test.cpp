@@ -15,6 +15,7 @@
 #include "output/text_sink.hpp"
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/sweep.hpp"
+#include "random_samples.hpp"
 #include "sweep_output.hpp"
 
 namespace {
@@ -22,24 +23,6 @@ namespace {
 using sweep_output::format;
 using trapft::sweep_options;
 using trapft::sweep_status;
-
-struct samples {
-    std::vector<double> times, values;
-    trapft::sample_view view() const { return {times, values}; }
-};
-
-samples random_samples(std::size_t n) {
-    std::mt19937_64 rng(7);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    samples s;
-    double time = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        time += unit(rng) * 0.01;
-        s.times.push_back(time);
-        s.values.push_back(unit(rng) - 0.5);
-    }
-    return s;
-}
 
 // The rows of a .npy file as this test reads the format: magic, version 1.0,
 // a little-endian header length, the dictionary, then the data, aligned.
@@ -80,7 +63,7 @@ std::string text_of(const std::vector<double>& row) {
 // header (the first part only), .npy rows print as the text's lines and hold
 // the arrays' very doubles; with threads, parts and the fast evaluation.
 TEST(sinks, carry_the_same_numbers_in_every_format) {
-    const samples s = random_samples(300);
+    const trapft::sample_set s = random_samples(300, 7);
     struct run_case {
         const char* name;
         sweep_options options;
@@ -93,9 +76,9 @@ TEST(sinks, carry_the_same_numbers_in_every_format) {
     for (const run_case& r : runs) {
         SCOPED_TRACE(r.name);
         const std::int32_t count = 2500;
-        const auto text = sweep_output::sweep(s.view(), -20, 20, count, r.options, format::text);
-        const auto csv = sweep_output::sweep(s.view(), -20, 20, count, r.options, format::csv);
-        const auto npy = sweep_output::sweep(s.view(), -20, 20, count, r.options, format::npy);
+        const auto text = sweep_output::sweep(s, -20, 20, count, r.options, format::text);
+        const auto csv = sweep_output::sweep(s, -20, 20, count, r.options, format::csv);
+        const auto npy = sweep_output::sweep(s, -20, 20, count, r.options, format::npy);
         ASSERT_EQ(text.status, sweep_status::ok);
         ASSERT_EQ(csv.status, sweep_status::ok);
         ASSERT_EQ(npy.status, sweep_status::ok);
@@ -117,22 +100,22 @@ TEST(sinks, carry_the_same_numbers_in_every_format) {
         std::vector<double> frequency(static_cast<std::size_t>(lines)), transform(2 * frequency.size()),
             magnitude(frequency.size());
         trapft::array_sink arrays({frequency.data(), transform.data(), transform.data() + 1, magnitude.data(), 2, lines});
-        ASSERT_EQ(trapft::run_sweep(s.view(), -20, 20, count, r.options, arrays), sweep_status::ok);
+        ASSERT_EQ(trapft::run_sweep(s, -20, 20, count, r.options, arrays), sweep_status::ok);
         for (std::size_t j = 0; j < frequency.size(); ++j) {
             const double row[4] = {frequency[j], transform[2 * j], transform[2 * j + 1], magnitude[j]};
             ASSERT_EQ(std::memcmp(row, &file.data[4 * j], sizeof row), 0) << "line " << j;
         }
     }
     // A CSV part after the first has no header; an empty run's .npy is an empty array.
-    EXPECT_EQ(sweep_output::sweep(s.view(), 0, 1, 3, {1, 2, 2, 0.0, {}}, format::csv_without_header).bytes.find("freq"),
+    EXPECT_EQ(sweep_output::sweep(s, 0, 1, 3, {1, 2, 2, 0.0, {}}, format::csv_without_header).bytes.find("freq"),
               std::string::npos);
-    EXPECT_EQ(read_npy(sweep_output::sweep(s.view(), 0, 1, 0, {}, format::npy).bytes).rows, 0);
+    EXPECT_EQ(read_npy(sweep_output::sweep(s, 0, 1, 0, {}, format::npy).bytes).rows, 0);
 }
 
 // What the sweep refuses, before it reserves or writes anything.
 TEST(sweep, refuses_arguments_out_of_range_with_a_status) {
-    const samples s = random_samples(4);
-    samples uneven = s;
+    const trapft::sample_set s = random_samples(4, 7);
+    trapft::sample_set uneven = s;
     uneven.values.pop_back();
     struct refusal {
         const char* name;
@@ -155,20 +138,20 @@ TEST(sweep, refuses_arguments_out_of_range_with_a_status) {
     };
     for (const refusal& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto got = sweep_output::sweep(c.uneven ? uneven.view() : s.view(), 0, 1, 10, c.options, format::npy);
+        const auto got = sweep_output::sweep(c.uneven ? trapft::sample_view(uneven) : trapft::sample_view(s), 0, 1, 10, c.options, format::npy);
         EXPECT_EQ(got.status, c.status);
         EXPECT_EQ(got.bytes, "") << "nothing written";
         EXPECT_NE(std::string(trapft::sweep_message(c.status)), "");
     }
     // Jobs 0 is every processor, not a refusal.
-    EXPECT_EQ(sweep_output::sweep(s.view(), 0, 1, 10, {0, 1, 1, 0.0, {}}).bytes,
-              sweep_output::sweep(s.view(), 0, 1, 10).bytes);
+    EXPECT_EQ(sweep_output::sweep(s, 0, 1, 10, {0, 1, 1, 0.0, {}}).bytes,
+              sweep_output::sweep(s, 0, 1, 10).bytes);
 }
 
 // A failed write in any format, or a stop asked by the progress callback,
 // leaves a prefix of the whole output.
 TEST(sweep, stops_on_a_failed_write_or_when_asked_leaving_a_prefix) {
-    const samples s = random_samples(3);
+    const trapft::sample_set s = random_samples(3, 7);
     for (const format how : {format::text, format::csv, format::npy}) {
         std::FILE* full = std::fopen("/dev/full", "w");
         ASSERT_NE(full, nullptr);
@@ -179,7 +162,7 @@ TEST(sweep, stops_on_a_failed_write_or_when_asked_leaving_a_prefix) {
                                       : how == format::csv ? &csv : &text;
         ASSERT_TRUE(how == format::npy ? npy.open(fileno(full)) : how == format::csv ? csv.open(fileno(full))
                                                                                    : text.open(fileno(full)));
-        EXPECT_EQ(trapft::run_sweep(s.view(), 0, 1, 100000, {2, 1, 1, 0.0, {}}, *sink), sweep_status::write_failed);
+        EXPECT_EQ(trapft::run_sweep(s, 0, 1, 100000, {2, 1, 1, 0.0, {}}, *sink), sweep_status::write_failed);
         std::fclose(full);
 
         std::int64_t calls = 0;
@@ -188,9 +171,9 @@ TEST(sweep, stops_on_a_failed_write_or_when_asked_leaving_a_prefix) {
                                    EXPECT_GT(done, 0);
                                    return ++calls < 3;
                                }};
-        const auto stopped = sweep_output::sweep(s.view(), 0, 1, 100000, stopping, how);
+        const auto stopped = sweep_output::sweep(s, 0, 1, 100000, stopping, how);
         EXPECT_EQ(stopped.status, sweep_status::stopped);
-        const auto whole = sweep_output::sweep(s.view(), 0, 1, 100000, {}, how);
+        const auto whole = sweep_output::sweep(s, 0, 1, 100000, {}, how);
         ASSERT_LT(stopped.bytes.size(), whole.bytes.size());
         if (how != format::npy) EXPECT_EQ(whole.bytes.compare(0, stopped.bytes.size(), stopped.bytes), 0);
         else EXPECT_EQ(whole.bytes.compare(128, stopped.bytes.size() - 128, stopped.bytes, 128), 0);

@@ -12,6 +12,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/spectrum.hpp"
+#include "random_samples.hpp"
 #include "sweep_output.hpp"
 
 namespace {
@@ -23,19 +24,6 @@ std::string sweep(const trapft::sample_set& samples, double start, double end, s
     const sweep_output::swept result = sweep_output::sweep(samples, start, end, count, options);
     EXPECT_EQ(result.status, trapft::sweep_status::ok);
     return result.bytes;
-}
-
-trapft::sample_set random_samples(std::int32_t n, std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    trapft::sample_set samples;
-    double time = 0.0;
-    for (std::int32_t k = 0; k < n; ++k) {
-        time += unit(rng) * 0.01;
-        samples.times.push_back(time);
-        samples.values.push_back(unit(rng) - 0.5);
-    }
-    return samples;
 }
 
 struct grid_case {
