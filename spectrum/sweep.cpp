@@ -37,7 +37,6 @@ struct block {
     std::int32_t lines = 0;      // lines evaluated
     std::int32_t skip = 0;       // leading lines before the slice, not handed on
     std::int32_t printed = 0;    // lines handed on, from `skip` on
-    double first_frequency = 0.0;
     std::int64_t first_piece = 0;
     std::int64_t first_printed = 0;  // its first line handed on, counted from the slice's first
 };
@@ -68,15 +67,18 @@ block_source start_blocks(const sweep_plan& plan) {
     return source;
 }
 
-// The next block of the slice, false when the slice is done.
-bool next_block(const sweep_plan& plan, block_source& source, block& b) {
+// The next block of the slice, its lines' frequencies into `frequencies`
+// (room for block_lines); false when the slice is done.
+bool next_block(const sweep_plan& plan, block_source& source, block& b, double* frequencies) {
     const std::int64_t first = source.line;
     if (first >= plan.slice.end) return false;
     const std::int64_t end = plan.fast == nullptr ? plan.slice.end : plan.grid.count;
     b = {};
-    b.first_frequency = source.frequency;
     b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, end - first));
-    for (std::int32_t j = 0; j < b.lines; ++j) source.frequency = source.frequency + plan.grid.step;
+    for (std::int32_t j = 0; j < b.lines; ++j) {
+        frequencies[j] = source.frequency;
+        source.frequency = source.frequency + plan.grid.step;
+    }
     source.line += b.lines;
     const std::int64_t printed_first = std::max(first, plan.slice.first);
     const std::int64_t printed_end = std::min(first + b.lines, plan.slice.end);
@@ -97,26 +99,20 @@ struct block_slot {
     std::int64_t pieces_end = 0;   // one past its last piece
     std::int64_t next_piece = 0;   // the next piece to hand out for formatting
     std::int64_t unfinished = 0;   // pieces not yet formatted
-    std::vector<double> frequency; // reserved once: block_lines each, fast evaluation only
-    std::vector<double> real;
+    std::vector<double> frequency; // reserved once: block_lines
+    std::vector<double> real;      // the fast evaluation's sums: block_lines each
     std::vector<double> imaginary;
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
 void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& work) {
-    const block& b = slot.b;
-    double* const frequency = slot.frequency.data();
-    double f = b.first_frequency;
-    for (std::int32_t j = 0; j < b.lines; ++j) {
-        frequency[j] = f;
-        f = f + plan.grid.step;
-    }
-    fast_block(*plan.fast, frequency, b.lines, work, slot.real.data(), slot.imaginary.data(), plan.block_threads);
+    fast_block(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.data(), slot.imaginary.data(),
+               plan.block_threads);
 }
 
 // Takes the next block of the slice into `slot`; false when the slice is done.
 bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) {
-    if (!next_block(plan, source, slot.b)) return false;
+    if (!next_block(plan, source, slot.b, slot.frequency.data())) return false;
     slot.in_use = true;
     slot.evaluated = plan.fast == nullptr;
     slot.next_piece = slot.b.first_piece;
@@ -129,7 +125,6 @@ bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) 
 struct worker_state {
     spectrum_work work;
     fast_work_owner fast_work;  // the fast evaluation only
-    double frequency[piece_lines];
     double real[piece_lines];
     double imaginary[piece_lines];
     double magnitude[piece_lines];
@@ -163,8 +158,9 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const std::int64_t offset = (index - b.first_piece) * piece_lines;
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(piece_lines, b.printed - offset));
     const auto first = static_cast<std::int32_t>(b.skip + offset);
-    double frequency = plan.fast == nullptr ? b.first_frequency : from.frequency[static_cast<std::size_t>(first)];
+    const double* const frequencies = from.frequency.data() + first;
     for (std::int32_t j = 0; j < lines; ++j) {
+        const double frequency = frequencies[j];
         // A frequency that is not finite has no phases to reduce: such lines
         // are the exact evaluation's, whatever it makes of them.
         if (plan.fast == nullptr || !std::isfinite(frequency)) {
@@ -179,13 +175,11 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
             worker.imaginary[j] = imaginary;
             worker.magnitude[j] = spectrum_magnitude(real, imaginary);
         }
-        worker.frequency[j] = frequency;
-        frequency = frequency + plan.grid.step;
     }
     spectrum_lines out;
     out.first = b.first_printed + offset;
     out.count = lines;
-    out.frequency = worker.frequency;
+    out.frequency = frequencies;
     out.real = worker.real;
     out.imaginary = worker.imaginary;
     out.magnitude = worker.magnitude;
@@ -401,9 +395,9 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
         state.pieces.resize(threads > 1 ? static_cast<std::size_t>(std::min<std::int64_t>(2 * threads + 2, max_piece_slots))
                                         : 1);
         for (piece_slot& piece : state.pieces) piece.bytes.resize(plan.piece_bytes);
-        if (plan.fast != nullptr) {
-            for (block_slot& slot : state.blocks) {
-                slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
+        for (block_slot& slot : state.blocks) {
+            slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
+            if (plan.fast != nullptr) {
                 slot.real.resize(static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
             }
@@ -490,7 +484,6 @@ sweep_status run_sweep(sample_view samples, double start, double end, std::int32
         plan.block_lines = exact_block_lines(samples.size(), plan.slice.size(), jobs);
     }
     plan.piece_bytes = static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)) * sink.line_bytes();
-    if (plan.fast != nullptr) plan.piece_bytes = piece_lines * sink.line_bytes();
     if (plan.slice.size() == 0) {
         if (!sink.begin(0) || !sink.end()) return sweep_status::write_failed;
         return sweep_status::ok;
