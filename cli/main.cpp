@@ -181,14 +181,10 @@ int main(int argc, char** argv) {
     text_sink text;
     csv_sink csv(parameters.part == 1);
     npy_sink npy;
-    spectrum_sink* sink = &text;
-    bool opened = false;
-    switch (parameters.format) {
-    case output_format::text: opened = text.open(STDOUT_FILENO); break;
-    case output_format::csv: opened = csv.open(STDOUT_FILENO), sink = &csv; break;
-    case output_format::npy: opened = npy.open(STDOUT_FILENO), sink = &npy; break;
-    }
-    if (!opened) return fail_status(sweep_status::out_of_memory, exit_failure);
+    file_sink* const sink = parameters.format == output_format::csv   ? static_cast<file_sink*>(&csv)
+                            : parameters.format == output_format::npy ? static_cast<file_sink*>(&npy)
+                                                                      : &text;
+    if (!sink->open(STDOUT_FILENO)) return fail_status(sweep_status::out_of_memory, exit_failure);
     const sweep_status status = run_sweep(samples, parameters.start_frequency, parameters.end_frequency,
                                           parameters.count, sweep, *sink);
     progress_end(progress);

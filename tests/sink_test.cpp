@@ -158,10 +158,10 @@ TEST(sweep, stops_on_a_failed_write_or_when_asked_leaving_a_prefix) {
         trapft::text_sink text;
         trapft::csv_sink csv(true);
         trapft::npy_sink npy;
-        trapft::spectrum_sink* sink = how == format::npy ? static_cast<trapft::spectrum_sink*>(&npy)
-                                      : how == format::csv ? &csv : &text;
-        ASSERT_TRUE(how == format::npy ? npy.open(fileno(full)) : how == format::csv ? csv.open(fileno(full))
-                                                                                   : text.open(fileno(full)));
+        trapft::file_sink* const sink = how == format::npy ? static_cast<trapft::file_sink*>(&npy)
+                                        : how == format::csv ? static_cast<trapft::file_sink*>(&csv)
+                                                             : &text;
+        ASSERT_TRUE(sink->open(fileno(full)));
         EXPECT_EQ(trapft::run_sweep(s, 0, 1, 100000, {2, 1, 1, 0.0, {}}, *sink), sweep_status::write_failed);
         std::fclose(full);
 

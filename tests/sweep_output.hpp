@@ -27,10 +27,10 @@ inline swept sweep(trapft::sample_view samples, double start, double end, std::i
     trapft::text_sink text;
     trapft::csv_sink csv(how == format::csv);
     trapft::npy_sink npy;
-    trapft::spectrum_sink* sink = &text;
-    if (how == format::npy) sink = &npy, npy.open(fd);
-    else if (how == format::text) text.open(fd);
-    else sink = &csv, csv.open(fd);
+    trapft::file_sink* const sink = how == format::npy    ? static_cast<trapft::file_sink*>(&npy)
+                                    : how == format::text ? static_cast<trapft::file_sink*>(&text)
+                                                          : &csv;
+    sink->open(fd);
     result.status = trapft::run_sweep(samples, start, end, count, options, *sink);
     const off_t size = lseek(fd, 0, SEEK_END);
     result.bytes.resize(static_cast<std::size_t>(size));
