@@ -343,7 +343,8 @@ def spectrum(
     epsilon = 0.0
     if tolerance is not None:
         epsilon = _real(tolerance, "tolerance")
-        if not 1e-14 <= epsilon <= 0.1:
+        # 0 would ask the core for the exact evaluation; it checks the range.
+        if not epsilon > 0:
             raise ValueError("Invalid tolerance.")
     threads = _integer(jobs, "jobs")
     if not 0 <= threads <= 1024:
