@@ -104,9 +104,9 @@ void spreading(benchmark::State& state) {
 
 void fft(benchmark::State& state) {
     fixture f(state);
-    std::fill(f.work.grid(0, 0), f.work.grid(0, 0) + 2 * f.points, 0.0);
+    std::fill(f.work.grid(0, 0, 0), f.work.grid(0, 0, 0) + 2 * f.points, 0.0);
     for (auto _ : state) {
-        trapft::nufft_transform(f.setup, f.points, f.work.grid(0, 0));
+        trapft::nufft_transform(f.setup, f.points, f.work.grid(0, 0, 0));
         benchmark::ClobberMemory();
     }
     per_frequency(state, f.block);
@@ -114,7 +114,7 @@ void fft(benchmark::State& state) {
 
 void deconvolution(benchmark::State& state) {
     fixture f(state);
-    std::fill(f.work.grid(0, 0), f.work.grid(0, 0) + 2 * f.points, 1.0);
+    std::fill(f.work.grid(0, 0, 0), f.work.grid(0, 0, 0) + 2 * f.points, 1.0);
     std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
     for (auto _ : state) {
         trapft::nufft_deconvolve(f.setup, f.points, f.block, f.work, real.data(), imaginary.data());

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "input/sample_set.hpp"
 #include "output/array_sink.hpp"
@@ -162,6 +164,7 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     const py::ssize_t samples = times.shape(0);
     const bool batch = values.ndim() == 2;
     const py::ssize_t rows = batch ? values.shape(0) : 1;
+    if (rows > INT32_MAX) throw_value_error("values has more rows than 2**31 - 1");
     if (values.shape(values.ndim() - 1) != samples)
         throw_value_error("times and values differ in length (" + std::to_string(samples) + " and " +
                           std::to_string(values.shape(values.ndim() - 1)) + ")");
@@ -196,20 +199,26 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
             const frequency_grid grid = make_grid(start, end, count);
             grid_frequencies(grid, grid_slice(grid.count, part, parts), frequency_data);
         }
-        for (py::ssize_t row = 0; row < rows && status == sweep_status::ok; ++row) {
+        // One sink per row, the grid taken from the first; the rows are swept together.
+        std::vector<array_sink> row_sinks;
+        std::vector<spectrum_sink*> sinks;
+        row_sinks.reserve(static_cast<std::size_t>(rows));
+        for (py::ssize_t row = 0; row < rows; ++row) {
             const auto offset = static_cast<std::size_t>(row) * static_cast<std::size_t>(lines);
             spectrum_arrays arrays;
-            arrays.frequency = row == 0 ? frequency_data : nullptr;  // the same grid for every row
+            arrays.frequency = row == 0 ? frequency_data : nullptr;
             arrays.real = transform_data + 2 * offset;
             arrays.imaginary = arrays.real + 1;
             arrays.stride = 2;
             arrays.magnitude = magnitude_data + offset;
             arrays.capacity = lines;
-            array_sink sink(arrays);
-            const sample_view view(std::span<const double>(time_data, n),
-                                   std::span<const double>(value_data + static_cast<std::size_t>(row) * n, n));
-            status = run_sweep(view, start, end, count, options, sink);
+            row_sinks.emplace_back(arrays);
+            sinks.push_back(&row_sinks.back());
         }
+        const sample_rows batch_view(std::span<const double>(time_data, n),
+                                     std::span<const double>(value_data, n * static_cast<std::size_t>(rows)),
+                                     static_cast<std::int32_t>(rows));
+        status = run_sweep(batch_view, start, end, count, options, sinks);
     }
     switch (status) {
     case sweep_status::ok: break;

@@ -1,6 +1,7 @@
 // The fast evaluation: the sweep's small interface to the non-uniform FFT engine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -31,12 +32,18 @@ enum class fast_status {
     out_of_memory,   // nothing prepared; no line has been evaluated
 };
 
-// Prepares the evaluation of `samples` within `tolerance` × A, where
-// A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in file
-// order, for a sweep of `lines` lines in all. Tolerance from 1e-14 to 0.1;
-// the sizes of the view agree (the sweep checks both). The plan keeps a
-// pointer to the times, not a copy: they must outlive it, unchanged.
-fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
+// Prepares the evaluation of each row of `samples` within `tolerance` × A,
+// where A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in
+// file order and that row's values, for a sweep of `lines` lines in all.
+// Tolerance from 1e-14 to 0.1; the view is consistent with at least one row
+// (the sweep checks both). Every row's results are bit for bit those of the
+// row prepared alone; the rows share what depends on the times only.
+// not_applicable when any row has a number that is not finite. The plan keeps
+// a pointer to the times, not a copy: they must outlive it, unchanged.
+fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
+inline fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+    return prepare_fast(sample_rows(samples), tolerance, lines, plan);
+}
 
 // The lines of one block: the sweep cuts its whole grid (not its slice) into
 // blocks of this many lines, so that every slice sees the same blocks. It
@@ -48,6 +55,7 @@ std::int32_t fast_block_lines(const fast_plan& plan);
 fast_work_owner make_fast_work(const fast_plan& plan, int threads);
 
 // real[m] = Σ w_k x_k cos(2π f_m t_k) and imaginary[m] = −Σ w_k x_k sin(2π f_m t_k)
+// (row r's at real[r × row_stride + m] and imaginary[r × row_stride + m])
 // at the `count` frequencies f_m = frequencies[m] (1 ≤ count ≤ fast_block_lines;
 // the grid's running sum, so steps need not be exactly equal), each within
 // tolerance × A of the sums with exact phases and exact arithmetic. Lines at
@@ -55,6 +63,6 @@ fast_work_owner make_fast_work(const fast_plan& plan, int threads);
 // them exactly). Up to `threads` threads (at most those make_fast_work was
 // given) may share the block; the results do not depend on it.
 void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
-                double* real, double* imaginary, int threads);
+                double* real, double* imaginary, int threads, std::size_t row_stride = 0);
 
 }  // namespace trapft

@@ -24,6 +24,7 @@
 #include "spectrum/nufft_engine.hpp"
 
 #include <fftw3.h>
+#include <sys/mman.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -68,6 +69,8 @@ constexpr std::int32_t smallest_grid = 16;
 constexpr std::int32_t small_plans = 8192;
 // Grids take at most this much, or as much as the samples' times and values.
 constexpr std::size_t grid_memory = std::size_t{40} << 20;
+// Grids from this size on are mapped on huge pages.
+constexpr std::size_t huge_page = std::size_t{2} << 20;
 // Points past the grid that the spreading's vector stores may touch.
 constexpr std::size_t grid_padding = kernel_max_lanes;
 
@@ -131,58 +134,80 @@ std::int32_t choose_block_lines(const fast_plan& plan, std::int64_t lines) {
     return static_cast<std::int32_t>(best);
 }
 
-// Trapezoid weights times values, scaled by an exact power of two so that
-// A lies in [1, 2); false when a number is not finite.
-bool fill_weights(sample_view samples, fast_plan& plan) {
+// The trapezoid weight of a sample times its value, from its neighbours'
+// times. Halved last, where that is exact: halving a tiny step first would
+// lose its last bit, or all of it. A step or product that overflows may still
+// have a finite half. Without branches, so that loops of it vectorize.
+[[gnu::always_inline]] inline double weight(double after, double before, double value) {
+    const double span = after - before;
+    const double product = span * value;
+    const double halves = (0.5 * after - 0.5 * before) * value;
+    const double halved = (span * 0.5) * value;
+    const bool span_finite = std::fabs(span) <= std::numeric_limits<double>::max();
+    const bool product_finite = std::fabs(product) <= std::numeric_limits<double>::max();
+    return !span_finite ? halves : !product_finite ? halved : product * 0.5;
+}
+
+// c_k = w_k x_k · 2^-scale of row `row` for samples [begin, end), into out[k − begin].
+[[gnu::always_inline]] inline void row_weights(const fast_plan& plan, std::int32_t row, std::int32_t begin,
+                                               std::int32_t end, double* out) {
+    const std::int32_t n = plan.count;
+    const double* const t = plan.times;
+    const double* const x = plan.values + static_cast<std::size_t>(row) * static_cast<std::size_t>(n);
+    const double down = plan.shrink[2 * static_cast<std::size_t>(row)];
+    const double further = plan.shrink[2 * static_cast<std::size_t>(row) + 1];
+    if (n < 2) {
+        std::fill(out, out + (end - begin), 0.0);  // a lone sample has weight zero
+        return;
+    }
+    const std::int32_t from = std::max(begin, 1);
+    const std::int32_t to = std::min(end, n - 1);
+    if (begin == 0) out[0] = (weight(t[1], t[0], x[0]) * down) * further;
+    for (std::int32_t k = from; k < to; ++k) out[k - begin] = (weight(t[k + 1], t[k - 1], x[k]) * down) * further;
+    if (end == n) out[n - 1 - begin] = (weight(t[n - 1], t[n - 2], x[n - 1]) * down) * further;
+}
+
+// The times' extremes and each row's A and scale (by an exact power of two,
+// so that its A lies in [1, 2)); false when a number is not finite.
+bool measure_samples(sample_rows samples, fast_plan& plan) {
     const auto n = static_cast<std::int32_t>(samples.times.size());
     const double* t = samples.times.data();
-    const double* x = samples.values.data();
     plan.times = t;
-    plan.weights.resize(static_cast<std::size_t>(n));  // zeros: a lone sample has weight zero
-    double* const c = plan.weights.data();
-    // One pass for the finite check and the extreme times, one for the weights and A.
+    plan.values = samples.values.data();
+    plan.rows = samples.rows;
+    plan.scale.assign(static_cast<std::size_t>(samples.rows), 1.0);
+    plan.shrink.assign(2 * static_cast<std::size_t>(samples.rows), 1.0);
+    plan.total.assign(static_cast<std::size_t>(samples.rows), 0.0);
     bool finite = true;
     double low = n > 0 ? t[0] : 0.0, high = low;
     for (std::int32_t k = 0; k < n; ++k) {
-        finite = finite && std::isfinite(t[k]) && std::isfinite(x[k]);
+        finite = finite && std::isfinite(t[k]);
         low = std::min(low, t[k]);
         high = std::max(high, t[k]);
     }
     if (!finite) return false;
-    double total = 0.0;
-    if (n >= 2) {
-        // Halved last, where that is exact: halving a tiny step first would lose
-        // its last bit, or all of it. A step or product that overflows may still
-        // have a finite half.
-        // Without branches, so that the loop vectorizes.
-        auto weight = [](double after, double before, double value) {
-            const double span = after - before;
-            const double product = span * value;
-            const double halves = (0.5 * after - 0.5 * before) * value;
-            const double halved = (span * 0.5) * value;
-            const bool span_finite = std::fabs(span) <= std::numeric_limits<double>::max();
-            const bool product_finite = std::fabs(product) <= std::numeric_limits<double>::max();
-            return !span_finite ? halves : !product_finite ? halved : product * 0.5;
-        };
-        c[0] = weight(t[1], t[0], x[0]);
-        total = std::fabs(c[0]);
-        for (std::int32_t k = 1; k + 1 < n; ++k) {
-            c[k] = weight(t[k + 1], t[k - 1], x[k]);
-            total += std::fabs(c[k]);
+    for (std::int32_t r = 0; r < samples.rows; ++r) {
+        const double* x = samples.row(r).values.data();
+        double total = 0.0;
+        if (n < 2) {
+            // No weight carries the values, so they are checked on their own.
+            for (std::int32_t k = 0; k < n; ++k) total += x[k] - x[k];
+        } else {
+            // A value that is not finite makes its weight, and so A, not finite.
+            total = std::fabs(weight(t[1], t[0], x[0]));
+            for (std::int32_t k = 1; k + 1 < n; ++k) total += std::fabs(weight(t[k + 1], t[k - 1], x[k]));
+            total += std::fabs(weight(t[n - 1], t[n - 2], x[n - 1]));
         }
-        c[n - 1] = weight(t[n - 1], t[n - 2], x[n - 1]);
-        total += std::fabs(c[n - 1]);
-    }
-    if (!std::isfinite(total)) return false;
-    plan.total = total;
-    if (total > 0.0) {
-        const int scale = std::ilogb(total);
-        plan.scale = std::ldexp(1.0, scale);
-        // 2^-scale, in two factors where it is beyond the doubles; scaling up
-        // is exact, and scaling down by one power of two rounds once.
-        const double down = std::ldexp(1.0, -std::max(scale, -1000));
-        const double further = std::ldexp(1.0, -std::min(scale + 1000, 0));
-        for (std::int32_t k = 0; k < n; ++k) c[k] = (c[k] * down) * further;
+        if (!std::isfinite(total)) return false;
+        plan.total[static_cast<std::size_t>(r)] = total;
+        if (total > 0.0) {
+            const int scale = std::ilogb(total);
+            plan.scale[static_cast<std::size_t>(r)] = std::ldexp(1.0, scale);
+            // 2^-scale, in two factors where it is beyond the doubles; scaling up
+            // is exact, and scaling down by one power of two rounds once.
+            plan.shrink[2 * static_cast<std::size_t>(r)] = std::ldexp(1.0, -std::max(scale, -1000));
+            plan.shrink[2 * static_cast<std::size_t>(r) + 1] = std::ldexp(1.0, -std::min(scale + 1000, 0));
+        }
     }
     plan.centre = 0.5 * low + 0.5 * high;
     const double radius = std::max(high - plan.centre, plan.centre - low);
@@ -278,10 +303,10 @@ std::int32_t plain_limit(const fast_plan& plan) {
 }
 
 // Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
-bool prepare(sample_view samples, double tolerance, std::int64_t lines, fast_plan& plan) {
+bool prepare(sample_rows samples, double tolerance, std::int64_t lines, fast_plan& plan) {
     plan.count = static_cast<std::int32_t>(samples.times.size());
     plan.tolerance = tolerance;
-    if (!fill_weights(samples, plan)) return false;
+    if (!measure_samples(samples, plan)) return false;
     choose_kernel(plan);
     plan.kernel = kernel_pieces(plan.width, plan.degree, plan.lanes);
     plan.block_lines = choose_block_lines(plan, lines);
@@ -293,21 +318,40 @@ bool prepare(sample_view samples, double tolerance, std::int64_t lines, fast_pla
     return true;
 }
 
+// Fresh pages for the grids, on huge pages where the system allows it: a
+// block touches its grids end to end, and small pages would cost a fault
+// each. Page-aligned, as the transforms' vector code wants. Null when memory
+// runs out.
+mapped_array map_grids(std::size_t bytes) {
+    void* const data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) return mapped_array(nullptr, mapped_release{0});
+#ifdef MADV_HUGEPAGE
+    if (bytes >= huge_page) madvise(data, bytes, MADV_HUGEPAGE);  // advice only: nothing to do when refused
+#endif
+    return mapped_array(static_cast<double*>(data), mapped_release{bytes});
+}
+
 bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
     work.threads = std::max(threads, 1);
+    work.rows = std::clamp(plan.rows, 1, nufft_row_group);
+    const auto rows = static_cast<std::size_t>(work.rows);
     work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines) + grid_padding);
-    const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * (nufft_max_terms + 1);
-    work.grids.reset(static_cast<double*>(fftw_malloc(sizeof(double) * work.grid_doubles * grids)));
+    const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * rows * (nufft_max_terms + 1);
+    work.grids = map_grids(sizeof(double) * work.grid_doubles * grids);
     if (!work.grids) return false;
     work.scratch.resize(static_cast<std::size_t>(plan.subgrids));
     for (nufft_scratch& s : work.scratch) {
-        s.rotated.resize(2 * nufft_max_terms * static_cast<std::size_t>(nufft_chunk));
+        s.rotated.resize(2 * rows * nufft_max_terms * static_cast<std::size_t>(nufft_chunk));
+        s.weights.resize(nufft_chunk);
+        s.cosine.resize(nufft_chunk);
+        s.sine.resize(nufft_chunk);
+        s.tau.resize(nufft_chunk);
         s.argument.resize(nufft_chunk);
         s.first_point.resize(nufft_chunk);
         s.per_point.resize(2 * static_cast<std::size_t>(plan.block_lines));
     }
     work.offsets.resize(static_cast<std::size_t>(plan.block_lines));
-    work.compensation.resize(2 * static_cast<std::size_t>(plan.block_lines));
+    work.compensation.resize(2 * rows * static_cast<std::size_t>(plan.block_lines));
     return true;
 }
 
@@ -336,19 +380,27 @@ void in_parallel(int tasks, int threads, F&& task) {
     for (std::thread& helper : helpers) helper.join();
 }
 
+// The rows that one pass over the samples spreads together: the plan's rows
+// [first, first + count), count ≤ the work's rows.
+struct row_group {
+    std::int32_t first = 0;
+    std::int32_t count = 1;
+};
+
 // The stages' loops, compiled once for each instruction set below.
 // Lines first + (steps + j)·increment, j = m − h, h = points / 4: `steps` is
 // h plus the lines before the progression's first (an integer below 2^53).
-[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, double first, double increment, double steps,
-                                                  std::int32_t points, int terms, std::int32_t begin,
-                                                  std::int32_t end, nufft_scratch& scratch) {
+// The phases, cells and τ_k are the times' alone, found once for every row.
+[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, row_group rows, double first,
+                                                  double increment, double steps, std::int32_t points, int terms,
+                                                  std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
     const double grid = static_cast<double>(points);
     const bool even = plan.width % 2 == 0;
     const std::int32_t lead = kernel_lead(plan.width);
     const std::int32_t mask = points - 1;
     const double* const times = plan.times + begin;
-    const double* const weights = plan.weights.data() + begin;
-    double* const rotated = scratch.rotated.data();
+    double* const cosine = scratch.cosine.data();
+    double* const sine = scratch.sine.data();
     double* const argument = scratch.argument.data();
     std::int32_t* const first_point = scratch.first_point.data();
     const std::int32_t size = end - begin;
@@ -357,8 +409,8 @@ void in_parallel(int tasks, int threads, F&& task) {
         const unit_pair u = fraction_of_product(increment, t);
         const unit_pair v = fraction_of_product(first, t);
         const sine_cosine sc = sin_cos_cycles(phase_at(v, u, steps));
-        rotated[2 * i] = weights[i] * sc.cosine;
-        rotated[2 * i + 1] = -(weights[i] * sc.sine);
+        cosine[i] = sc.cosine;
+        sine[i] = sc.sine;
 
         // Position n·u on the grid as an exact cell and an offset.
         const double position = u.hi * grid;
@@ -371,16 +423,29 @@ void in_parallel(int tasks, int threads, F&& task) {
         argument[i] = even ? 2.0 * within - 1.0 : 2.0 * within;
         first_point[i] = (static_cast<std::int32_t>(cell) - lead) & mask;
     }
+    double* const weights = scratch.weights.data();
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        row_weights(plan, rows.first + r, begin, end, weights);
+        double* const rotated = scratch.rotated.data() + 2 * static_cast<std::size_t>(r) * nufft_max_terms * nufft_chunk;
+        for (std::int32_t i = 0; i < size; ++i) {
+            rotated[2 * i] = weights[i] * cosine[i];
+            rotated[2 * i + 1] = -(weights[i] * sine[i]);
+        }
+    }
     if (terms == 1) return;
     const double centre = plan.centre;
     const double inverse = 1.0 / plan.radius;
-    for (int p = 1; p < terms; ++p) {
-        const double* const previous = rotated + 2 * static_cast<std::size_t>(p - 1) * nufft_chunk;
-        double* const term = rotated + 2 * static_cast<std::size_t>(p) * nufft_chunk;
-        for (std::int32_t i = 0; i < size; ++i) {
-            const double tau = (times[i] - centre) * inverse;
-            term[2 * i] = previous[2 * i] * tau;
-            term[2 * i + 1] = previous[2 * i + 1] * tau;
+    double* const tau = scratch.tau.data();
+    for (std::int32_t i = 0; i < size; ++i) tau[i] = (times[i] - centre) * inverse;
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        double* const rotated = scratch.rotated.data() + 2 * static_cast<std::size_t>(r) * nufft_max_terms * nufft_chunk;
+        for (int p = 1; p < terms; ++p) {
+            const double* const previous = rotated + 2 * static_cast<std::size_t>(p - 1) * nufft_chunk;
+            double* const term = rotated + 2 * static_cast<std::size_t>(p) * nufft_chunk;
+            for (std::int32_t i = 0; i < size; ++i) {
+                term[2 * i] = previous[2 * i] * tau[i];
+                term[2 * i + 1] = previous[2 * i + 1] * tau[i];
+            }
         }
     }
 }
@@ -464,14 +529,16 @@ template <bool compensated, typename vector>
 }
 
 // Adds each placed sample times the kernel's values to the grids of the
-// `terms` Taylor terms: the pieces' polynomials by Horner's rule on vectors,
-// their degree and width fixed at compile time and their coefficients held
-// in registers, then paired with the grids' interleaved real and imaginary
+// `terms` Taylor terms of each of `rows` rows (grids[r × terms + p]): the
+// pieces' polynomials by Horner's rule on vectors, once for every row, their
+// degree and width fixed at compile time and their coefficients held in
+// registers, then paired with the grids' interleaved real and imaginary
 // parts. With `compensated`, term 0 is added by two-sum, its rounding errors
-// gathered in `error`.
-template <typename vector, int width, int terms, bool compensated>
-inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int32_t size,
-                           const nufft_scratch& scratch, double* const* grids, double* error) {
+// gathered in errors[r].
+template <typename vector, int width, int terms, bool compensated, bool one_row>
+inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int32_t group, std::int32_t size,
+                           const nufft_scratch& scratch, double* const* grids, double* const* errors) {
+    const std::int32_t rows = one_row ? 1 : group;
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int degree = kernel_degrees[width];
     constexpr int lanes = (width + 7) / 8 * 8;
@@ -496,15 +563,21 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int3
         for (int d = 1; d <= degree; ++d)
             for (int b = 0; b < blocks; ++b) multiply_add(v[b], v[b], s, coefficients[d][b]);
         const std::int32_t start = scratch.first_point[static_cast<std::size_t>(k)];
-        for (int p = 0; p < terms; ++p) {
-            const std::size_t at = 2 * (static_cast<std::size_t>(p) * nufft_chunk + static_cast<std::size_t>(k));
+        for (int rp = 0; rp < rows * terms; ++rp) {
+            const int r = rp / terms;
+            const int p = rp % terms;
+            const std::size_t at =
+                2 * ((static_cast<std::size_t>(r) * nufft_max_terms + static_cast<std::size_t>(p)) * nufft_chunk +
+                     static_cast<std::size_t>(k));
             const double re = rotated[at];
             const double im = rotated[at + 1];
+            double* const grid = grids[rp];
+            double* const error = errors[r];
             if (start + width <= points) {
                 // The padding past the grid takes the zero-valued lanes.
                 vector pair;
                 repeat_pair(pair, rotated + at);
-                double* g = grids[p] + 2 * start;
+                double* g = grid + 2 * start;
                 double* e = error + 2 * start;
                 for (int b = 0; b < blocks; ++b) {
                     vector low, high;
@@ -520,7 +593,7 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int3
                 for (int i = 0; i < width; ++i) {
                     const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
                     for (int part = 0; part < 2; ++part) {
-                        double& g = grids[p][cell + static_cast<std::size_t>(part)];
+                        double& g = grid[cell + static_cast<std::size_t>(part)];
                         const double term = (part == 0 ? re : im) * values[i];
                         if (compensated && p == 0) {
                             const double sum = g + term;
@@ -538,98 +611,117 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int3
 }
 
 template <typename vector, int width, bool compensated>
-inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
-                         const nufft_scratch& scratch, double* const* grids, double* error) {
-    if (terms == 1) return spread_samples<vector, width, 1, compensated>(plan, points, size, scratch, grids, error);
-    if (terms == 2) return spread_samples<vector, width, 2, compensated>(plan, points, size, scratch, grids, error);
-    spread_samples<vector, width, nufft_max_terms, compensated>(plan, points, size, scratch, grids, error);
+inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
+                         const nufft_scratch& scratch, double* const* grids, double* const* errors) {
+    if (rows > 1) {
+        if (terms == 1)
+            return spread_samples<vector, width, 1, compensated, false>(plan, points, rows, size, scratch, grids, errors);
+        if (terms == 2)
+            return spread_samples<vector, width, 2, compensated, false>(plan, points, rows, size, scratch, grids, errors);
+        return spread_samples<vector, width, nufft_max_terms, compensated, false>(plan, points, rows, size, scratch,
+                                                                                  grids, errors);
+    }
+    if (terms == 1)
+        return spread_samples<vector, width, 1, compensated, true>(plan, points, rows, size, scratch, grids, errors);
+    if (terms == 2)
+        return spread_samples<vector, width, 2, compensated, true>(plan, points, rows, size, scratch, grids, errors);
+    spread_samples<vector, width, nufft_max_terms, compensated, true>(plan, points, rows, size, scratch, grids, errors);
 }
 
 template <typename vector, bool compensated>
-inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
-                       const nufft_scratch& scratch, double* const* grids, double* error) {
+inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
+                       const nufft_scratch& scratch, double* const* grids, double* const* errors) {
     switch (plan.width) {
-#define TRAPFT_WIDTH(w) \
-    case w: return spread_terms<vector, w, compensated>(plan, points, terms, size, scratch, grids, error);
+#define TRAPFT_WIDTH(w)                                                                                            \
+    case w: return spread_terms<vector, w, compensated>(plan, points, terms, rows, size, scratch, grids, errors);
         TRAPFT_WIDTH(3) TRAPFT_WIDTH(4) TRAPFT_WIDTH(5) TRAPFT_WIDTH(6) TRAPFT_WIDTH(7) TRAPFT_WIDTH(8)
         TRAPFT_WIDTH(9) TRAPFT_WIDTH(10) TRAPFT_WIDTH(11) TRAPFT_WIDTH(12) TRAPFT_WIDTH(13) TRAPFT_WIDTH(14)
         TRAPFT_WIDTH(15) TRAPFT_WIDTH(16)
 #undef TRAPFT_WIDTH
-        default: return spread_terms<vector, 17, compensated>(plan, points, terms, size, scratch, grids, error);
+        default: return spread_terms<vector, 17, compensated>(plan, points, terms, rows, size, scratch, grids, errors);
     }
 }
 
-void rotate_plain(const fast_plan& plan, double first, double increment, double steps, std::int32_t points,
-                  int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
-    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+// The spreading's arguments: a chunk of `size` samples placed in `scratch`,
+// onto the grids of `rows` rows and `terms` terms.
+struct spread_target {
+    std::int32_t points = 0;
+    int terms = 1;
+    std::int32_t rows = 1;
+    std::int32_t size = 0;
+    double* const* grids = nullptr;   // rows × terms
+    double* const* errors = nullptr;  // rows
+};
+
+void rotate_plain(const fast_plan& plan, row_group rows, double first, double increment, double steps,
+                  std::int32_t points, int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+    rotate_samples(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
 template <bool compensated>
-[[gnu::flatten]] void spread_plain(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size,
-                                   const nufft_scratch& scratch, double* const* grids, double* error) {
-    spread_any<vector2, compensated>(plan, points, terms, size, scratch, grids, error);
+[[gnu::flatten]] void spread_plain(const fast_plan& plan, const spread_target& to, const nufft_scratch& scratch) {
+    spread_any<vector2, compensated>(plan, to.points, to.terms, to.rows, to.size, scratch, to.grids, to.errors);
 }
 
 #if defined(__x86_64__)
 #define TRAPFT_AVX2 gnu::target("avx2,fma")
 #define TRAPFT_AVX512 gnu::target("avx512f,avx2,fma")
-[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& plan, double first, double increment, double steps,
-                                 std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+[[TRAPFT_AVX2]] void rotate_avx2(const fast_plan& plan, row_group rows, double first, double increment,
+                                 double steps, std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
                                  nufft_scratch& scratch) {
-    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
+    rotate_samples(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
-[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& plan, double first, double increment, double steps,
-                                     std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
-                                     nufft_scratch& scratch) {
-    rotate_samples(plan, first, increment, steps, points, terms, begin, end, scratch);
-}
-template <bool compensated>
-[[TRAPFT_AVX2, gnu::flatten]] void spread_avx2(const fast_plan& plan, std::int32_t points, int terms,
-                                               std::int32_t size, const nufft_scratch& scratch, double* const* grids,
-                                               double* error) {
-    spread_any<vector4, compensated>(plan, points, terms, size, scratch, grids, error);
+[[TRAPFT_AVX512]] void rotate_avx512(const fast_plan& plan, row_group rows, double first, double increment,
+                                     double steps, std::int32_t points, int terms, std::int32_t begin,
+                                     std::int32_t end, nufft_scratch& scratch) {
+    rotate_samples(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
 template <bool compensated>
-[[TRAPFT_AVX512, gnu::flatten]] void spread_avx512(const fast_plan& plan, std::int32_t points, int terms,
-                                                   std::int32_t size, const nufft_scratch& scratch,
-                                                   double* const* grids, double* error) {
-    spread_any<vector8, compensated>(plan, points, terms, size, scratch, grids, error);
+[[TRAPFT_AVX2, gnu::flatten]] void spread_avx2(const fast_plan& plan, const spread_target& to,
+                                               const nufft_scratch& scratch) {
+    spread_any<vector4, compensated>(plan, to.points, to.terms, to.rows, to.size, scratch, to.grids, to.errors);
+}
+template <bool compensated>
+[[TRAPFT_AVX512, gnu::flatten]] void spread_avx512(const fast_plan& plan, const spread_target& to,
+                                                   const nufft_scratch& scratch) {
+    spread_any<vector8, compensated>(plan, to.points, to.terms, to.rows, to.size, scratch, to.grids, to.errors);
 }
 #endif
 
-void rotate(const fast_plan& plan, int instruction_set, double first, double increment, double steps,
-            std::int32_t points, int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+void rotate(const fast_plan& plan, int instruction_set, row_group rows, double first, double increment,
+            double steps, std::int32_t points, int terms, std::int32_t begin, std::int32_t end,
+            nufft_scratch& scratch) {
 #if defined(__x86_64__)
-    if (instruction_set == 2) return rotate_avx512(plan, first, increment, steps, points, terms, begin, end, scratch);
-    if (instruction_set == 1) return rotate_avx2(plan, first, increment, steps, points, terms, begin, end, scratch);
+    if (instruction_set == 2)
+        return rotate_avx512(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
+    if (instruction_set == 1)
+        return rotate_avx2(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 #endif
-    rotate_plain(plan, first, increment, steps, points, terms, begin, end, scratch);
+    rotate_plain(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
 
-void spread(const fast_plan& plan, int instruction_set, std::int32_t points, int terms, std::int32_t size,
-            const nufft_scratch& scratch, double* const* grids, double* error) {
+void spread(const fast_plan& plan, int instruction_set, const spread_target& to, const nufft_scratch& scratch) {
     const bool compensated = scratch.compensated;
 #if defined(__x86_64__)
     if (instruction_set == 2)
-        return compensated ? spread_avx512<true>(plan, points, terms, size, scratch, grids, error)
-                           : spread_avx512<false>(plan, points, terms, size, scratch, grids, error);
+        return compensated ? spread_avx512<true>(plan, to, scratch) : spread_avx512<false>(plan, to, scratch);
     if (instruction_set == 1)
-        return compensated ? spread_avx2<true>(plan, points, terms, size, scratch, grids, error)
-                           : spread_avx2<false>(plan, points, terms, size, scratch, grids, error);
+        return compensated ? spread_avx2<true>(plan, to, scratch) : spread_avx2<false>(plan, to, scratch);
 #endif
-    return compensated ? spread_plain<true>(plan, points, terms, size, scratch, grids, error)
-                       : spread_plain<false>(plan, points, terms, size, scratch, grids, error);
+    return compensated ? spread_plain<true>(plan, to, scratch) : spread_plain<false>(plan, to, scratch);
 }
 
 // Counts the chunk's samples by their first grid point; from the chunk that
-// would take any point past the plain limit on, term 0 is compensated.
-void count_chunk(nufft_scratch& scratch, std::int32_t size, std::int32_t limit, double* error, std::size_t doubles) {
+// would take any point past the plain limit on, term 0 is compensated (for
+// every row: where the samples fall is the times' alone).
+void count_chunk(nufft_scratch& scratch, std::int32_t size, std::int32_t limit, double* const* errors,
+                 std::int32_t rows, std::size_t doubles) {
     if (scratch.compensated) return;
     std::int32_t most = 0;
     for (std::int32_t k = 0; k < size; ++k)
         most = std::max(most, ++scratch.per_point[static_cast<std::size_t>(scratch.first_point[static_cast<std::size_t>(k)])]);
     if (most > limit) {
         scratch.compensated = true;
-        std::memset(error, 0, sizeof(double) * doubles);
+        for (std::int32_t r = 0; r < rows; ++r) std::memset(errors[r], 0, sizeof(double) * doubles);
     }
 }
 
@@ -648,60 +740,114 @@ double unscale(double value, double scale) {
     sum = s;
 }
 
+// Where a group's results go: row r of the group at real/imaginary + r × stride.
+struct group_results {
+    double* real = nullptr;
+    double* imaginary = nullptr;
+    std::size_t stride = 0;
+
+    group_results from(std::int32_t line) const { return {real + line, imaginary + line, stride}; }
+    double* real_of(std::int32_t r) const { return real + static_cast<std::size_t>(r) * stride; }
+    double* imaginary_of(std::int32_t r) const { return imaginary + static_cast<std::size_t>(r) * stride; }
+};
+
+// Every result of a row whose weights are all zero is exactly zero, signed
+// as the exact evaluation signs it; true when every row of the group is so.
+bool zero_rows(const fast_plan& plan, row_group rows, std::int32_t count, const group_results& out) {
+    bool all = true;
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        if (plan.total[static_cast<std::size_t>(rows.first + r)] != 0.0) {
+            all = false;
+            continue;
+        }
+        std::fill(out.real_of(r), out.real_of(r) + count, 0.0);
+        std::fill(out.imaginary_of(r), out.imaginary_of(r) + count, -0.0);
+    }
+    return all;
+}
+
 // Σ c_k e^(−2πi f_m t_k) term by term at each finite frequency, each phase
-// reduced exactly, in compensated sums.
-void direct_sums(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
-                 double* real, double* imaginary) {
-    double* const real_error = work.compensation.data();
-    double* const imaginary_error = real_error + count;
-    std::fill(real, real + count, 0.0);
-    std::fill(imaginary, imaginary + count, 0.0);
-    std::fill(real_error, real_error + 2 * static_cast<std::size_t>(count), 0.0);
+// reduced exactly once for every row, in compensated sums.
+void direct_sums(const fast_plan& plan, row_group rows, const double* frequencies, std::int32_t count,
+                 fast_work& work, const group_results& out) {
+    double* const errors = work.compensation.data();
+    auto real_error = [&](std::int32_t r) { return errors + 2 * static_cast<std::size_t>(r) * count; };
+    auto imaginary_error = [&](std::int32_t r) { return real_error(r) + count; };
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        std::fill(out.real_of(r), out.real_of(r) + count, 0.0);
+        std::fill(out.imaginary_of(r), out.imaginary_of(r) + count, 0.0);
+        std::fill(real_error(r), real_error(r) + 2 * static_cast<std::size_t>(count), 0.0);
+    }
+    double weights[nufft_row_group];
     for (std::int32_t k = 0; k < plan.count; ++k) {
-        const double c = plan.weights[static_cast<std::size_t>(k)];
-        if (c == 0.0) continue;
+        bool any = false;
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            row_weights(plan, rows.first + r, k, k + 1, &weights[r]);
+            any = any || weights[r] != 0.0;
+        }
+        if (!any) continue;
         const double t = plan.times[k];
         for (std::int32_t m = 0; m < count; ++m) {
             if (!std::isfinite(frequencies[m])) continue;
             const unit_pair phase = fraction_of_product(frequencies[m], t);
             const sine_cosine sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
-            accumulate(real[m], real_error[m], c * sc.cosine);
-            accumulate(imaginary[m], imaginary_error[m], -(c * sc.sine));
+            for (std::int32_t r = 0; r < rows.count; ++r) {
+                const double c = weights[r];
+                if (c == 0.0) continue;
+                accumulate(out.real_of(r)[m], real_error(r)[m], c * sc.cosine);
+                accumulate(out.imaginary_of(r)[m], imaginary_error(r)[m], -(c * sc.sine));
+            }
         }
     }
-    for (std::int32_t m = 0; m < count; ++m) {
-        real[m] = unscale(real[m] + real_error[m], plan.scale);
-        imaginary[m] = unscale(imaginary[m] + imaginary_error[m], plan.scale);
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        const double scale = plan.scale[static_cast<std::size_t>(rows.first + r)];
+        for (std::int32_t m = 0; m < count; ++m) {
+            out.real_of(r)[m] = unscale(out.real_of(r)[m] + real_error(r)[m], scale);
+            out.imaginary_of(r)[m] = unscale(out.imaginary_of(r)[m] + imaginary_error(r)[m], scale);
+        }
     }
 }
 
 // The grids of the progression's lines from `shift` on (an integer below
-// 2^53): rotated, spread and gathered into sub-grid 0's term grids, then transformed.
-void spread_and_transform(const fast_plan& plan, int instruction_set, double first, double increment, double shift,
-                          std::int32_t points, int terms, fast_work& work, int threads) {
+// 2^53): rotated, spread and gathered into sub-grid 0's term grids of each
+// row of the group, then transformed.
+void spread_and_transform(const fast_plan& plan, int instruction_set, row_group rows, double first,
+                          double increment, double shift, std::int32_t points, int terms, fast_work& work,
+                          int threads) {
     const std::size_t doubles = 2 * (static_cast<std::size_t>(points) + grid_padding);
     const int subgrids = plan.subgrids;
     const std::int32_t limit = plain_limit(plan);
     const std::int32_t chunks = (plan.count + nufft_chunk - 1) / nufft_chunk;
     in_parallel(subgrids, threads, [&](int s) {
         nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
-        double* grids[nufft_max_terms];
-        for (int p = 0; p < terms; ++p) {
-            grids[p] = work.grid(s, p);
-            std::memset(grids[p], 0, sizeof(double) * doubles);
+        double* grids[nufft_row_group * nufft_max_terms];
+        double* errors[nufft_row_group];
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            for (int p = 0; p < terms; ++p) {
+                grids[r * terms + p] = work.grid(s, r, p);
+                std::memset(grids[r * terms + p], 0, sizeof(double) * doubles);
+            }
+            errors[r] = work.grid(s, r, nufft_max_terms);
         }
-        double* const error = work.grid(s, nufft_max_terms);
         scratch.compensated = false;
         std::fill(scratch.per_point.begin(), scratch.per_point.begin() + points, 0);
+        spread_target to;
+        to.points = points;
+        to.terms = terms;
+        to.rows = rows.count;
+        to.grids = grids;
+        to.errors = errors;
         // Sub-grid s takes whole chunks [chunks·s/S, chunks·(s+1)/S).
         const std::int32_t from = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * s / subgrids);
-        const std::int32_t to = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * (s + 1) / subgrids);
-        for (std::int32_t chunk = from; chunk < to; ++chunk) {
+        const std::int32_t to_chunk = static_cast<std::int32_t>(static_cast<std::int64_t>(chunks) * (s + 1) / subgrids);
+        for (std::int32_t chunk = from; chunk < to_chunk; ++chunk) {
             const std::int32_t begin = chunk * nufft_chunk;
             const std::int32_t end = std::min(plan.count, begin + nufft_chunk);
-            rotate(plan, instruction_set, first, increment, shift + points / 4, points, terms, begin, end, scratch);
-            count_chunk(scratch, end - begin, limit, error, doubles);
-            spread(plan, instruction_set, points, terms, end - begin, scratch, grids, error);
+            rotate(plan, instruction_set, rows, first, increment, shift + points / 4, points, terms, begin, end,
+                   scratch);
+            count_chunk(scratch, end - begin, limit, errors, rows.count, doubles);
+            to.size = end - begin;
+            spread(plan, instruction_set, to, scratch);
         }
     });
     // Gathered in a fixed order: each sub-grid's term 0 with its errors, then
@@ -709,58 +855,45 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, double fir
     const std::size_t used = 2 * static_cast<std::size_t>(points);
     for (int s = 0; s < subgrids; ++s) {
         if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
-        double* const g = work.grid(s, 0);
-        const double* const e = work.grid(s, nufft_max_terms);
-        for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            double* const g = work.grid(s, r, 0);
+            const double* const e = work.grid(s, r, nufft_max_terms);
+            for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
+        }
     }
     for (int s = 1; s < subgrids; ++s)
-        for (int p = 0; p < terms; ++p) {
-            double* const g = work.grid(0, p);
-            const double* const h = work.grid(s, p);
-            for (std::size_t i = 0; i < used; ++i) g[i] += h[i];
-        }
-    in_parallel(terms, threads, [&](int p) { nufft_transform(plan, points, work.grid(0, p)); });
+        for (std::int32_t r = 0; r < rows.count; ++r)
+            for (int p = 0; p < terms; ++p) {
+                double* const g = work.grid(0, r, p);
+                const double* const h = work.grid(s, r, p);
+                for (std::size_t i = 0; i < used; ++i) g[i] += h[i];
+            }
+    in_parallel(rows.count * terms, threads,
+                [&](int rp) { nufft_transform(plan, points, work.grid(0, rp / terms, rp % terms)); });
 }
 
-// The results of lines [0, lines) of a progression transformed on `points`:
-// with offsets (per line, from work.offsets) and `terms` Taylor terms, or
-// without (offsets null). Lines whose `frequencies` entry is not finite are
-// skipped (frequencies may be null: every line).
-void deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t lines, int terms, const double* offsets,
-                const double* frequencies, fast_work& work, double* real, double* imaginary) {
+// The results of lines [0, lines) of a progression transformed on `points`,
+// for each row of the group: with offsets (per line, from work.offsets) and
+// `terms` Taylor terms, or without (offsets null). Lines whose `frequencies`
+// entry is not finite are skipped (frequencies may be null: every line).
+void deconvolve(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines, int terms,
+                const double* offsets, const double* frequencies, fast_work& work, const group_results& out) {
     const std::int32_t centre = points / 4;
     const std::int32_t mask = points - 1;
     const std::int32_t stride = 2 * plan.block_lines / points;
-    const double* grid[nufft_max_terms];
-    for (int p = 0; p < terms; ++p) grid[p] = work.grid(0, p);
     for (std::int32_t m = 0; m < lines; ++m) {
         if (frequencies != nullptr && !std::isfinite(frequencies[m])) continue;
         const std::int32_t j = m - centre;
         const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
         const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
-        double re = grid[0][at] * factor;
-        double im = grid[0][at + 1] * factor;
         const double delta = offsets == nullptr ? 0.0 : offsets[m];
+        // Σ_p (−i z)^p / p! · term p, z = 2π δ R; then times e^(−2πi δ t_c):
+        // for a phase below 2^-10 cycles (the usual case), by short series
+        // (truncated below 2^-60); otherwise reduced exactly.
+        const double z = two_pi * delta * plan.radius;
+        sine_cosine sc{0.0, 1.0};
         if (delta != 0.0) {
-            // Σ_p (−i z)^p / p! · term p, z = 2π δ R, from the highest term down.
-            const double z = two_pi * delta * plan.radius;
-            if (terms > 1) {
-                double tr = 0.0, ti = 0.0;
-                for (int p = terms - 1; p >= 1; --p) {
-                    const double gr = grid[p][at] * factor + tr;
-                    const double gi = grid[p][at + 1] * factor + ti;
-                    // (gr + i gi) · (−i z / p)
-                    tr = gi * z / p;
-                    ti = -(gr * z / p);
-                }
-                re += tr;
-                im += ti;
-            }
-            // Times e^(−2πi δ t_c): for a phase below 2^-10 cycles (the usual
-            // case), by short series (truncated below 2^-60); otherwise
-            // reduced exactly.
             const double cycles = delta * plan.centre;
-            sine_cosine sc;
             if (std::fabs(cycles) < 0x1p-10) {
                 const double angle = two_pi * cycles;
                 const double a2 = angle * angle;
@@ -770,13 +903,34 @@ void deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t lines, 
                 const unit_pair phase = fraction_of_product(delta, plan.centre);
                 sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
             }
-            const double rr = re * sc.cosine + im * sc.sine;
-            const double ri = im * sc.cosine - re * sc.sine;
-            re = rr;
-            im = ri;
         }
-        real[m] = unscale(re, plan.scale);
-        imaginary[m] = unscale(im, plan.scale);
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            const double* const grid = work.grid(0, r, 0);
+            double re = grid[at] * factor;
+            double im = grid[at + 1] * factor;
+            if (delta != 0.0) {
+                if (terms > 1) {
+                    double tr = 0.0, ti = 0.0;
+                    for (int p = terms - 1; p >= 1; --p) {
+                        const double* const term = work.grid(0, r, p);
+                        const double gr = term[at] * factor + tr;
+                        const double gi = term[at + 1] * factor + ti;
+                        // (gr + i gi) · (−i z / p)
+                        tr = gi * z / p;
+                        ti = -(gr * z / p);
+                    }
+                    re += tr;
+                    im += ti;
+                }
+                const double rr = re * sc.cosine + im * sc.sine;
+                const double ri = im * sc.cosine - re * sc.sine;
+                re = rr;
+                im = ri;
+            }
+            const double scale = plan.scale[static_cast<std::size_t>(rows.first + r)];
+            out.real_of(r)[m] = unscale(re, scale);
+            out.imaginary_of(r)[m] = unscale(im, scale);
+        }
     }
 }
 
@@ -796,90 +950,16 @@ bool direct_is_cheaper(const fast_plan& plan, std::int32_t lines, std::int32_t p
            samples * sample_pass_cost(plan, terms) + terms * fft_pass_cost(points);
 }
 
-// Each longest run of finite frequencies whose neighbours differ exactly by
-// one increment, as its own progression: a pass over the samples each.
-void exact_runs(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
-                fast_work& work, double* real, double* imaginary, int threads) {
-    std::int32_t first = 0;
-    while (first < count) {
-        const double f = frequencies[first];
-        if (!std::isfinite(f)) {
-            ++first;
-            continue;
-        }
-        std::int32_t end = first + 1;
-        double increment = 0.0;
-        if (end < count && std::isfinite(frequencies[end])) {
-            increment = frequencies[end] - f;
-            while (end < count && std::isfinite(frequencies[end]) &&
-                   exact_difference(frequencies[end - 1], frequencies[end], increment))
-                ++end;
-        }
-        const std::int32_t lines = end - first;
-        if (lines > 1 && increment == 0.0) {
-            // Every line at one frequency (equal ends, or a step lost to rounding).
-            nufft_progression(plan, instruction_set, f, 0.0, 1, work, real + first, imaginary + first, threads);
-            std::fill(real + first + 1, real + end, real[first]);
-            std::fill(imaginary + first + 1, imaginary + end, imaginary[first]);
-        } else {
-            nufft_progression(plan, instruction_set, f, increment, lines, work, real + first, imaginary + first, threads);
-        }
-        first = end;
-    }
-}
-
-}  // namespace
-
-void fftw_plan_release::operator()(void* plan) const {
-    const std::lock_guard<std::mutex> lock(fftw_planner());
-    fftw_destroy_plan(static_cast<fftw_plan>(plan));
-}
-
-void fftw_array_release::operator()(double* data) const { fftw_free(data); }
-
-std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
-    const std::int64_t least = std::max<std::int64_t>(2 * next_power_of_two(count), smallest_grid);
-    for (const std::int32_t points : plan.plan_points)
-        if (points >= least) return points;
-    return plan.plan_points.back();
-}
-
-void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
-                  std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate(plan, plan.instruction_set, first, increment, points / 4, points, terms, begin, end, work.scratch[0]);
-}
-
-void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {
-    double* grids[nufft_max_terms];
-    for (int p = 0; p < terms; ++p) grids[p] = work.grid(0, p);
-    spread(plan, plan.instruction_set, points, terms, size, work.scratch[0], grids, work.grid(0, nufft_max_terms));
-}
-
-void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
-    std::size_t level = 0;
-    while (plan.plan_points[level] != points) ++level;
-    auto* data = reinterpret_cast<fftw_complex*>(grid);
-    fftw_execute_dft(static_cast<fftw_plan>(plan.plans[level].get()), data, data);
-}
-
-void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
-                      double* real, double* imaginary) {
-    deconvolve(plan, points, count, 1, nullptr, nullptr, work, real, imaginary);
-}
-
-void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,
-                       std::int32_t count, fast_work& work, double* real, double* imaginary, int threads) {
+// A progression's lines for one group of rows: as nufft_progression.
+void progression(const fast_plan& plan, int instruction_set, row_group rows, double first, double increment,
+                 std::int32_t count, fast_work& work, const group_results& out, int threads) {
     if (count <= 0) return;
     if (count == 1) increment = 0.0;
     if (!std::isfinite(first) || !std::isfinite(increment)) {
-        std::fill(real, real + count, std::numeric_limits<double>::quiet_NaN());
-        std::fill(imaginary, imaginary + count, std::numeric_limits<double>::quiet_NaN());
-        return;
-    }
-    if (plan.total == 0.0) {
-        // Every weight is zero: the sums are exactly zero, signed as the exact evaluation signs them.
-        std::fill(real, real + count, 0.0);
-        std::fill(imaginary, imaginary + count, -0.0);
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            std::fill(out.real_of(r), out.real_of(r) + count, std::numeric_limits<double>::quiet_NaN());
+            std::fill(out.imaginary_of(r), out.imaginary_of(r) + count, std::numeric_limits<double>::quiet_NaN());
+        }
         return;
     }
     // More lines than a block holds are taken a block at a time, each block's
@@ -899,33 +979,63 @@ void nufft_progression(const fast_plan& plan, int instruction_set, double first,
                                : exact_difference(frequencies[m - 1], frequencies[m], increment);
             }
             if (exact) {
-                direct_sums(plan, frequencies, lines, work, real + done, imaginary + done);
+                direct_sums(plan, rows, frequencies, lines, work, out.from(done));
                 continue;
             }
         }
-        spread_and_transform(plan, instruction_set, first, increment, shift, points, 1, work, threads);
-        deconvolve(plan, points, lines, 1, nullptr, nullptr, work, real + done, imaginary + done);
+        spread_and_transform(plan, instruction_set, rows, first, increment, shift, points, 1, work, threads);
+        deconvolve(plan, rows, points, lines, 1, nullptr, nullptr, work, out.from(done));
     }
 }
 
-void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
-                 fast_work& work, double* real, double* imaginary, int threads) {
+// Each longest run of finite frequencies whose neighbours differ exactly by
+// one increment, as its own progression: a pass over the samples each.
+void exact_runs(const fast_plan& plan, int instruction_set, row_group rows, const double* frequencies,
+                std::int32_t count, fast_work& work, const group_results& out, int threads) {
+    std::int32_t first = 0;
+    while (first < count) {
+        const double f = frequencies[first];
+        if (!std::isfinite(f)) {
+            ++first;
+            continue;
+        }
+        std::int32_t end = first + 1;
+        double increment = 0.0;
+        if (end < count && std::isfinite(frequencies[end])) {
+            increment = frequencies[end] - f;
+            while (end < count && std::isfinite(frequencies[end]) &&
+                   exact_difference(frequencies[end - 1], frequencies[end], increment))
+                ++end;
+        }
+        const std::int32_t lines = end - first;
+        const group_results here = out.from(first);
+        if (lines > 1 && increment == 0.0) {
+            // Every line at one frequency (equal ends, or a step lost to rounding).
+            progression(plan, instruction_set, rows, f, 0.0, 1, work, here, threads);
+            for (std::int32_t r = 0; r < rows.count; ++r) {
+                std::fill(here.real_of(r) + 1, here.real_of(r) + lines, here.real_of(r)[0]);
+                std::fill(here.imaginary_of(r) + 1, here.imaginary_of(r) + lines, here.imaginary_of(r)[0]);
+            }
+        } else {
+            progression(plan, instruction_set, rows, f, increment, lines, work, here, threads);
+        }
+        first = end;
+    }
+}
+
+// A block's lines for one group of rows: as fast_block.
+void block(const fast_plan& plan, int instruction_set, row_group rows, const double* frequencies,
+           std::int32_t count, fast_work& work, group_results out, int threads) {
     std::int32_t a = 0, b = count - 1;
     while (a < count && !std::isfinite(frequencies[a])) ++a;
     while (b > a && !std::isfinite(frequencies[b])) --b;
     if (a >= count) return;
     frequencies += a;
-    real += a;
-    imaginary += a;
+    out = out.from(a);
     const std::int32_t lines = b - a + 1;
-    if (plan.total == 0.0) {
-        std::fill(real, real + lines, 0.0);
-        std::fill(imaginary, imaginary + lines, -0.0);
-        return;
-    }
     const std::int32_t points = nufft_grid_points(plan, lines);
     if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
-        return direct_sums(plan, frequencies, lines, work, real, imaginary);
+        return direct_sums(plan, rows, frequencies, lines, work, out);
 
     // Each line's offset from the progression first + m·increment:
     // (f_m − first) − m·increment from exact differences and products. The
@@ -994,9 +1104,86 @@ void nufft_block(const fast_plan& plan, int instruction_set, const double* frequ
     const double x = largest == 0.0 || !finite ? 0.0 : two_pi * largest * plan.radius;
     const int terms = largest == 0.0 || !finite ? 1 : terms_for(largest);
     const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms;
-    if (!one_pass) return exact_runs(plan, instruction_set, frequencies, lines, work, real, imaginary, threads);
-    spread_and_transform(plan, instruction_set, first, increment, 0.0, points, terms, work, threads);
-    deconvolve(plan, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, real, imaginary);
+    if (!one_pass) return exact_runs(plan, instruction_set, rows, frequencies, lines, work, out, threads);
+    spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, terms, work, threads);
+    deconvolve(plan, rows, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, out);
+}
+
+// Runs `evaluate(rows, results)` for each group of the plan's rows that the
+// work holds, then zeroes the rows whose weights are all zero.
+template <typename F>
+void by_groups(const fast_plan& plan, const fast_work& work, std::int32_t count, double* real, double* imaginary,
+               std::size_t row_stride, F&& evaluate) {
+    for (std::int32_t first = 0; first < plan.rows; first += work.rows) {
+        const row_group rows{first, std::min(work.rows, plan.rows - first)};
+        const std::size_t at = static_cast<std::size_t>(first) * row_stride;
+        const group_results out{real + at, imaginary + at, row_stride};
+        if (zero_rows(plan, rows, count, out)) continue;
+        evaluate(rows, out);
+        zero_rows(plan, rows, count, out);
+    }
+}
+
+}  // namespace
+
+void fftw_plan_release::operator()(void* plan) const {
+    const std::lock_guard<std::mutex> lock(fftw_planner());
+    fftw_destroy_plan(static_cast<fftw_plan>(plan));
+}
+
+void fftw_array_release::operator()(double* data) const { fftw_free(data); }
+
+void mapped_release::operator()(double* data) const { munmap(data, bytes); }
+
+std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
+    const std::int64_t least = std::max<std::int64_t>(2 * next_power_of_two(count), smallest_grid);
+    for (const std::int32_t points : plan.plan_points)
+        if (points >= least) return points;
+    return plan.plan_points.back();
+}
+
+void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
+                  std::int32_t begin, std::int32_t end, fast_work& work) {
+    rotate(plan, plan.instruction_set, row_group{0, work.rows}, first, increment, points / 4, points, terms, begin,
+           end, work.scratch[0]);
+}
+
+void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {
+    double* grids[nufft_row_group * nufft_max_terms];
+    double* errors[nufft_row_group];
+    for (std::int32_t r = 0; r < work.rows; ++r) {
+        for (int p = 0; p < terms; ++p) grids[r * terms + p] = work.grid(0, r, p);
+        errors[r] = work.grid(0, r, nufft_max_terms);
+    }
+    spread(plan, plan.instruction_set, spread_target{points, terms, work.rows, size, grids, errors}, work.scratch[0]);
+}
+
+void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
+    std::size_t level = 0;
+    while (plan.plan_points[level] != points) ++level;
+    auto* data = reinterpret_cast<fftw_complex*>(grid);
+    fftw_execute_dft(static_cast<fftw_plan>(plan.plans[level].get()), data, data);
+}
+
+void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
+                      double* real, double* imaginary) {
+    deconvolve(plan, row_group{0, 1}, points, count, 1, nullptr, nullptr, work, group_results{real, imaginary, 0});
+}
+
+void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,
+                       std::int32_t count, fast_work& work, double* real, double* imaginary, int threads,
+                       std::size_t row_stride) {
+    if (count <= 0) return;
+    by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
+        progression(plan, instruction_set, rows, first, increment, count, work, out, threads);
+    });
+}
+
+void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
+                 fast_work& work, double* real, double* imaginary, int threads, std::size_t row_stride) {
+    by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
+        block(plan, instruction_set, rows, frequencies, count, work, out, threads);
+    });
 }
 
 void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
@@ -1004,7 +1191,7 @@ void fast_work_release::operator()(fast_work* work) const { delete work; }
 
 bool fast_evaluation_available() { return true; }
 
-fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
     try {
         fast_plan_owner made(new fast_plan);
         if (!prepare(samples, tolerance, lines, *made)) return fast_status::not_applicable;
@@ -1028,9 +1215,9 @@ fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
 }
 
 void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
-                double* real, double* imaginary, int threads) {
+                double* real, double* imaginary, int threads, std::size_t row_stride) {
     nufft_block(plan, plan.instruction_set, frequencies, count, work, real, imaginary,
-                std::clamp(threads, 1, work.threads));
+                std::clamp(threads, 1, work.threads), row_stride);
 }
 
 }  // namespace trapft

@@ -20,19 +20,33 @@ struct fftw_array_release {
 using fftw_plan_owner = std::unique_ptr<void, fftw_plan_release>;
 using fftw_array = std::unique_ptr<double[], fftw_array_release>;
 
+// Memory mapped for a work's grids, given back whole.
+struct mapped_release {
+    std::size_t bytes = 0;
+    void operator()(double* data) const;
+};
+using mapped_array = std::unique_ptr<double[], mapped_release>;
+
 // Most Taylor terms in a block's offsets from its progression (see fast_block).
 inline constexpr int nufft_max_terms = 3;
 // Samples handled at once between placing and spreading (small enough to stay in cache).
 inline constexpr std::int32_t nufft_chunk = 512;
+// Most rows spread in one pass over the samples: each holds its own grids.
+inline constexpr std::int32_t nufft_row_group = 8;
 
 // What the engine keeps of one run's samples: built once, then only read by
-// every thread. The times are the caller's, not a copy.
+// every thread. The times and values are the caller's, not a copy; the
+// weights c_k = w_k x_k · 2^-scale are made as they are needed. Each row of
+// values has its own scale and A; everything else is the times' and the
+// tolerance's, shared by the rows.
 struct fast_plan {
     std::int32_t count = 0;          // samples
+    std::int32_t rows = 1;
     const double* times = nullptr;   // t_k, borrowed
-    std::vector<double> weights;     // c_k = w_k x_k, times 2^-scale
-    double scale = 1.0;              // 2^scale: results are multiplied by it
-    double total = 0.0;              // A = Σ |c_k| (unscaled)
+    const double* values = nullptr; // x_k of each row, count each, borrowed
+    std::vector<double> scale;       // per row: 2^scale, by which its results are multiplied
+    std::vector<double> shrink;      // per row: two factors whose product is 2^-scale, applied in turn
+    std::vector<double> total;       // per row: A = Σ |c_k| (unscaled)
     double tolerance = 0.0;
     double centre = 0.0;             // t_c, midway between the extreme times
     double radius = 0.0;             // R ≥ max |t_k − t_c| (infinite when that overflows)
@@ -53,23 +67,29 @@ struct fast_plan {
 
 // One sub-grid's scratch for a chunk of samples.
 struct nufft_scratch {
-    std::vector<double> rotated;           // per term: chunk × interleaved a_k τ_k^p
+    std::vector<double> rotated;           // per row and term: chunk × interleaved a_k τ_k^p
+    std::vector<double> weights;           // per sample: c_k of the row at hand
+    std::vector<double> cosine;            // per sample: its phase at the progression's centre
+    std::vector<double> sine;
+    std::vector<double> tau;               // per sample: τ_k
     std::vector<double> argument;          // per sample: position within its cell, on [−1, 1]
     std::vector<std::int32_t> first_point; // per sample: first grid point it touches
     std::vector<std::int32_t> per_point;   // samples so far whose first point is each grid point
     bool compensated = false;              // the term-0 grid's rounding errors kept in its own grid
 };
 
-// Working storage for one block at a time.
+// Working storage for one block at a time, for a group of up to `rows` rows.
 struct fast_work {
     int threads = 1;
+    std::int32_t rows = 1;          // rows spread together: min(plan.rows, nufft_row_group)
     std::size_t grid_doubles = 0;   // one grid: 2 × (2 × block_lines + padding)
-    fftw_array grids;               // per sub-grid s: nufft_max_terms term grids, then one error grid
+    mapped_array grids;             // per sub-grid s and row r: nufft_max_terms term grids, then one error grid
     std::vector<nufft_scratch> scratch;  // per sub-grid
     std::vector<double> offsets;    // per line: its frequency minus the progression's
-    std::vector<double> compensation;  // per line: the direct sums' rounding errors, real then imaginary
-    double* grid(int subgrid, int term) {
-        return grids.get() + static_cast<std::size_t>(subgrid * (nufft_max_terms + 1) + term) * grid_doubles;
+    std::vector<double> compensation;  // per row and line: the direct sums' rounding errors, real then imaginary
+    double* grid(int subgrid, int row, int term) {
+        return grids.get() +
+               static_cast<std::size_t>((subgrid * rows + row) * (nufft_max_terms + 1) + term) * grid_doubles;
     }
 };
 
@@ -77,24 +97,25 @@ struct fast_work {
 // exact arithmetic), 1 ≤ count ≤ block_lines, with the vector code
 // `instruction_set` (at most plan.instruction_set) and `threads` threads: as fast_block.
 void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment, std::int32_t count,
-                       fast_work& work, double* real, double* imaginary, int threads = 1);
+                       fast_work& work, double* real, double* imaginary, int threads = 1, std::size_t row_stride = 0);
 
 // As fast_block, with the vector code `instruction_set`.
 void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
-                 fast_work& work, double* real, double* imaginary, int threads);
+                 fast_work& work, double* real, double* imaginary, int threads, std::size_t row_stride = 0);
 
 // The grid size for a block of `count` lines.
 std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count);
 
-// The stages of a block, for the benchmark: rotation and placing of samples
-// [begin, end) (end − begin ≤ nufft_chunk) for the progression's centre on a
-// grid of `points`, with `terms` Taylor terms, into sub-grid 0's scratch;
-// spreading them onto its grids; transforming a grid; dividing by the kernel's transform.
+// The stages of a block, for the benchmark, on the work's first group of
+// rows: rotation and placing of samples [begin, end) (end − begin ≤
+// nufft_chunk) for the progression's centre on a grid of `points`, with
+// `terms` Taylor terms, into sub-grid 0's scratch; spreading them onto its
+// grids; transforming a grid; dividing by the kernel's transform.
 void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
                   std::int32_t begin, std::int32_t end, fast_work& work);
 void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work);
 void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid);
-// Deconvolves sub-grid 0's term-0 grid into `count` results.
+// Deconvolves sub-grid 0's term-0 grid of row 0 into `count` results.
 void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
                       double* real, double* imaginary);
 

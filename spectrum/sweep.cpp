@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -41,16 +42,17 @@ struct block {
     std::int64_t first_printed = 0;  // its first line handed on, counted from the slice's first
 };
 
-// Everything the threads read and never write.
+// Everything the threads read and never write. Each row of the samples has
+// its own sink; a piece is the same lines of every row.
 struct sweep_plan {
-    sample_view samples;
+    sample_rows samples;
     frequency_grid grid;
     line_range slice;
     std::int32_t block_lines = 1;      // most lines per block
     const fast_plan* fast = nullptr;   // null: the exact evaluation
     int block_threads = 1;             // fast evaluation: threads that share a block
-    spectrum_sink* sink = nullptr;
-    std::size_t piece_bytes = 0;       // most bytes the sink makes of a piece
+    std::span<spectrum_sink* const> sinks;  // one per row
+    std::size_t piece_bytes = 0;       // most bytes a sink makes of a piece
 };
 
 // Hands out the blocks of the slice in grid order.
@@ -100,14 +102,14 @@ struct block_slot {
     std::int64_t next_piece = 0;   // the next piece to hand out for formatting
     std::int64_t unfinished = 0;   // pieces not yet formatted
     std::vector<double> frequency; // reserved once: block_lines
-    std::vector<double> real;      // the fast evaluation's sums: block_lines each
+    std::vector<double> real;      // the fast evaluation's sums: block_lines for each row
     std::vector<double> imaginary;
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
 void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& work) {
     fast_block(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.data(), slot.imaginary.data(),
-               plan.block_threads);
+               plan.block_threads, static_cast<std::size_t>(plan.block_lines));
 }
 
 // Takes the next block of the slice into `slot`; false when the slice is done.
@@ -141,17 +143,17 @@ std::unique_ptr<worker_state> make_worker(const sweep_plan& plan, bool evaluates
     return worker;
 }
 
-// A piece's bytes, as the sink made them, waiting for their turn.
+// A piece's bytes, as the sinks made them, waiting for their turn.
 struct piece_slot {
-    std::vector<char> bytes;  // reserved once: piece_bytes
-    std::size_t size = 0;
+    std::vector<char> bytes;         // reserved once: piece_bytes for each row
+    std::vector<std::size_t> sizes;  // per row
     std::int32_t lines = 0;
     bool ready = false;
 };
 
 // Evaluates the lines of piece `index` of the block in `from` (the exact
-// evaluation here, the fast one from the block's sums) and has the sink
-// format them into `to`.
+// evaluation here, the fast one from the block's sums) and has each row's
+// sink format them into `to`.
 void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t index, worker_state& worker,
                 piece_slot& to) {
     const block& b = from.b;
@@ -159,32 +161,48 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(piece_lines, b.printed - offset));
     const auto first = static_cast<std::int32_t>(b.skip + offset);
     const double* const frequencies = from.frequency.data() + first;
-    for (std::int32_t j = 0; j < lines; ++j) {
-        const double frequency = frequencies[j];
-        // A frequency that is not finite has no phases to reduce: such lines
-        // are the exact evaluation's, whatever it makes of them.
-        if (plan.fast == nullptr || !std::isfinite(frequency)) {
-            const spectrum_point point = evaluate_spectrum(plan.samples, frequency, worker.work);
-            worker.real[j] = point.real;
-            worker.imaginary[j] = point.imaginary;
-            worker.magnitude[j] = point.magnitude;
-        } else {
-            const double real = from.real[static_cast<std::size_t>(first + j)];
-            const double imaginary = from.imaginary[static_cast<std::size_t>(first + j)];
-            worker.real[j] = real;
-            worker.imaginary[j] = imaginary;
-            worker.magnitude[j] = spectrum_magnitude(real, imaginary);
+    for (std::int32_t r = 0; r < plan.samples.rows; ++r) {
+        const std::size_t row = static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
+        for (std::int32_t j = 0; j < lines; ++j) {
+            const double frequency = frequencies[j];
+            // A frequency that is not finite has no phases to reduce: such lines
+            // are the exact evaluation's, whatever it makes of them.
+            if (plan.fast == nullptr || !std::isfinite(frequency)) {
+                const spectrum_point point = evaluate_spectrum(plan.samples.row(r), frequency, worker.work);
+                worker.real[j] = point.real;
+                worker.imaginary[j] = point.imaginary;
+                worker.magnitude[j] = point.magnitude;
+            } else {
+                const double real = from.real[row + static_cast<std::size_t>(first + j)];
+                const double imaginary = from.imaginary[row + static_cast<std::size_t>(first + j)];
+                worker.real[j] = real;
+                worker.imaginary[j] = imaginary;
+                worker.magnitude[j] = spectrum_magnitude(real, imaginary);
+            }
         }
+        spectrum_lines out;
+        out.first = b.first_printed + offset;
+        out.count = lines;
+        out.frequency = frequencies;
+        out.real = worker.real;
+        out.imaginary = worker.imaginary;
+        out.magnitude = worker.magnitude;
+        to.sizes[static_cast<std::size_t>(r)] =
+            plan.sinks[static_cast<std::size_t>(r)]->format(out, to.bytes.data() + static_cast<std::size_t>(r) * plan.piece_bytes);
     }
-    spectrum_lines out;
-    out.first = b.first_printed + offset;
-    out.count = lines;
-    out.frequency = frequencies;
-    out.real = worker.real;
-    out.imaginary = worker.imaginary;
-    out.magnitude = worker.magnitude;
-    to.size = plan.sink->format(out, to.bytes.data());
     to.lines = lines;
+}
+
+// Calls begin, or end, on every row's sink; false when one refuses.
+bool begin_sinks(const sweep_plan& plan) {
+    for (spectrum_sink* const sink : plan.sinks)
+        if (!sink->begin(plan.slice.size())) return false;
+    return true;
+}
+bool end_sinks(const sweep_plan& plan) {
+    bool ended = true;
+    for (spectrum_sink* const sink : plan.sinks) ended = sink->end() && ended;
+    return ended;
 }
 
 // Everything a sweep holds, reserved before its first line.
@@ -200,7 +218,10 @@ struct sweep_state {
 // Hands a piece to the sink and tells the progress callback; the status to
 // stop with, or ok.
 sweep_status deliver(const sweep_state& state, const piece_slot& piece, std::int64_t& done) {
-    if (!state.plan->sink->write(piece.bytes.data(), piece.size, piece.lines)) return sweep_status::write_failed;
+    const sweep_plan& plan = *state.plan;
+    for (std::size_t r = 0; r < plan.sinks.size(); ++r)
+        if (!plan.sinks[r]->write(piece.bytes.data() + r * plan.piece_bytes, piece.sizes[r], piece.lines))
+            return sweep_status::write_failed;
     done += piece.lines;
     if (*state.progress && !(*state.progress)(done, state.plan->slice.size())) return sweep_status::stopped;
     return sweep_status::ok;
@@ -213,7 +234,7 @@ sweep_status sweep_alone(sweep_state& state) {
     worker_state& worker = *state.workers.front();
     piece_slot& piece = state.pieces.front();
     std::int64_t done = 0;
-    if (!plan.sink->begin(plan.slice.size())) return sweep_status::write_failed;
+    if (!begin_sinks(plan)) return sweep_status::write_failed;
     while (take_block(plan, state.source, slot)) {
         if (plan.fast != nullptr) evaluate_fast_block(plan, slot, *worker.fast_work);
         for (std::int64_t index = slot.next_piece; index < slot.pieces_end; ++index) {
@@ -344,8 +365,7 @@ sweep_status sweep_together(sweep_state& state) {
         status = sweep_status::threads_failed;
     }
     // The sink begins once every thread runs, so that a failure to start them writes nothing.
-    if (status == sweep_status::ok) status = state.plan->sink->begin(state.plan->slice.size()) ? write_in_order(shared)
-                                                                                                 : sweep_status::write_failed;
+    if (status == sweep_status::ok) status = begin_sinks(*state.plan) ? write_in_order(shared) : sweep_status::write_failed;
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.stopped = true;
@@ -394,12 +414,16 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
         state.blocks.resize(threads > 1 ? static_cast<std::size_t>(threads) + 1 : 1);
         state.pieces.resize(threads > 1 ? static_cast<std::size_t>(std::min<std::int64_t>(2 * threads + 2, max_piece_slots))
                                         : 1);
-        for (piece_slot& piece : state.pieces) piece.bytes.resize(plan.piece_bytes);
+        const auto rows = static_cast<std::size_t>(plan.samples.rows);
+        for (piece_slot& piece : state.pieces) {
+            piece.bytes.resize(rows * plan.piece_bytes);
+            piece.sizes.resize(rows);
+        }
         for (block_slot& slot : state.blocks) {
             slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             if (plan.fast != nullptr) {
-                slot.real.resize(static_cast<std::size_t>(plan.block_lines));
-                slot.imaginary.resize(static_cast<std::size_t>(plan.block_lines));
+                slot.real.resize(rows * static_cast<std::size_t>(plan.block_lines));
+                slot.imaginary.resize(rows * static_cast<std::size_t>(plan.block_lines));
             }
         }
         for (int k = 0; k < threads; ++k) {
@@ -413,7 +437,7 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
     const sweep_status status = threads > 1 ? sweep_together(state) : sweep_alone(state);
     if (status != sweep_status::ok && status != sweep_status::stopped) return status;
     // Stopped on request: what was handed on still goes out, a prefix of the whole.
-    if (!plan.sink->end()) return sweep_status::write_failed;
+    if (!end_sinks(plan)) return sweep_status::write_failed;
     return status;
 }
 
@@ -457,18 +481,20 @@ std::int64_t sweep_lines(std::int32_t count, const sweep_options& options) {
     return grid_slice(std::max<std::int32_t>(count, 0), options.part, options.parts).size();
 }
 
-sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
-                       const sweep_options& options, spectrum_sink& sink) {
+sweep_status run_sweep(sample_rows samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, std::span<spectrum_sink* const> sinks) {
     const sweep_status checked = check_sweep_options(options);
     if (checked != sweep_status::ok) return checked;
-    if (samples.times.size() != samples.values.size() || samples.times.size() > INT32_MAX)
+    if (!samples.consistent() || sinks.size() != static_cast<std::size_t>(samples.rows) ||
+        samples.times.size() > INT32_MAX)
         return sweep_status::invalid_samples;
+    if (samples.rows == 0) return sweep_status::ok;
 
     sweep_plan plan;
     plan.samples = samples;
     plan.grid = make_grid(start, end, count);
     plan.slice = grid_slice(plan.grid.count, options.part, options.parts);
-    plan.sink = &sink;
+    plan.sinks = sinks;
     const int processors = online_processors();
     const int jobs = options.jobs == 0 ? processors : std::min(options.jobs, threads_per_processor * processors);
 
@@ -476,19 +502,37 @@ sweep_status run_sweep(sample_view samples, double start, double end, std::int32
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {
         const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast);
         if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
+        if (prepared == fast_status::not_applicable && samples.rows > 1) {
+            // Some row is evaluated exactly: each row as it would be alone.
+            for (std::int32_t r = 0; r < samples.rows; ++r) {
+                spectrum_sink* const one[1] = {sinks[static_cast<std::size_t>(r)]};
+                const sweep_status status = run_sweep(samples.row(r), start, end, count, options, one);
+                if (status != sweep_status::ok) return status;
+            }
+            return sweep_status::ok;
+        }
     }
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = fast_block_lines(*fast);
     } else {
-        plan.block_lines = exact_block_lines(samples.size(), plan.slice.size(), jobs);
+        plan.block_lines = exact_block_lines(samples.times.size() * static_cast<std::size_t>(samples.rows),
+                                             plan.slice.size(), jobs);
     }
-    plan.piece_bytes = static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)) * sink.line_bytes();
+    std::size_t line_bytes = 0;
+    for (spectrum_sink* const sink : sinks) line_bytes = std::max(line_bytes, sink->line_bytes());
+    plan.piece_bytes = static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)) * line_bytes;
     if (plan.slice.size() == 0) {
-        if (!sink.begin(0) || !sink.end()) return sweep_status::write_failed;
+        if (!begin_sinks(plan) || !end_sinks(plan)) return sweep_status::write_failed;
         return sweep_status::ok;
     }
     return sweep_with(plan, options, jobs);
+}
+
+sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, spectrum_sink& sink) {
+    spectrum_sink* const one[1] = {&sink};
+    return run_sweep(sample_rows(samples), start, end, count, options, one);
 }
 
 }  // namespace trapft

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 
 #include "output/sink.hpp"
 #include "spectrum/sample_view.hpp"
@@ -56,5 +57,15 @@ std::int64_t sweep_lines(std::int32_t count, const sweep_options& options);
 // line and does not grow with the count.
 sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
                        const sweep_options& options, spectrum_sink& sink);
+
+// Each row of `samples` swept into its own sink, sinks[r]: every row's lines
+// are bit for bit those of run_sweep on that row alone, with the same
+// options. The fast evaluation spreads the rows together, sharing what
+// depends on the times; when some row holds a number that is not finite, the
+// rows are swept one after another instead (the progress callback then
+// counts each row's lines afresh). invalid_samples when the values are not
+// rows × times long or the sinks not one per row.
+sweep_status run_sweep(sample_rows samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, std::span<spectrum_sink* const> sinks);
 
 }  // namespace trapft
