@@ -40,6 +40,7 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "spectrum/nufft_kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
@@ -181,32 +182,42 @@ bool measure_samples(sample_rows samples, fast_plan& plan) {
     bool finite = true;
     double low = n > 0 ? t[0] : 0.0, high = low;
     for (std::int32_t k = 0; k < n; ++k) {
-        finite = finite && std::isfinite(t[k]);
+        finite &= std::fabs(t[k]) <= std::numeric_limits<double>::max();
         low = std::min(low, t[k]);
         high = std::max(high, t[k]);
     }
     if (!finite) return false;
-    for (std::int32_t r = 0; r < samples.rows; ++r) {
-        const double* x = samples.row(r).values.data();
-        double total = 0.0;
+    // Rows eight at a time, each A summed in file order: the times are read
+    // once for them all, and their chains of additions overlap.
+    constexpr std::int32_t together = 8;
+    for (std::int32_t first = 0; first < samples.rows; first += together) {
+        const std::int32_t rows = std::min(together, samples.rows - first);
+        const double* x[together];
+        double total[together] = {};
+        for (std::int32_t r = 0; r < rows; ++r) x[r] = samples.row(first + r).values.data();
         if (n < 2) {
             // No weight carries the values, so they are checked on their own.
-            for (std::int32_t k = 0; k < n; ++k) total += x[k] - x[k];
+            for (std::int32_t r = 0; r < rows; ++r)
+                for (std::int32_t k = 0; k < n; ++k) total[r] += x[r][k] - x[r][k];
         } else {
             // A value that is not finite makes its weight, and so A, not finite.
-            total = std::fabs(weight(t[1], t[0], x[0]));
-            for (std::int32_t k = 1; k + 1 < n; ++k) total += std::fabs(weight(t[k + 1], t[k - 1], x[k]));
-            total += std::fabs(weight(t[n - 1], t[n - 2], x[n - 1]));
+            for (std::int32_t r = 0; r < rows; ++r) total[r] = std::fabs(weight(t[1], t[0], x[r][0]));
+            for (std::int32_t k = 1; k + 1 < n; ++k)
+                for (std::int32_t r = 0; r < rows; ++r) total[r] += std::fabs(weight(t[k + 1], t[k - 1], x[r][k]));
+            for (std::int32_t r = 0; r < rows; ++r) total[r] += std::fabs(weight(t[n - 1], t[n - 2], x[r][n - 1]));
         }
-        if (!std::isfinite(total)) return false;
-        plan.total[static_cast<std::size_t>(r)] = total;
-        if (total > 0.0) {
-            const int scale = std::ilogb(total);
-            plan.scale[static_cast<std::size_t>(r)] = std::ldexp(1.0, scale);
-            // 2^-scale, in two factors where it is beyond the doubles; scaling up
-            // is exact, and scaling down by one power of two rounds once.
-            plan.shrink[2 * static_cast<std::size_t>(r)] = std::ldexp(1.0, -std::max(scale, -1000));
-            plan.shrink[2 * static_cast<std::size_t>(r) + 1] = std::ldexp(1.0, -std::min(scale + 1000, 0));
+        for (std::int32_t r = 0; r < rows; ++r) {
+            if (!std::isfinite(total[r])) return false;
+            const auto row = static_cast<std::size_t>(first + r);
+            plan.total[row] = total[r];
+            if (total[r] > 0.0) {
+                const int scale = std::ilogb(total[r]);
+                plan.scale[row] = std::ldexp(1.0, scale);
+                // 2^-scale, in two factors where it is beyond the doubles; scaling up
+                // is exact, and scaling down by one power of two rounds once.
+                plan.shrink[2 * row] = std::ldexp(1.0, -std::max(scale, -1000));
+                plan.shrink[2 * row + 1] = std::ldexp(1.0, -std::min(scale + 1000, 0));
+            }
         }
     }
     plan.centre = 0.5 * low + 0.5 * high;
@@ -808,9 +819,44 @@ void direct_sums(const fast_plan& plan, row_group rows, const double* frequencie
     }
 }
 
+// Clears the sub-grid's grids over [from, to) in doubles, beside what they
+// have cleared already: the range cleared is always one interval.
+void clear_grids(nufft_scratch& scratch, double* const* grids, int count, std::size_t from, std::size_t to) {
+    if (scratch.cleared_from == scratch.cleared_to) {
+        scratch.cleared_from = from;
+        scratch.cleared_to = from;
+    }
+    from = std::min(from, scratch.cleared_from);
+    to = std::max(to, scratch.cleared_to);
+    for (int g = 0; g < count; ++g) {
+        std::memset(grids[g] + from, 0, sizeof(double) * (scratch.cleared_from - from));
+        std::memset(grids[g] + scratch.cleared_to, 0, sizeof(double) * (to - scratch.cleared_to));
+    }
+    scratch.cleared_from = from;
+    scratch.cleared_to = to;
+}
+
+// The doubles of the grids that the chunk's samples reach: from the first
+// point of the lowest to the last lane of the highest, or every one when a
+// sample wraps around the grid's end.
+std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nufft_scratch& scratch,
+                                                std::int32_t size, std::int32_t points, std::size_t doubles) {
+    std::int32_t low = points, high = 0;
+    for (std::int32_t k = 0; k < size; ++k) {
+        low = std::min(low, scratch.first_point[static_cast<std::size_t>(k)]);
+        high = std::max(high, scratch.first_point[static_cast<std::size_t>(k)]);
+    }
+    if (high + plan.width > points) return {0, doubles};
+    return {2 * static_cast<std::size_t>(low), 2 * (static_cast<std::size_t>(high) + static_cast<std::size_t>(plan.lanes))};
+}
+
 // The grids of the progression's lines from `shift` on (an integer below
 // 2^53): rotated, spread and gathered into sub-grid 0's term grids of each
-// row of the group, then transformed.
+// row of the group, then transformed. Sub-grid 0 is transformed whole, so it
+// is cleared whole; the others are cleared only as far as their samples
+// reach (in file order they often keep to a part of the grid), and only that
+// part is added to sub-grid 0: the rest would add zeros, which change nothing
+// (a grid never holds −0).
 void spread_and_transform(const fast_plan& plan, int instruction_set, row_group rows, double first,
                           double increment, double shift, std::int32_t points, int terms, fast_work& work,
                           int threads) {
@@ -823,12 +869,11 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
         double* grids[nufft_row_group * nufft_max_terms];
         double* errors[nufft_row_group];
         for (std::int32_t r = 0; r < rows.count; ++r) {
-            for (int p = 0; p < terms; ++p) {
-                grids[r * terms + p] = work.grid(s, r, p);
-                std::memset(grids[r * terms + p], 0, sizeof(double) * doubles);
-            }
+            for (int p = 0; p < terms; ++p) grids[r * terms + p] = work.grid(s, r, p);
             errors[r] = work.grid(s, r, nufft_max_terms);
         }
+        scratch.cleared_from = scratch.cleared_to = 0;
+        if (s == 0) clear_grids(scratch, grids, rows.count * terms, 0, doubles);
         scratch.compensated = false;
         std::fill(scratch.per_point.begin(), scratch.per_point.begin() + points, 0);
         spread_target to;
@@ -846,6 +891,12 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
             rotate(plan, instruction_set, rows, first, increment, shift + points / 4, points, terms, begin, end,
                    scratch);
             count_chunk(scratch, end - begin, limit, errors, rows.count, doubles);
+            if (s > 0) {
+                // Compensated, the whole grid gathers its errors.
+                const auto [low, high] = scratch.compensated ? std::pair<std::size_t, std::size_t>{0, doubles}
+                                                             : chunk_reach(plan, scratch, end - begin, points, doubles);
+                clear_grids(scratch, grids, rows.count * terms, low, high);
+            }
             to.size = end - begin;
             spread(plan, instruction_set, to, scratch);
         }
@@ -861,13 +912,16 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
             for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
         }
     }
-    for (int s = 1; s < subgrids; ++s)
+    for (int s = 1; s < subgrids; ++s) {
+        const nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
+        const std::size_t to = std::min(scratch.cleared_to, used);
         for (std::int32_t r = 0; r < rows.count; ++r)
             for (int p = 0; p < terms; ++p) {
                 double* const g = work.grid(0, r, p);
                 const double* const h = work.grid(s, r, p);
-                for (std::size_t i = 0; i < used; ++i) g[i] += h[i];
+                for (std::size_t i = scratch.cleared_from; i < to; ++i) g[i] += h[i];
             }
+    }
     in_parallel(rows.count * terms, threads,
                 [&](int rp) { nufft_transform(plan, points, work.grid(0, rp / terms, rp % terms)); });
 }

@@ -76,6 +76,8 @@ struct nufft_scratch {
     std::vector<std::int32_t> first_point; // per sample: first grid point it touches
     std::vector<std::int32_t> per_point;   // samples so far whose first point is each grid point
     bool compensated = false;              // the term-0 grid's rounding errors kept in its own grid
+    std::size_t cleared_from = 0;          // the doubles of its grids cleared so far: [from, to)
+    std::size_t cleared_to = 0;
 };
 
 // Working storage for one block at a time, for a group of up to `rows` rows.
