@@ -3,12 +3,14 @@
 // crossing zero, descending, with tiny or huge increments, of one or two
 // lines; exact, or running sums as the sweep forms them, by one or two
 // threads) and checks the fast evaluation against a term-by-term sum with
-// exactly reduced phases: every line within tolerance × A. Aborts on any violation.
+// exactly reduced phases: every line within tolerance × A; and the same
+// samples as one of two rows, bit for bit. Aborts on any violation.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "input/sample_set.hpp"
@@ -172,6 +174,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const long double error = std::hypot(re[static_cast<std::size_t>(m)] - sum_re, im[static_cast<std::size_t>(m)] - sum_im);
         check(error <= bound);
+    }
+
+    // The samples as the first of two rows on their times, the second drawn
+    // from them (negated, zero, scaled): each row of the pair bit for bit
+    // what it gives alone.
+    static const double factors[] = {-1.0, 0.0, 3.0, 1e-200, 1e200};
+    const double factor = factors[in.bits(1) % 5];
+    std::vector<double> values = samples.values;
+    for (int k = 0; k < n; ++k) values.push_back(factor * samples.values[static_cast<std::size_t>(k)]);
+    auto evaluate = [&](trapft::sample_rows rows, std::vector<double>& real, std::vector<double>& imaginary) {
+        trapft::fast_plan_owner made;
+        if (trapft::prepare_fast(rows, tolerance, lines, made) != trapft::fast_status::ok) return false;
+        const auto size = static_cast<std::size_t>(lines_here);
+        real.assign(size * static_cast<std::size_t>(rows.rows), 0.0);
+        imaginary.assign(real.size(), 0.0);
+        const trapft::fast_work_owner storage = trapft::make_fast_work(*made, 2);
+        check(storage != nullptr);
+        if (running)
+            trapft::nufft_block(*made, set, frequencies.data(), lines_here, *storage, real.data(), imaginary.data(), 2, size);
+        else
+            trapft::nufft_progression(*made, set, first, increment, lines_here, *storage, real.data(), imaginary.data(), 2, size);
+        return true;
+    };
+    std::vector<double> pair_re, pair_im, second_re, second_im;
+    const std::span<const double> times(samples.times);
+    const std::span<const double> all(values);
+    if (!evaluate(trapft::sample_rows(times, all, 2), pair_re, pair_im)) {
+        // Refused only when the second row's A is beyond double.
+        check(!evaluate(trapft::sample_rows(times, all.subspan(static_cast<std::size_t>(n)), 1), second_re, second_im));
+        return 0;
+    }
+    check(evaluate(trapft::sample_rows(times, all.subspan(static_cast<std::size_t>(n)), 1), second_re, second_im));
+    for (std::int32_t m = 0; m < lines_here; ++m) {
+        if (running && !std::isfinite(frequencies[static_cast<std::size_t>(m)])) continue;
+        const auto at = static_cast<std::size_t>(m);
+        const auto next = at + static_cast<std::size_t>(lines_here);
+        check(std::memcmp(&pair_re[at], &re[at], sizeof(double)) == 0 && std::memcmp(&pair_im[at], &im[at], sizeof(double)) == 0);
+        check(std::memcmp(&pair_re[next], &second_re[at], sizeof(double)) == 0 &&
+              std::memcmp(&pair_im[next], &second_im[at], sizeof(double)) == 0);
     }
     return 0;
 }

@@ -270,7 +270,8 @@ def spectrum(
     values : array_like
         The sample values: 1-D of the length of `times`, or 2-D of shape
         (rows, len(times)) for several series on the same times, each row
-        evaluated bit for bit as it would be alone.
+        evaluated bit for bit as it would be alone. The fast evaluation
+        shares the work that depends only on the times between the rows.
     start, end : float
         The first frequency and the one the grid steps toward, in cycles per
         unit of the times, used as the doubles given (the tool reads its
