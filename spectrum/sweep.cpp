@@ -394,8 +394,11 @@ constexpr std::int64_t max_piece_slots = 256;
 
 sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs) {
     const std::int64_t slice_lines = plan.slice.size();
-    // A slice that starts or ends inside a fast block counts it.
-    const std::int64_t blocks = (slice_lines + plan.block_lines - 1) / plan.block_lines + (plan.fast ? 1 : 0);
+    // The fast evaluation's blocks lie on the whole grid: a slice counts every
+    // one it starts, ends or lies in.
+    const std::int64_t blocks = plan.fast != nullptr ? (plan.slice.end - 1) / plan.block_lines -
+                                                           plan.slice.first / plan.block_lines + 1
+                                                     : (slice_lines + plan.block_lines - 1) / plan.block_lines;
     const std::int64_t pieces = plan.fast ? slice_lines / piece_lines + blocks : blocks;
     const int threads = static_cast<int>(std::min<std::int64_t>(jobs, pieces));
     // Fast blocks fewer than the threads: only as many evaluate as there are
