@@ -44,12 +44,12 @@ void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights)
     }
 }
 
-// The interpolant by Clenshaw's recurrence at modes 0 … half, eight modes at
-// a time so that the recurrence runs in vector registers (of whatever width
-// the processor has: see fill_correction).
+// The interpolant by Clenshaw's recurrence at modes 0 … half, 32 modes at a
+// time so that the recurrence runs in vector registers (of whatever width the
+// processor has: see fill_correction), several chains of it side by side.
 [[gnu::always_inline]] inline void clenshaw_modes(const double* coefficients, int terms, std::int32_t half,
                                                   double* correction) {
-    constexpr std::int32_t batch = 8;
+    constexpr std::int32_t batch = 32;
     const double scale = 1.0 / static_cast<double>(half == 0 ? 1 : half);
     for (std::int32_t j0 = 0; j0 <= half; j0 += batch) {
         double y[batch], b1[batch], b2[batch];
