@@ -576,10 +576,14 @@ template <bool compensated, typename vector>
 // registers, then paired with the grids' interleaved real and imaginary
 // parts. With `compensated`, term 0 is added by two-sum, its rounding errors
 // gathered in errors[r].
-template <typename vector, int width, int terms, bool compensated, bool one_row>
-inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int32_t group, std::int32_t size,
-                           const nufft_scratch& scratch, double* const* grids, double* const* errors) {
+template <typename vector, int width, int fixed_terms, bool compensated, bool one_row>
+inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_terms, std::int32_t group,
+                           std::int32_t size, const nufft_scratch& scratch, double* const* grids,
+                           double* const* errors) {
+    // One row: the terms fixed at compile time. Several: both counts at run
+    // time, which costs little beside the rows' own work and keeps the code small.
     const std::int32_t rows = one_row ? 1 : group;
+    const int terms = fixed_terms > 0 ? fixed_terms : any_terms;
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int degree = kernel_degrees[width];
     constexpr int lanes = (width + 7) / 8 * 8;
@@ -654,19 +658,17 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, std::int3
 template <typename vector, int width, bool compensated>
 inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
                          const nufft_scratch& scratch, double* const* grids, double* const* errors) {
-    if (rows > 1) {
-        if (terms == 1)
-            return spread_samples<vector, width, 1, compensated, false>(plan, points, rows, size, scratch, grids, errors);
-        if (terms == 2)
-            return spread_samples<vector, width, 2, compensated, false>(plan, points, rows, size, scratch, grids, errors);
-        return spread_samples<vector, width, nufft_max_terms, compensated, false>(plan, points, rows, size, scratch,
-                                                                                  grids, errors);
-    }
+    if (rows > 1)
+        return spread_samples<vector, width, 0, compensated, false>(plan, points, terms, rows, size, scratch, grids,
+                                                                    errors);
     if (terms == 1)
-        return spread_samples<vector, width, 1, compensated, true>(plan, points, rows, size, scratch, grids, errors);
+        return spread_samples<vector, width, 1, compensated, true>(plan, points, terms, rows, size, scratch, grids,
+                                                                   errors);
     if (terms == 2)
-        return spread_samples<vector, width, 2, compensated, true>(plan, points, rows, size, scratch, grids, errors);
-    spread_samples<vector, width, nufft_max_terms, compensated, true>(plan, points, rows, size, scratch, grids, errors);
+        return spread_samples<vector, width, 2, compensated, true>(plan, points, terms, rows, size, scratch, grids,
+                                                                   errors);
+    spread_samples<vector, width, nufft_max_terms, compensated, true>(plan, points, terms, rows, size, scratch, grids,
+                                                                      errors);
 }
 
 template <typename vector, bool compensated>

@@ -278,9 +278,11 @@ TEST(faults, memory_stays_flat_over_an_endless_sweep) {
         ASSERT_FALSE(brief.timed_out);
         ASSERT_FALSE(long_run.timed_out);
         ASSERT_GT(brief.peak_rss_kib, 0);
-        // One thread: a few pages; two: also the queue of formatted lines,
-        // within 1 MiB (more under sanitizers, whose own memory grows too).
-        const long slack = options.empty() ? brief.peak_rss_kib / 8 : std::max(brief.peak_rss_kib / 8, 1024L);
+        // Within 1 MiB: how much of the program's own code the system maps in
+        // varies from run to run by some hundreds of KiB; with two threads
+        // the queue of formatted lines counts too (more under sanitizers,
+        // whose own memory grows too). Half a million lines are 30 MB.
+        const long slack = std::max(brief.peak_rss_kib / 8, 1024L);
         EXPECT_LE(long_run.peak_rss_kib, brief.peak_rss_kib + slack)
             << "after 2 lines: " << brief.peak_rss_kib << " KiB, after 500000: " << long_run.peak_rss_kib << " KiB";
         std::printf("%s: peak resident size after 2 lines %ld KiB, after 500000 lines %ld KiB\n",
