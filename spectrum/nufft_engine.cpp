@@ -34,8 +34,10 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -72,8 +74,6 @@ constexpr std::int32_t small_plans = 8192;
 constexpr std::size_t grid_memory = std::size_t{40} << 20;
 // Grids from this size on are mapped on huge pages.
 constexpr std::size_t huge_page = std::size_t{2} << 20;
-// Points past the grid that the spreading's vector stores may touch.
-constexpr std::size_t grid_padding = kernel_max_lanes;
 
 // Approximate costs on a current x86-64 core, in nanoseconds, for choosing
 // block sizes, the direct sum and the Taylor terms: per sample and pass (and
@@ -108,7 +108,7 @@ std::int32_t choose_subgrids(std::int64_t samples, std::int64_t block_lines) {
 
 std::size_t grids_bytes(std::int64_t block_lines, std::int32_t subgrids) {
     return static_cast<std::size_t>(subgrids) * (nufft_max_terms + 1) * sizeof(fftw_complex) *
-           (2 * static_cast<std::size_t>(block_lines) + grid_padding);
+           (2 * static_cast<std::size_t>(block_lines));
 }
 
 // The block size that makes a sweep of `lines` cheapest: the default, or, when
@@ -361,22 +361,32 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, fast_pla
 
 // Fresh pages for the grids, on huge pages where the system allows it: a
 // block touches its grids end to end, and small pages would cost a fault
-// each. Page-aligned, as the transforms' vector code wants. Null when memory
-// runs out.
+// each. Large mappings start on a huge page, so that grids of a whole number
+// of huge pages share none, and a grid that is never used is never touched.
+// Page-aligned, as the transforms' vector code wants. Null when memory runs out.
 mapped_array map_grids(std::size_t bytes) {
-    void* const data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const bool huge = bytes >= huge_page;
+    const std::size_t mapped = huge ? bytes + huge_page : bytes;
+    void* const data = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (data == MAP_FAILED) return mapped_array(nullptr, mapped_release{0});
+    char* start = static_cast<char*>(data);
+    if (huge) {
+        const std::size_t lead = (huge_page - reinterpret_cast<std::uintptr_t>(data) % huge_page) % huge_page;
+        start += lead;
+        if (lead > 0) munmap(data, lead);
+        if (lead < huge_page) munmap(start + bytes, huge_page - lead);
 #ifdef MADV_HUGEPAGE
-    if (bytes >= huge_page) madvise(data, bytes, MADV_HUGEPAGE);  // advice only: nothing to do when refused
+        madvise(start, bytes, MADV_HUGEPAGE);  // advice only: nothing to do when refused
 #endif
-    return mapped_array(static_cast<double*>(data), mapped_release{bytes});
+    }
+    return mapped_array(reinterpret_cast<double*>(start), mapped_release{bytes});
 }
 
 bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
     work.threads = std::max(threads, 1);
     work.rows = std::clamp(plan.rows, 1, nufft_row_group);
     const auto rows = static_cast<std::size_t>(work.rows);
-    work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines) + grid_padding);
+    work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines));
     const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * rows * (nufft_max_terms + 1);
     work.grids = map_grids(sizeof(double) * work.grid_doubles * grids);
     if (!work.grids) return false;
@@ -391,8 +401,8 @@ bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
         s.first_point.resize(nufft_chunk);
         s.per_point.resize(2 * static_cast<std::size_t>(plan.block_lines));
     }
-    work.offsets.resize(static_cast<std::size_t>(plan.block_lines));
-    work.compensation.resize(2 * rows * static_cast<std::size_t>(plan.block_lines));
+    work.offsets = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(plan.block_lines));
+    work.compensation = std::make_unique_for_overwrite<double[]>(2 * rows * static_cast<std::size_t>(plan.block_lines));
     return true;
 }
 
@@ -585,6 +595,7 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
     const std::int32_t rows = one_row ? 1 : group;
     const int terms = fixed_terms > 0 ? fixed_terms : any_terms;
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr bool fused = size_of > 2;  // multiply_add fuses on AVX2 and AVX-512
     constexpr int degree = kernel_degrees[width];
     constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
@@ -618,8 +629,7 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
             const double im = rotated[at + 1];
             double* const grid = grids[rp];
             double* const error = errors[r];
-            if (start + width <= points) {
-                // The padding past the grid takes the zero-valued lanes.
+            if (start + lanes <= points) {
                 vector pair;
                 repeat_pair(pair, rotated + at);
                 double* g = grid + 2 * start;
@@ -633,18 +643,26 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
                     e += 2 * size_of;
                 }
             } else {
+                // Near the grid's end, point by point: short of the end as
+                // the vector code adds (fused where it fuses), so that a
+                // sample's sums do not depend on where it falls; wrapping
+                // around the end, plainly.
                 double values[lanes];
                 for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
+                const bool wraps = start + width > points;
                 for (int i = 0; i < width; ++i) {
                     const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
                     for (int part = 0; part < 2; ++part) {
                         double& g = grid[cell + static_cast<std::size_t>(part)];
-                        const double term = (part == 0 ? re : im) * values[i];
+                        const double factor = part == 0 ? re : im;
+                        const double term = factor * values[i];
                         if (compensated && p == 0) {
                             const double sum = g + term;
                             const double back = sum - g;
                             error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
                             g = sum;
+                        } else if (fused && !wraps) {
+                            g = std::fma(factor, values[i], g);
                         } else {
                             g = g + term;
                         }
@@ -813,7 +831,7 @@ bool zero_rows(const fast_plan& plan, row_group rows, std::int32_t count, const 
 // reduced exactly once for every row, in compensated sums.
 void direct_sums(const fast_plan& plan, row_group rows, const double* frequencies, std::int32_t count,
                  fast_work& work, const group_results& out) {
-    double* const errors = work.compensation.data();
+    double* const errors = work.compensation.get();
     auto real_error = [&](std::int32_t r) { return errors + 2 * static_cast<std::size_t>(r) * count; };
     auto imaginary_error = [&](std::int32_t r) { return real_error(r) + count; };
     for (std::int32_t r = 0; r < rows.count; ++r) {
@@ -879,7 +897,8 @@ std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nuf
         high = std::max(high, scratch.first_point[static_cast<std::size_t>(k)]);
     }
     if (high + plan.width > points) return {0, doubles};
-    return {2 * static_cast<std::size_t>(low), 2 * (static_cast<std::size_t>(high) + static_cast<std::size_t>(plan.lanes))};
+    return {2 * static_cast<std::size_t>(low),
+            std::min(doubles, 2 * (static_cast<std::size_t>(high) + static_cast<std::size_t>(plan.lanes)))};
 }
 
 // The grids of the progression's lines from `shift` on (an integer below
@@ -892,7 +911,7 @@ std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nuf
 void spread_and_transform(const fast_plan& plan, int instruction_set, row_group rows, double first,
                           double increment, double shift, std::int32_t points, int terms, fast_work& work,
                           int threads) {
-    const std::size_t doubles = 2 * (static_cast<std::size_t>(points) + grid_padding);
+    const std::size_t doubles = 2 * static_cast<std::size_t>(points);
     const int subgrids = plan.subgrids;
     const std::int32_t limit = plain_limit(plan);
     const std::int32_t chunks = (plan.count + nufft_chunk - 1) / nufft_chunk;
@@ -1057,7 +1076,7 @@ void progression(const fast_plan& plan, int instruction_set, row_group rows, dou
         if (direct_is_cheaper(plan, lines, points, 1)) {
             // Summed directly at first + m·increment where those are the
             // progression's exact lines.
-            double* const frequencies = work.offsets.data();
+            double* const frequencies = work.offsets.get();
             bool exact = true;
             for (std::int32_t m = 0; m < lines && exact; ++m) {
                 frequencies[m] = first + (shift + m) * increment;
@@ -1126,7 +1145,7 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
     // Each line's offset from the progression first + m·increment:
     // (f_m − first) − m·increment from exact differences and products. The
     // largest, infinite or NaN when a difference overflows.
-    double* const offsets = work.offsets.data();
+    double* const offsets = work.offsets.get();
     auto offsets_from = [&](double first, double increment) {
         double largest = 0.0;
         for (std::int32_t m = 0; m < lines; ++m) {

@@ -84,11 +84,14 @@ struct nufft_scratch {
 struct fast_work {
     int threads = 1;
     std::int32_t rows = 1;          // rows spread together: min(plan.rows, nufft_row_group)
-    std::size_t grid_doubles = 0;   // one grid: 2 × (2 × block_lines + padding)
+    std::size_t grid_doubles = 0;   // one grid: 2 × (2 × block_lines)
     mapped_array grids;             // per sub-grid s and row r: nufft_max_terms term grids, then one error grid
     std::vector<nufft_scratch> scratch;  // per sub-grid
-    std::vector<double> offsets;    // per line: its frequency minus the progression's
-    std::vector<double> compensation;  // per row and line: the direct sums' rounding errors, real then imaginary
+    // Written before they are read, so never cleared: what a run does not
+    // use is never touched. Per line: its frequency minus the progression's;
+    // per row and line: the direct sums' rounding errors, real then imaginary.
+    std::unique_ptr<double[]> offsets;
+    std::unique_ptr<double[]> compensation;
     double* grid(int subgrid, int row, int term) {
         return grids.get() +
                static_cast<std::size_t>((subgrid * rows + row) * (nufft_max_terms + 1) + term) * grid_doubles;

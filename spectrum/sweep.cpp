@@ -102,13 +102,15 @@ struct block_slot {
     std::int64_t next_piece = 0;   // the next piece to hand out for formatting
     std::int64_t unfinished = 0;   // pieces not yet formatted
     std::vector<double> frequency; // reserved once: block_lines
-    std::vector<double> real;      // the fast evaluation's sums: block_lines for each row
-    std::vector<double> imaginary;
+    // The fast evaluation's sums: block_lines for each row, written before
+    // they are read, so never cleared.
+    std::unique_ptr<double[]> real;
+    std::unique_ptr<double[]> imaginary;
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
 void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& work) {
-    fast_block(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.data(), slot.imaginary.data(),
+    fast_block(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
                plan.block_threads, static_cast<std::size_t>(plan.block_lines));
 }
 
@@ -425,8 +427,8 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
         for (block_slot& slot : state.blocks) {
             slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             if (plan.fast != nullptr) {
-                slot.real.resize(rows * static_cast<std::size_t>(plan.block_lines));
-                slot.imaginary.resize(rows * static_cast<std::size_t>(plan.block_lines));
+                slot.real = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
+                slot.imaginary = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
             }
         }
         for (int k = 0; k < threads; ++k) {
