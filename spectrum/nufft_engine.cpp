@@ -72,6 +72,8 @@ constexpr std::int32_t smallest_grid = 16;
 constexpr std::int32_t small_plans = 8192;
 // Grids take at most this much, or as much as the samples' times and values.
 constexpr std::size_t grid_memory = std::size_t{40} << 20;
+// Doubles between the grids of several rows, beside their size (six cache lines).
+constexpr std::size_t grid_stagger = 48;
 // Grids from this size on are mapped on huge pages.
 constexpr std::size_t huge_page = std::size_t{2} << 20;
 
@@ -387,6 +389,10 @@ bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
     work.rows = std::clamp(plan.rows, 1, nufft_row_group);
     const auto rows = static_cast<std::size_t>(work.rows);
     work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines));
+    // Several rows spread onto many grids at the same place at once: grids a
+    // whole number of pages apart would contend for the same cache sets, so
+    // they are staggered by a few cache lines (one row's few grids are not).
+    if (work.rows > 1) work.grid_doubles += grid_stagger;
     const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * rows * (nufft_max_terms + 1);
     work.grids = map_grids(sizeof(double) * work.grid_doubles * grids);
     if (!work.grids) return false;
