@@ -958,29 +958,27 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
             spread(plan, instruction_set, to, scratch);
         }
     });
-    // Gathered in a fixed order: each sub-grid's term 0 with its errors, then
-    // the sub-grids in turn.
+    // Each grid gathered in a fixed order (each sub-grid's term 0 with its
+    // errors, then the sub-grids in turn) and transformed, grids side by side.
     const std::size_t used = 2 * static_cast<std::size_t>(points);
-    for (int s = 0; s < subgrids; ++s) {
-        if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            double* const g = work.grid(s, r, 0);
-            const double* const e = work.grid(s, r, nufft_max_terms);
-            for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
-        }
-    }
-    for (int s = 1; s < subgrids; ++s) {
-        const nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
-        const std::size_t to = std::min(scratch.cleared_to, used);
-        for (std::int32_t r = 0; r < rows.count; ++r)
-            for (int p = 0; p < terms; ++p) {
-                double* const g = work.grid(0, r, p);
-                const double* const h = work.grid(s, r, p);
-                for (std::size_t i = scratch.cleared_from; i < to; ++i) g[i] += h[i];
+    in_parallel(rows.count * terms, threads, [&](int rp) {
+        const int r = rp / terms;
+        const int p = rp % terms;
+        if (p == 0)
+            for (int s = 0; s < subgrids; ++s) {
+                if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
+                double* const g = work.grid(s, r, 0);
+                const double* const e = work.grid(s, r, nufft_max_terms);
+                for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
             }
-    }
-    in_parallel(rows.count * terms, threads,
-                [&](int rp) { nufft_transform(plan, points, work.grid(0, rp / terms, rp % terms)); });
+        double* const g = work.grid(0, r, p);
+        for (int s = 1; s < subgrids; ++s) {
+            const nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
+            const double* const h = work.grid(s, r, p);
+            for (std::size_t i = scratch.cleared_from; i < std::min(scratch.cleared_to, used); ++i) g[i] += h[i];
+        }
+        nufft_transform(plan, points, g);
+    });
 }
 
 // The results of lines [0, lines) of a progression transformed on `points`,
