@@ -1097,6 +1097,43 @@ void progression(const fast_plan& plan, int instruction_set, row_group rows, dou
     }
 }
 
+// The end of the longest run of finite frequencies from `first` (finite)
+// whose neighbours differ exactly by one increment, and that increment.
+std::int32_t run_end(const double* frequencies, std::int32_t first, std::int32_t count, double& increment) {
+    std::int32_t end = first + 1;
+    increment = 0.0;
+    if (end < count && std::isfinite(frequencies[end])) {
+        increment = frequencies[end] - frequencies[first];
+        while (end < count && std::isfinite(frequencies[end]) &&
+               exact_difference(frequencies[end - 1], frequencies[end], increment))
+            ++end;
+    }
+    return end;
+}
+
+// Whether a pass per exact run costs less than `budget` (one pass with the
+// Taylor terms): so when the samples are few and the grid's transforms
+// dominate, as for a block of many lines that crosses a binade or two.
+bool runs_are_cheaper(const fast_plan& plan, const double* frequencies, std::int32_t count, double budget) {
+    const double samples = static_cast<double>(plan.count);
+    double cost = 0.0;
+    for (std::int32_t first = 0; first < count && cost < budget;) {
+        if (!std::isfinite(frequencies[first])) {
+            ++first;
+            continue;
+        }
+        double increment = 0.0;
+        const std::int32_t end = run_end(frequencies, first, count, increment);
+        const std::int32_t lines = increment == 0.0 ? 1 : end - first;
+        const std::int32_t points = nufft_grid_points(plan, lines);
+        cost += direct_is_cheaper(plan, lines, points, 1)
+                    ? static_cast<double>(lines) * samples * direct_cost
+                    : samples * sample_pass_cost(plan, 1) + fft_pass_cost(points);
+        first = end;
+    }
+    return cost < budget;
+}
+
 // Each longest run of finite frequencies whose neighbours differ exactly by
 // one increment, as its own progression: a pass over the samples each.
 void exact_runs(const fast_plan& plan, int instruction_set, row_group rows, const double* frequencies,
@@ -1108,14 +1145,8 @@ void exact_runs(const fast_plan& plan, int instruction_set, row_group rows, cons
             ++first;
             continue;
         }
-        std::int32_t end = first + 1;
         double increment = 0.0;
-        if (end < count && std::isfinite(frequencies[end])) {
-            increment = frequencies[end] - f;
-            while (end < count && std::isfinite(frequencies[end]) &&
-                   exact_difference(frequencies[end - 1], frequencies[end], increment))
-                ++end;
-        }
+        const std::int32_t end = run_end(frequencies, first, count, increment);
         const std::int32_t lines = end - first;
         const group_results here = out.from(first);
         if (lines > 1 && increment == 0.0) {
@@ -1212,7 +1243,10 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
     const bool finite = std::isfinite(largest) && std::isfinite(increment);
     const double x = largest == 0.0 || !finite ? 0.0 : two_pi * largest * plan.radius;
     const int terms = largest == 0.0 || !finite ? 1 : terms_for(largest);
-    const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms;
+    const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms &&
+                          (terms == 1 || !runs_are_cheaper(plan, frequencies, lines,
+                                                           static_cast<double>(plan.count) * sample_pass_cost(plan, terms) +
+                                                               terms * fft_pass_cost(points)));
     if (!one_pass) return exact_runs(plan, instruction_set, rows, frequencies, lines, work, out, threads);
     spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, terms, work, threads);
     deconvolve(plan, rows, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, out);
