@@ -55,9 +55,10 @@ status apply(const std::string& name, const std::string& value, run_parameters& 
     else if (name == "part") return status::invalid_part;
     else if (name == "tolerance" && !(decimal(value, p.tolerance) && p.tolerance >= 1e-14 && p.tolerance <= 0.1))
         return status::invalid_tolerance;
+    else if (name == "format" && value == "text") p.format = trapft::output_format::text;  // the last one counts
     else if (name == "format" && value == "csv") p.format = trapft::output_format::csv;
     else if (name == "format" && value == "npy") p.format = trapft::output_format::npy;
-    else if (name == "format" && value != "text") return status::invalid_format;
+    else if (name == "format") return status::invalid_format;
     return status::run;
 }
 
