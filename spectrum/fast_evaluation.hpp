@@ -39,7 +39,7 @@ enum class fast_status {
 // (the sweep checks both). Every row's results are bit for bit those of the
 // row prepared alone; the rows share what depends on the times only.
 // not_applicable when any row has a number that is not finite. The plan keeps
-// a pointer to the times, not a copy: they must outlive it, unchanged.
+// pointers to the times and values, not copies: they must outlive it, unchanged.
 fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
 inline fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
     return prepare_fast(sample_rows(samples), tolerance, lines, plan);
@@ -51,7 +51,8 @@ inline fast_status prepare_fast(sample_view samples, double tolerance, std::int6
 std::int32_t fast_block_lines(const fast_plan& plan);
 
 // Working storage for one block at a time, shared by up to `threads` threads
-// (see fast_block); null when memory runs out.
+// (see fast_block), with the grids of up to four rows (more are taken four at
+// a time); null when memory runs out.
 fast_work_owner make_fast_work(const fast_plan& plan, int threads);
 
 // real[m] = Σ w_k x_k cos(2π f_m t_k) and imaginary[m] = −Σ w_k x_k sin(2π f_m t_k)

@@ -777,6 +777,50 @@ void spread(const fast_plan& plan, int instruction_set, const spread_target& to,
     return compensated ? spread_plain<true>(plan, to, scratch) : spread_plain<false>(plan, to, scratch);
 }
 
+// Each line's offset from the progression first + m·increment, written to
+// `offsets`: (f_m − first) − m·increment from exact differences and
+// products. The largest, or the first that is not finite (a difference
+// overflowed), where the lines stop.
+[[gnu::always_inline]] inline double offsets_of(const double* frequencies, std::int32_t lines, double first,
+                                                double increment, double* offsets) {
+    double largest = 0.0;
+    for (std::int32_t m = 0; m < lines; ++m) {
+        const double f = frequencies[m];
+        if (!std::isfinite(f)) {
+            offsets[m] = 0.0;
+            continue;
+        }
+        const double from = f - first;
+        const double back = from - f;
+        const double from_error = (f - (from - back)) + (-first - back);
+        const double along = static_cast<double>(m) * increment;
+        const double along_error = std::fma(static_cast<double>(m), increment, -along);
+        offsets[m] = (from - along) + (from_error - along_error);
+        largest = std::max(largest, std::fabs(offsets[m]));
+        if (!std::isfinite(offsets[m])) return offsets[m];
+    }
+    return largest;
+}
+
+// The same, with the processor's fused multiply-add inline where it has one
+// (elsewhere std::fma is a call per line); exact either way.
+double offsets_plain(const double* frequencies, std::int32_t lines, double first, double increment, double* offsets) {
+    return offsets_of(frequencies, lines, first, increment, offsets);
+}
+#if defined(__x86_64__)
+[[TRAPFT_AVX2]] double offsets_fused(const double* frequencies, std::int32_t lines, double first, double increment,
+                                     double* offsets) {
+    return offsets_of(frequencies, lines, first, increment, offsets);
+}
+#endif
+double line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,
+                    double increment, double* offsets) {
+#if defined(__x86_64__)
+    if (instruction_set >= 1) return offsets_fused(frequencies, lines, first, increment, offsets);
+#endif
+    return offsets_plain(frequencies, lines, first, increment, offsets);
+}
+
 // Counts the chunk's samples by their first grid point; from the chunk that
 // would take any point past the plain limit on, term 0 is compensated (for
 // every row: where the samples fall is the times' alone).
@@ -1177,28 +1221,10 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
     if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
         return direct_sums(plan, rows, frequencies, lines, work, out);
 
-    // Each line's offset from the progression first + m·increment:
-    // (f_m − first) − m·increment from exact differences and products. The
-    // largest, infinite or NaN when a difference overflows.
+    // Each line's offset from a progression, and the largest (see offsets_of).
     double* const offsets = work.offsets.get();
     auto offsets_from = [&](double first, double increment) {
-        double largest = 0.0;
-        for (std::int32_t m = 0; m < lines; ++m) {
-            const double f = frequencies[m];
-            if (!std::isfinite(f)) {
-                offsets[m] = 0.0;
-                continue;
-            }
-            const double from = f - first;
-            const double back = from - f;
-            const double from_error = (f - (from - back)) + (-first - back);
-            const double along = static_cast<double>(m) * increment;
-            const double along_error = std::fma(static_cast<double>(m), increment, -along);
-            offsets[m] = (from - along) + (from_error - along_error);
-            largest = std::max(largest, std::fabs(offsets[m]));
-            if (!std::isfinite(offsets[m])) return offsets[m];
-        }
-        return largest;
+        return line_offsets(instruction_set, frequencies, lines, first, increment, offsets);
     };
     // The progression through the first and last lines; then, where it
     // leaves smaller offsets, the least-squares line through the offsets.

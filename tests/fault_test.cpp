@@ -324,7 +324,9 @@ TEST(faults, memory_stays_flat_over_a_number_of_millions_of_digits) {
     EXPECT_EQ(long_run.run.status, 0);
     EXPECT_EQ(long_run.out, first_two);
     EXPECT_EQ(long_run.out, brief.out);
-    EXPECT_LE(long_run.run.peak_rss_kib, brief.run.peak_rss_kib + brief.run.peak_rss_kib / 8)
+    // Within 1 MiB (the code pages the system maps vary by some hundreds of
+    // KiB from run to run); the digits are 32 MB.
+    EXPECT_LE(long_run.run.peak_rss_kib, brief.run.peak_rss_kib + std::max(brief.run.peak_rss_kib / 8, 1024L))
         << "short: " << brief.run.peak_rss_kib << " KiB, long: " << long_run.run.peak_rss_kib << " KiB";
 }
 
