@@ -625,53 +625,58 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
         for (int d = 1; d <= degree; ++d)
             for (int b = 0; b < blocks; ++b) multiply_add(v[b], v[b], s, coefficients[d][b]);
         const std::int32_t start = scratch.first_point[static_cast<std::size_t>(k)];
+        if (start + lanes <= points) {
+            vector low[blocks], high[blocks];
+            for (int b = 0; b < blocks; ++b) pair_up(v[b], low[b], high[b]);
+            for (int r = 0; r < rows; ++r) {
+                double* const e0 = errors[r] + 2 * start;
+                for (int p = 0; p < terms; ++p) {
+                    const std::size_t at =
+                        2 * ((static_cast<std::size_t>(r) * nufft_max_terms + static_cast<std::size_t>(p)) * nufft_chunk +
+                             static_cast<std::size_t>(k));
+                    vector pair;
+                    repeat_pair(pair, rotated + at);
+                    double* g = grids[r * terms + p] + 2 * start;
+                    double* e = e0;
+                    for (int b = 0; b < blocks; ++b) {
+                        add_to_grid<compensated>(g, e, pair, low[b], p == 0);
+                        add_to_grid<compensated>(g + size_of, e + size_of, pair, high[b], p == 0);
+                        g += 2 * size_of;
+                        e += 2 * size_of;
+                    }
+                }
+            }
+            continue;
+        }
+        // Near the grid's end, point by point: short of the end as the vector
+        // code adds (fused where it fuses), so that a sample's sums do not
+        // depend on where it falls; wrapping around the end, plainly.
+        double values[lanes];
+        for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
+        const bool wraps = start + width > points;
         for (int rp = 0; rp < rows * terms; ++rp) {
             const int r = rp / terms;
             const int p = rp % terms;
             const std::size_t at =
                 2 * ((static_cast<std::size_t>(r) * nufft_max_terms + static_cast<std::size_t>(p)) * nufft_chunk +
                      static_cast<std::size_t>(k));
-            const double re = rotated[at];
-            const double im = rotated[at + 1];
             double* const grid = grids[rp];
             double* const error = errors[r];
-            if (start + lanes <= points) {
-                vector pair;
-                repeat_pair(pair, rotated + at);
-                double* g = grid + 2 * start;
-                double* e = error + 2 * start;
-                for (int b = 0; b < blocks; ++b) {
-                    vector low, high;
-                    pair_up(v[b], low, high);
-                    add_to_grid<compensated>(g, e, pair, low, p == 0);
-                    add_to_grid<compensated>(g + size_of, e + size_of, pair, high, p == 0);
-                    g += 2 * size_of;
-                    e += 2 * size_of;
-                }
-            } else {
-                // Near the grid's end, point by point: short of the end as
-                // the vector code adds (fused where it fuses), so that a
-                // sample's sums do not depend on where it falls; wrapping
-                // around the end, plainly.
-                double values[lanes];
-                for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
-                const bool wraps = start + width > points;
-                for (int i = 0; i < width; ++i) {
-                    const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
-                    for (int part = 0; part < 2; ++part) {
-                        double& g = grid[cell + static_cast<std::size_t>(part)];
-                        const double factor = part == 0 ? re : im;
-                        const double term = factor * values[i];
-                        if (compensated && p == 0) {
-                            const double sum = g + term;
-                            const double back = sum - g;
-                            error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
-                            g = sum;
-                        } else if (fused && !wraps) {
-                            g = std::fma(factor, values[i], g);
-                        } else {
-                            g = g + term;
-                        }
+            for (int i = 0; i < width; ++i) {
+                const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
+                for (int part = 0; part < 2; ++part) {
+                    double& g = grid[cell + static_cast<std::size_t>(part)];
+                    const double factor = rotated[at + static_cast<std::size_t>(part)];
+                    const double term = factor * values[i];
+                    if (compensated && p == 0) {
+                        const double sum = g + term;
+                        const double back = sum - g;
+                        error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
+                        g = sum;
+                    } else if (fused && !wraps) {
+                        g = std::fma(factor, values[i], g);
+                    } else {
+                        g = g + term;
                     }
                 }
             }
