@@ -40,9 +40,12 @@ enum class fast_status {
 // row prepared alone; the rows share what depends on the times only.
 // not_applicable when any row has a number that is not finite. The plan keeps
 // pointers to the times and values, not copies: they must outlive it, unchanged.
-fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan);
-inline fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
-    return prepare_fast(sample_rows(samples), tolerance, lines, plan);
+// Up to `threads` threads (two at most are used); the plan does not depend on them.
+fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+                         int threads = 1);
+inline fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+                                int threads = 1) {
+    return prepare_fast(sample_rows(samples), tolerance, lines, plan, threads);
 }
 
 // The lines of one block: the sweep cuts its whole grid (not its slice) into

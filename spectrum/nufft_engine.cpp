@@ -36,11 +36,13 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -346,10 +348,9 @@ std::int32_t plain_limit(const fast_plan& plan) {
 }
 
 // Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
-bool prepare(sample_rows samples, double tolerance, std::int64_t lines, fast_plan& plan) {
-    plan.count = static_cast<std::int32_t>(samples.times.size());
-    plan.tolerance = tolerance;
-    if (!measure_samples(samples, plan)) return false;
+// What depends only on the number of samples, the tolerance and the lines:
+// the kernel, its tables, the block length and the transforms' plans.
+void make_tables(std::int64_t lines, fast_plan& plan) {
     choose_kernel(plan);
     plan.kernel = kernel_pieces(plan.width, plan.degree, plan.lanes);
     plan.block_lines = choose_block_lines(plan, lines);
@@ -358,7 +359,37 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, fast_pla
     kernel_correction(plan.width, plan.block_lines / 2, plan.correction.data());
     make_plans(plan, lines);
     plan.instruction_set = best_instruction_set();
-    return true;
+}
+
+// With a second thread, the tables are made on it while this one measures
+// the samples (the two fill different members of the plan). Neither depends
+// on the other, so the plan is the same either way.
+bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int threads, fast_plan& plan) {
+    plan.count = static_cast<std::int32_t>(samples.times.size());
+    plan.tolerance = tolerance;
+    std::thread helper;
+    std::exception_ptr failure;
+    if (threads > 1) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    make_tables(lines, plan);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No second thread: the tables are made below.
+        }
+    }
+    const bool measured = measure_samples(samples, plan);
+    if (helper.joinable()) {
+        helper.join();
+        if (failure) std::rethrow_exception(failure);
+    } else if (measured) {
+        make_tables(lines, plan);
+    }
+    return measured;
 }
 
 // Fresh pages for the grids, on huge pages where the system allows it: a
@@ -958,11 +989,12 @@ std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nuf
 
 // The grids of the progression's lines from `shift` on (an integer below
 // 2^53): rotated, spread and gathered into sub-grid 0's term grids of each
-// row of the group, then transformed. Sub-grid 0 is transformed whole, so it
-// is cleared whole; the others are cleared only as far as their samples
-// reach (in file order they often keep to a part of the grid), and only that
-// part is added to sub-grid 0: the rest would add zeros, which change nothing
-// (a grid never holds −0).
+// row of the group, then transformed. Each sub-grid is cleared only as far as
+// its samples reach (in file order they often keep to a part of the grid),
+// so that no thread clears a whole grid before it starts; sub-grid 0's rest
+// is cleared when it gathers the others, grids side by side, and only the
+// others' reach is added to it: the rest would add zeros, which change
+// nothing (a grid never holds −0).
 void spread_and_transform(const fast_plan& plan, int instruction_set, row_group rows, double first,
                           double increment, double shift, std::int32_t points, int terms, fast_work& work,
                           int threads) {
@@ -979,7 +1011,6 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
             errors[r] = work.grid(s, r, nufft_max_terms);
         }
         scratch.cleared_from = scratch.cleared_to = 0;
-        if (s == 0) clear_grids(scratch, grids, rows.count * terms, 0, doubles);
         scratch.compensated = false;
         std::fill(scratch.per_point.begin(), scratch.per_point.begin() + points, 0);
         spread_target to;
@@ -997,12 +1028,10 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
             rotate(plan, instruction_set, rows, first, increment, shift + points / 4, points, terms, begin, end,
                    scratch);
             count_chunk(scratch, end - begin, limit, errors, rows.count, doubles);
-            if (s > 0) {
-                // Compensated, the whole grid gathers its errors.
-                const auto [low, high] = scratch.compensated ? std::pair<std::size_t, std::size_t>{0, doubles}
-                                                             : chunk_reach(plan, scratch, end - begin, points, doubles);
-                clear_grids(scratch, grids, rows.count * terms, low, high);
-            }
+            // Compensated, the whole grid gathers its errors.
+            const auto [low, high] = scratch.compensated ? std::pair<std::size_t, std::size_t>{0, doubles}
+                                                         : chunk_reach(plan, scratch, end - begin, points, doubles);
+            clear_grids(scratch, grids, rows.count * terms, low, high);
             to.size = end - begin;
             spread(plan, instruction_set, to, scratch);
         }
@@ -1021,6 +1050,11 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
                 for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
             }
         double* const g = work.grid(0, r, p);
+        const nufft_scratch& own = work.scratch[0];
+        const std::size_t own_to = std::min(own.cleared_to, used);
+        const std::size_t own_from = std::min(own.cleared_from, own_to);
+        std::memset(g, 0, sizeof(double) * own_from);
+        std::memset(g + own_to, 0, sizeof(double) * (used - own_to));
         for (int s = 1; s < subgrids; ++s) {
             const nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
             const double* const h = work.grid(s, r, p);
@@ -1365,10 +1399,11 @@ void fast_work_release::operator()(fast_work* work) const { delete work; }
 
 bool fast_evaluation_available() { return true; }
 
-fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan) {
+fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+                         int threads) {
     try {
         fast_plan_owner made(new fast_plan);
-        if (!prepare(samples, tolerance, lines, *made)) return fast_status::not_applicable;
+        if (!prepare(samples, tolerance, lines, threads, *made)) return fast_status::not_applicable;
         plan = std::move(made);
         return fast_status::ok;
     } catch (const std::bad_alloc&) {

@@ -505,7 +505,7 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
 
     fast_plan_owner fast;
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {
-        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast);
+        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast, jobs);
         if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
         if (prepared == fast_status::not_applicable && samples.rows > 1) {
             // Some row is evaluated exactly: each row as it would be alone.

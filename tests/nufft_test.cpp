@@ -439,6 +439,37 @@ TEST(nufft, threads_in_a_block_give_the_same_bits) {
     }
 }
 
+// A work's grids hold the last block's transforms: a block after it, on a
+// smaller grid whose samples reach only part of it (sorted times, small
+// steps), gives the bits of fresh storage, with one thread or two.
+TEST(nufft, a_reused_work_gives_the_bits_of_a_fresh_one) {
+    sample_set s = make_shape(shape::sorted, 20000, 5);
+    for (double& t : s.times) t += 200.0;  // the samples keep off the grid's start and wrap nowhere
+    const std::vector<double> before = running_sum(0.0, 90.0, 3000);
+    const std::vector<double> after = running_sum(5.0, 5.55, 1000);
+    const trapft::fast_plan_owner plan = prepared(s, 1e-6, 3000);
+    ASSERT_NE(plan, nullptr);
+    ASSERT_GT(plan->subgrids, 1);
+    for (int threads = 1; threads <= 2; ++threads) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const auto count = static_cast<std::int32_t>(after.size());
+        std::vector<double> re[2], im[2];
+        for (int reused = 0; reused < 2; ++reused) {
+            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, threads);
+            ASSERT_NE(work, nullptr);
+            std::vector<double> scratch(before.size());
+            if (reused == 1)
+                trapft::fast_block(*plan, before.data(), static_cast<std::int32_t>(before.size()), *work,
+                                   scratch.data(), scratch.data(), threads);
+            re[reused].assign(after.size(), 0.0);
+            im[reused].assign(after.size(), 0.0);
+            trapft::fast_block(*plan, after.data(), count, *work, re[reused].data(), im[reused].data(), threads);
+        }
+        EXPECT_EQ(re[1], re[0]);
+        EXPECT_EQ(im[1], im[0]);
+    }
+}
+
 // Coherent sums, where every term adds in phase: N samples at the integer
 // times 0 … N − 1 with value v = 0.1 (weights 1/2, 1, …, 1, 1/2; A = (N − 1)·v),
 // at frequencies m/4, where e^(−2πi f k) = (−i)^(mk): each sum is v times an
