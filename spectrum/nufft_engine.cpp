@@ -817,36 +817,78 @@ void spread(const fast_plan& plan, int instruction_set, const spread_target& to,
 // `offsets`: (f_m − first) − m·increment from exact differences and
 // products. The largest, or the first that is not finite (a difference
 // overflowed), where the lines stop.
-[[gnu::always_inline]] inline double offsets_of(const double* frequencies, std::int32_t lines, double first,
-                                                double increment, double* offsets) {
-    double largest = 0.0;
-    for (std::int32_t m = 0; m < lines; ++m) {
+[[gnu::always_inline]] inline double line_offset(double f, std::int32_t m, double first, double increment) {
+    const double from = f - first;
+    const double back = from - f;
+    const double from_error = (f - (from - back)) + (-first - back);
+    const double along = static_cast<double>(m) * increment;
+    const double along_error = std::fma(static_cast<double>(m), increment, -along);
+    return (from - along) + (from_error - along_error);
+}
+[[gnu::always_inline]] inline double offsets_of(const double* frequencies, std::int32_t from, std::int32_t lines,
+                                                double first, double increment, double* offsets, double largest) {
+    for (std::int32_t m = from; m < lines; ++m) {
         const double f = frequencies[m];
-        if (!std::isfinite(f)) {
-            offsets[m] = 0.0;
-            continue;
-        }
-        const double from = f - first;
-        const double back = from - f;
-        const double from_error = (f - (from - back)) + (-first - back);
-        const double along = static_cast<double>(m) * increment;
-        const double along_error = std::fma(static_cast<double>(m), increment, -along);
-        offsets[m] = (from - along) + (from_error - along_error);
+        offsets[m] = std::isfinite(f) ? line_offset(f, m, first, increment) : 0.0;
         largest = std::max(largest, std::fabs(offsets[m]));
         if (!std::isfinite(offsets[m])) return offsets[m];
     }
     return largest;
 }
 
-// The same, with the processor's fused multiply-add inline where it has one
-// (elsewhere std::fma is a call per line); exact either way.
+// The same, where the processor has fused multiply-adds: lines a vector at a
+// time, the same operations lane by lane, with a line that is not finite
+// given offset 0 by selection rather than a branch. A block with an offset
+// that is not finite (rare) is gone through again one line at a time.
+template <typename vector>
+[[gnu::always_inline]] inline double offsets_of_vectors(const double* frequencies, std::int32_t lines, double first,
+                                                        double increment, double* offsets) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    constexpr double largest_double = std::numeric_limits<double>::max();
+    const vector zero = {};
+    const vector firsts = zero + first;
+    const vector increments = zero + increment;
+    vector index = zero;
+    for (std::int32_t i = 0; i < size_of; ++i) index[i] = static_cast<double>(i);
+    vector most = zero;
+    vector check = zero;  // NaN in a lane that met an offset that is not finite
+    std::int32_t m = 0;
+    for (; m + size_of <= lines; m += size_of) {
+        vector f;
+        load(f, frequencies + m);
+        const auto usable = (f <= largest_double) & (f >= -largest_double);
+        f = usable ? f : firsts;
+        const vector from = f - firsts;
+        const vector back = from - f;
+        const vector from_error = (f - (from - back)) + (-firsts - back);
+        const vector along = index * increments;
+        vector along_error;
+        multiply_add(along_error, index, increments, -along);
+        vector offset = (from - along) + (from_error - along_error);
+        offset = usable ? offset : zero;
+        store(offsets + m, offset);
+        const vector size = offset < zero ? -offset : offset;
+        most = size > most ? size : most;
+        check += offset * zero;
+        index += static_cast<double>(size_of);
+    }
+    double largest = 0.0;
+    bool all_finite = true;
+    for (std::int32_t i = 0; i < size_of; ++i) {
+        largest = std::max(largest, most[i]);
+        all_finite &= check[i] == 0.0;
+    }
+    if (!all_finite) return offsets_of(frequencies, 0, lines, first, increment, offsets, 0.0);
+    return offsets_of(frequencies, m, lines, first, increment, offsets, largest);
+}
+
 double offsets_plain(const double* frequencies, std::int32_t lines, double first, double increment, double* offsets) {
-    return offsets_of(frequencies, lines, first, increment, offsets);
+    return offsets_of(frequencies, 0, lines, first, increment, offsets, 0.0);
 }
 #if defined(__x86_64__)
 [[TRAPFT_AVX2]] double offsets_fused(const double* frequencies, std::int32_t lines, double first, double increment,
                                      double* offsets) {
-    return offsets_of(frequencies, lines, first, increment, offsets);
+    return offsets_of_vectors<vector4>(frequencies, lines, first, increment, offsets);
 }
 #endif
 double line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,
@@ -1064,66 +1106,191 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
     });
 }
 
-// The results of lines [0, lines) of a progression transformed on `points`,
-// for each row of the group: with offsets (per line, from work.offsets) and
-// `terms` Taylor terms, or without (offsets null). Lines whose `frequencies`
-// entry is not finite are skipped (frequencies may be null: every line).
-void deconvolve(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines, int terms,
-                const double* offsets, const double* frequencies, fast_work& work, const group_results& out) {
-    const std::int32_t centre = points / 4;
-    const std::int32_t mask = points - 1;
-    const std::int32_t stride = 2 * plan.block_lines / points;
-    for (std::int32_t m = 0; m < lines; ++m) {
-        if (frequencies != nullptr && !std::isfinite(frequencies[m])) continue;
-        const std::int32_t j = m - centre;
-        const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
-        const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
-        const double delta = offsets == nullptr ? 0.0 : offsets[m];
-        // Σ_p (−i z)^p / p! · term p, z = 2π δ R; then times e^(−2πi δ t_c):
-        // for a phase below 2^-10 cycles (the usual case), by short series
-        // (truncated below 2^-60); otherwise reduced exactly.
-        const double z = two_pi * delta * plan.radius;
-        sine_cosine sc{0.0, 1.0};
-        if (delta != 0.0) {
-            const double cycles = delta * plan.centre;
-            if (std::fabs(cycles) < 0x1p-10) {
-                const double angle = two_pi * cycles;
-                const double a2 = angle * angle;
-                sc.sine = angle + angle * a2 * (-1.0 / 6 + a2 * (1.0 / 120 + a2 * (-1.0 / 5040)));
-                sc.cosine = 1.0 + a2 * (-0.5 + a2 * (1.0 / 24 + a2 * (-1.0 / 720 + a2 * (1.0 / 40320))));
-            } else {
-                const unit_pair phase = fraction_of_product(delta, plan.centre);
-                sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
-            }
-        }
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            const double* const grid = work.grid(0, r, 0);
-            double re = grid[at] * factor;
-            double im = grid[at + 1] * factor;
-            if (delta != 0.0) {
-                if (terms > 1) {
-                    double tr = 0.0, ti = 0.0;
-                    for (int p = terms - 1; p >= 1; --p) {
-                        const double* const term = work.grid(0, r, p);
-                        const double gr = term[at] * factor + tr;
-                        const double gi = term[at + 1] * factor + ti;
-                        // (gr + i gi) · (−i z / p)
-                        tr = gi * z / p;
-                        ti = -(gr * z / p);
-                    }
-                    re += tr;
-                    im += ti;
-                }
-                const double rr = re * sc.cosine + im * sc.sine;
-                const double ri = im * sc.cosine - re * sc.sine;
-                re = rr;
-                im = ri;
-            }
-            const double scale = plan.scale[static_cast<std::size_t>(rows.first + r)];
-            out.real_of(r)[m] = unscale(re, scale);
-            out.imaginary_of(r)[m] = unscale(im, scale);
+// Where lines' results are read from and written to: lines of a progression
+// transformed on `points`, with offsets (per line) and `terms` Taylor terms,
+// or without (offsets null); lines whose `frequencies` entry is not finite are
+// skipped (frequencies may be null: every line).
+struct deconvolution {
+    const fast_plan& plan;
+    row_group rows;
+    std::int32_t points;
+    int terms;
+    const double* offsets;
+    const double* frequencies;
+    fast_work& work;
+    const group_results& out;
+    std::int32_t centre() const { return points / 4; }
+    std::int32_t stride() const { return 2 * plan.block_lines / points; }
+};
+
+// The phase below 2^-10 cycles of e^(−2πi δ t_c), by short series (truncated
+// below 2^-60), for lines whose offset is not zero.
+template <typename number>
+[[gnu::always_inline]] inline void short_phase(number cycles, number& sine, number& cosine) {
+    const number angle = two_pi * cycles;
+    const number a2 = angle * angle;
+    sine = angle + angle * a2 * (-1.0 / 6 + a2 * (1.0 / 120 + a2 * (-1.0 / 5040)));
+    cosine = 1.0 + a2 * (-0.5 + a2 * (1.0 / 24 + a2 * (-1.0 / 720 + a2 * (1.0 / 40320))));
+}
+
+// Line m's result for each row: the grids' mode j = m − h divided by the
+// kernel's transform; with an offset δ, Σ_p (−i z)^p / p! · term p,
+// z = 2π δ R, then times e^(−2πi δ t_c) (for a phase of 2^-10 cycles or more,
+// reduced exactly).
+void deconvolve_line(const deconvolution& d, std::int32_t m) {
+    const fast_plan& plan = d.plan;
+    if (d.frequencies != nullptr && !std::isfinite(d.frequencies[m])) return;
+    const std::int32_t j = m - d.centre();
+    const std::size_t at = 2 * static_cast<std::size_t>(j & (d.points - 1));
+    const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * d.stride())];
+    const double delta = d.offsets == nullptr ? 0.0 : d.offsets[m];
+    const double z = two_pi * delta * plan.radius;
+    sine_cosine sc{0.0, 1.0};
+    if (delta != 0.0) {
+        const double cycles = delta * plan.centre;
+        if (std::fabs(cycles) < 0x1p-10) {
+            short_phase(cycles, sc.sine, sc.cosine);
+        } else {
+            const unit_pair phase = fraction_of_product(delta, plan.centre);
+            sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
         }
     }
+    for (std::int32_t r = 0; r < d.rows.count; ++r) {
+        const double* const grid = d.work.grid(0, r, 0);
+        double re = grid[at] * factor;
+        double im = grid[at + 1] * factor;
+        if (delta != 0.0) {
+            if (d.terms > 1) {
+                double tr = 0.0, ti = 0.0;
+                for (int p = d.terms - 1; p >= 1; --p) {
+                    const double* const term = d.work.grid(0, r, p);
+                    const double gr = term[at] * factor + tr;
+                    const double gi = term[at + 1] * factor + ti;
+                    // (gr + i gi) · (−i z / p)
+                    tr = gi * z / p;
+                    ti = -(gr * z / p);
+                }
+                re += tr;
+                im += ti;
+            }
+            const double rr = re * sc.cosine + im * sc.sine;
+            const double ri = im * sc.cosine - re * sc.sine;
+            re = rr;
+            im = ri;
+        }
+        const double scale = plan.scale[static_cast<std::size_t>(d.rows.first + r)];
+        d.out.real_of(r)[m] = unscale(re, scale);
+        d.out.imaginary_of(r)[m] = unscale(im, scale);
+    }
+}
+
+void deconvolve_plain(const deconvolution& d, std::int32_t lines) {
+    for (std::int32_t m = 0; m < lines; ++m) deconvolve_line(d, m);
+}
+
+// The same, a vector of lines at a time, with the same operations lane by
+// lane (selections where deconvolve_line branches). A vector of lines that
+// straddles mode 0, meets a line that is not finite or a phase of 2^-10
+// cycles or more is done line by line.
+template <typename vector>
+[[gnu::always_inline]] inline void deconvolve_vectors(const deconvolution& d, std::int32_t lines) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    const fast_plan& plan = d.plan;
+    const std::int32_t centre = d.centre();
+    const std::int32_t stride = d.stride();
+    const std::int32_t mask = d.points - 1;
+    constexpr double largest = std::numeric_limits<double>::max();
+    const vector zero = {};
+    std::int32_t m = 0;
+    for (; m + size_of <= lines; m += size_of) {
+        const std::int32_t j = m - centre;
+        bool by_line = j < 0 && j + size_of > 0;
+        vector delta = zero, f = zero;
+        if (d.offsets != nullptr) load(delta, d.offsets + m);
+        if (d.frequencies != nullptr) load(f, d.frequencies + m);
+        const vector cycles = delta * plan.centre;
+        for (std::int32_t i = 0; i < size_of; ++i)
+            by_line = by_line || !(std::fabs(cycles[i]) < 0x1p-10) || !(std::fabs(f[i]) <= largest);
+        if (by_line) {
+            for (std::int32_t i = 0; i < size_of; ++i) deconvolve_line(d, m + i);
+            continue;
+        }
+        vector factor;
+        for (std::int32_t i = 0; i < size_of; ++i)
+            factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+        const vector z = two_pi * delta * plan.radius;
+        vector sine, cosine;
+        short_phase(cycles, sine, cosine);
+        const auto offset = delta != zero;
+        const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
+        auto split = [&](const double* grid, vector& re, vector& im) {
+            vector low, high;
+            load(low, grid + at);
+            load(high, grid + at + size_of);
+            if constexpr (size_of == 4) {
+                re = __builtin_shufflevector(low, high, 0, 2, 4, 6);
+                im = __builtin_shufflevector(low, high, 1, 3, 5, 7);
+            } else {
+                re = __builtin_shufflevector(low, high, 0, 2, 4, 6, 8, 10, 12, 14);
+                im = __builtin_shufflevector(low, high, 1, 3, 5, 7, 9, 11, 13, 15);
+            }
+        };
+        for (std::int32_t r = 0; r < d.rows.count; ++r) {
+            vector re, im;
+            split(d.work.grid(0, r, 0), re, im);
+            re = re * factor;
+            im = im * factor;
+            vector shifted_re = re, shifted_im = im;
+            if (d.terms > 1) {
+                vector tr = zero, ti = zero;
+                for (int p = d.terms - 1; p >= 1; --p) {
+                    vector term_re, term_im;
+                    split(d.work.grid(0, r, p), term_re, term_im);
+                    const vector gr = term_re * factor + tr;
+                    const vector gi = term_im * factor + ti;
+                    tr = gi * z / static_cast<double>(p);
+                    ti = -(gr * z / static_cast<double>(p));
+                }
+                shifted_re += tr;
+                shifted_im += ti;
+            }
+            const vector rr = shifted_re * cosine + shifted_im * sine;
+            const vector ri = shifted_im * cosine - shifted_re * sine;
+            re = offset ? rr : re;
+            im = offset ? ri : im;
+            // unscale, lane by lane
+            const double scale = plan.scale[static_cast<std::size_t>(d.rows.first + r)];
+            auto store_unscaled = [&](double* to, const vector& v) {
+                const vector scaled = v * scale;
+                store(to, scaled < -largest ? zero - largest : (largest < scaled ? zero + largest : scaled));
+            };
+            store_unscaled(d.out.real_of(r) + m, re);
+            store_unscaled(d.out.imaginary_of(r) + m, im);
+        }
+    }
+    for (; m < lines; ++m) deconvolve_line(d, m);
+}
+
+#if defined(__x86_64__)
+[[TRAPFT_AVX2]] void deconvolve_avx2(const deconvolution& d, std::int32_t lines) {
+    deconvolve_vectors<vector4>(d, lines);
+}
+[[TRAPFT_AVX512]] void deconvolve_avx512(const deconvolution& d, std::int32_t lines) {
+    deconvolve_vectors<vector8>(d, lines);
+}
+#endif
+
+// The results of lines [0, lines) (see deconvolution), the same bits with
+// every instruction set.
+void deconvolve(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points, std::int32_t lines,
+                int terms, const double* offsets, const double* frequencies, fast_work& work,
+                const group_results& out) {
+    const deconvolution d{plan, rows, points, terms, offsets, frequencies, work, out};
+#if defined(__x86_64__)
+    if (instruction_set == 2) return deconvolve_avx512(d, lines);
+    if (instruction_set == 1) return deconvolve_avx2(d, lines);
+#endif
+    deconvolve_plain(d, lines);
 }
 
 // Whether b − a is exactly d: the subtraction gave d and lost nothing (its
@@ -1176,7 +1343,7 @@ void progression(const fast_plan& plan, int instruction_set, row_group rows, dou
             }
         }
         spread_and_transform(plan, instruction_set, rows, first, increment, shift, points, 1, work, threads);
-        deconvolve(plan, rows, points, lines, 1, nullptr, nullptr, work, out.from(done));
+        deconvolve(plan, instruction_set, rows, points, lines, 1, nullptr, nullptr, work, out.from(done));
     }
 }
 
@@ -1314,7 +1481,8 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
                                                                terms * fft_pass_cost(points)));
     if (!one_pass) return exact_runs(plan, instruction_set, rows, frequencies, lines, work, out, threads);
     spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, terms, work, threads);
-    deconvolve(plan, rows, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work, out);
+    deconvolve(plan, instruction_set, rows, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work,
+               out);
 }
 
 // Runs `evaluate(rows, results)` for each group of the plan's rows that the
@@ -1375,7 +1543,8 @@ void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
 
 void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
                       double* real, double* imaginary) {
-    deconvolve(plan, row_group{0, 1}, points, count, 1, nullptr, nullptr, work, group_results{real, imaginary, 0});
+    deconvolve(plan, plan.instruction_set, row_group{0, 1}, points, count, 1, nullptr, nullptr, work,
+               group_results{real, imaginary, 0});
 }
 
 void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,

@@ -423,6 +423,29 @@ TEST(nufft, corrects_the_offsets_of_the_running_sum) {
     }
 }
 
+// Frequencies so far apart that their differences overflow (no sweep makes
+// them, a caller may): such a block is taken run by run, each line within
+// the bound.
+TEST(nufft, takes_lines_whose_differences_overflow) {
+    const sample_set s = make_shape(shape::sorted, 200, 29);
+    std::vector<double> f(21);
+    for (std::size_t m = 0; m < f.size(); ++m) f[m] = (static_cast<double>(m) - 10.0) * 1.5e307;  // ±1.5e308
+    f.back() = -1.4e308;  // the ends close: only the lines between overflow
+    std::vector<long double> ref_re, ref_im;
+    long double total = 0;
+    reference_at(s, f, ref_re, ref_im, total);
+    for (const double eps : {1e-12, 1e-6}) {
+        const trapft::fast_plan_owner plan = prepared(s, eps, static_cast<std::int64_t>(f.size()));
+        ASSERT_NE(plan, nullptr);
+        std::vector<double> re, im;
+        blocks_of(*plan, f, 1, re, im);
+        for (std::size_t m = 0; m < f.size(); ++m)
+            EXPECT_LE(std::hypot(static_cast<double>(re[m] - ref_re[m]), static_cast<double>(im[m] - ref_im[m])),
+                      eps * static_cast<double>(total))
+                << "line " << m << ", eps " << eps;
+    }
+}
+
 // Several threads in one block: the samples fall into a fixed number of
 // sub-grids whatever the threads, so the results are the same to the bit.
 TEST(nufft, threads_in_a_block_give_the_same_bits) {
