@@ -347,7 +347,6 @@ std::int32_t plain_limit(const fast_plan& plan) {
     return static_cast<std::int32_t>(std::clamp(terms, 1.0, 1e9));
 }
 
-// Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
 // What depends only on the number of samples, the tolerance and the lines:
 // the kernel, its tables, the block length and the transforms' plans.
 void make_tables(std::int64_t lines, fast_plan& plan) {
@@ -361,6 +360,7 @@ void make_tables(std::int64_t lines, fast_plan& plan) {
     plan.instruction_set = best_instruction_set();
 }
 
+// Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
 // With a second thread, the tables are made on it while this one measures
 // the samples (the two fill different members of the plan). Neither depends
 // on the other, so the plan is the same either way.
@@ -382,7 +382,13 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int thre
             // No second thread: the tables are made below.
         }
     }
-    const bool measured = measure_samples(samples, plan);
+    bool measured = false;
+    try {
+        measured = measure_samples(samples, plan);
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
     if (helper.joinable()) {
         helper.join();
         if (failure) std::rethrow_exception(failure);
