@@ -1132,7 +1132,7 @@ struct deconvolution {
 // The phase below 2^-10 cycles of e^(−2πi δ t_c), by short series (truncated
 // below 2^-60), for lines whose offset is not zero.
 template <typename number>
-[[gnu::always_inline]] inline void short_phase(number cycles, number& sine, number& cosine) {
+[[gnu::always_inline]] inline void short_phase(const number& cycles, number& sine, number& cosine) {
     const number angle = two_pi * cycles;
     const number a2 = angle * angle;
     sine = angle + angle * a2 * (-1.0 / 6 + a2 * (1.0 / 120 + a2 * (-1.0 / 5040)));
