@@ -11,7 +11,7 @@ void fast_work_release::operator()(fast_work* work) const { delete work; }
 
 bool fast_evaluation_available() { return false; }
 
-fast_status prepare_fast(sample_rows, double, std::int64_t, fast_plan_owner&) { return fast_status::unavailable; }
+fast_status prepare_fast(sample_rows, double, std::int64_t, fast_plan_owner&, int) { return fast_status::unavailable; }
 
 std::int32_t fast_block_lines(const fast_plan&) { return 1; }
 
