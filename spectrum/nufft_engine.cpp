@@ -1086,7 +1086,7 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
     });
     // Each grid gathered in a fixed order (each sub-grid's term 0 with its
     // errors, then the sub-grids in turn) and transformed, grids side by side.
-    const std::size_t used = 2 * static_cast<std::size_t>(points);
+    // (A sub-grid's cleared range lies within the grid: see chunk_reach.)
     in_parallel(rows.count * terms, threads, [&](int rp) {
         const int r = rp / terms;
         const int p = rp % terms;
@@ -1095,18 +1095,16 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
                 if (!work.scratch[static_cast<std::size_t>(s)].compensated) continue;
                 double* const g = work.grid(s, r, 0);
                 const double* const e = work.grid(s, r, nufft_max_terms);
-                for (std::size_t i = 0; i < used; ++i) g[i] += e[i];
+                for (std::size_t i = 0; i < doubles; ++i) g[i] += e[i];
             }
         double* const g = work.grid(0, r, p);
         const nufft_scratch& own = work.scratch[0];
-        const std::size_t own_to = std::min(own.cleared_to, used);
-        const std::size_t own_from = std::min(own.cleared_from, own_to);
-        std::memset(g, 0, sizeof(double) * own_from);
-        std::memset(g + own_to, 0, sizeof(double) * (used - own_to));
+        std::memset(g, 0, sizeof(double) * own.cleared_from);
+        std::memset(g + own.cleared_to, 0, sizeof(double) * (doubles - own.cleared_to));
         for (int s = 1; s < subgrids; ++s) {
             const nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
             const double* const h = work.grid(s, r, p);
-            for (std::size_t i = scratch.cleared_from; i < std::min(scratch.cleared_to, used); ++i) g[i] += h[i];
+            for (std::size_t i = scratch.cleared_from; i < scratch.cleared_to; ++i) g[i] += h[i];
         }
         nufft_transform(plan, points, g);
     });
@@ -1120,13 +1118,13 @@ struct deconvolution {
     const fast_plan& plan;
     row_group rows;
     std::int32_t points;
+    std::int32_t centre;  // the progression's centre line, mode 0: points / 4
+    std::int32_t stride;  // between the correction table's modes: 2 × block_lines / points
     int terms;
     const double* offsets;
     const double* frequencies;
     fast_work& work;
     const group_results& out;
-    std::int32_t centre() const { return points / 4; }
-    std::int32_t stride() const { return 2 * plan.block_lines / points; }
 };
 
 // The phase below 2^-10 cycles of e^(−2πi δ t_c), by short series (truncated
@@ -1146,9 +1144,9 @@ template <typename number>
 void deconvolve_line(const deconvolution& d, std::int32_t m) {
     const fast_plan& plan = d.plan;
     if (d.frequencies != nullptr && !std::isfinite(d.frequencies[m])) return;
-    const std::int32_t j = m - d.centre();
+    const std::int32_t j = m - d.centre;
     const std::size_t at = 2 * static_cast<std::size_t>(j & (d.points - 1));
-    const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * d.stride())];
+    const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * d.stride)];
     const double delta = d.offsets == nullptr ? 0.0 : d.offsets[m];
     const double z = two_pi * delta * plan.radius;
     sine_cosine sc{0.0, 1.0};
@@ -1202,14 +1200,12 @@ template <typename vector>
 [[gnu::always_inline]] inline void deconvolve_vectors(const deconvolution& d, std::int32_t lines) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const fast_plan& plan = d.plan;
-    const std::int32_t centre = d.centre();
-    const std::int32_t stride = d.stride();
     const std::int32_t mask = d.points - 1;
     constexpr double largest = std::numeric_limits<double>::max();
     const vector zero = {};
     std::int32_t m = 0;
     for (; m + size_of <= lines; m += size_of) {
-        const std::int32_t j = m - centre;
+        const std::int32_t j = m - d.centre;
         bool by_line = j < 0 && j + size_of > 0;
         vector delta = zero, f = zero;
         if (d.offsets != nullptr) load(delta, d.offsets + m);
@@ -1223,7 +1219,7 @@ template <typename vector>
         }
         vector factor;
         for (std::int32_t i = 0; i < size_of; ++i)
-            factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+            factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * d.stride)];
         const vector z = two_pi * delta * plan.radius;
         vector sine, cosine;
         short_phase(cycles, sine, cosine);
@@ -1291,7 +1287,8 @@ template <typename vector>
 void deconvolve(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points, std::int32_t lines,
                 int terms, const double* offsets, const double* frequencies, fast_work& work,
                 const group_results& out) {
-    const deconvolution d{plan, rows, points, terms, offsets, frequencies, work, out};
+    const deconvolution d{plan, rows, points, points / 4, 2 * plan.block_lines / points, terms, offsets, frequencies,
+                          work, out};
 #if defined(__x86_64__)
     if (instruction_set == 2) return deconvolve_avx512(d, lines);
     if (instruction_set == 1) return deconvolve_avx2(d, lines);
