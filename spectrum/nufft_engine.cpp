@@ -1544,10 +1544,16 @@ void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) {
     fftw_execute_dft(static_cast<fftw_plan>(plan.plans[level].get()), data, data);
 }
 
-void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
-                      double* real, double* imaginary) {
-    deconvolve(plan, plan.instruction_set, row_group{0, 1}, points, count, 1, nullptr, nullptr, work,
+void nufft_deconvolve(const fast_plan& plan, int instruction_set, std::int32_t points, std::int32_t count, int terms,
+                      const double* offsets, const double* frequencies, fast_work& work, double* real,
+                      double* imaginary) {
+    deconvolve(plan, instruction_set, row_group{0, 1}, points, count, terms, offsets, frequencies, work,
                group_results{real, imaginary, 0});
+}
+
+double nufft_line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,
+                          double increment, double* offsets) {
+    return line_offsets(instruction_set, frequencies, lines, first, increment, offsets);
 }
 
 void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment,

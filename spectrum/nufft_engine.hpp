@@ -122,8 +122,17 @@ void nufft_rotate(const fast_plan& plan, double first, double increment, std::in
                   std::int32_t begin, std::int32_t end, fast_work& work);
 void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work);
 void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid);
-// Deconvolves sub-grid 0's term-0 grid of row 0 into `count` results.
-void nufft_deconvolve(const fast_plan& plan, std::int32_t points, std::int32_t count, fast_work& work,
-                      double* real, double* imaginary);
+// Deconvolves sub-grid 0's grids of row 0 (`terms` Taylor terms) into `count`
+// results, with the lines' `offsets` (null: none) and skipping the lines whose
+// `frequencies` entry is not finite (null: none is skipped), with the vector
+// code `instruction_set`: the same bits with every one.
+void nufft_deconvolve(const fast_plan& plan, int instruction_set, std::int32_t points, std::int32_t count, int terms,
+                      const double* offsets, const double* frequencies, fast_work& work, double* real,
+                      double* imaginary);
+// Each line's exact offset from the progression first + m·increment into
+// `offsets`, and the largest, or the first that is not finite; the same bits
+// with every instruction set.
+double nufft_line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,
+                          double increment, double* offsets);
 
 }  // namespace trapft

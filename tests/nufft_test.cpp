@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -443,6 +444,110 @@ TEST(nufft, takes_lines_whose_differences_overflow) {
             EXPECT_LE(std::hypot(static_cast<double>(re[m] - ref_re[m]), static_cast<double>(im[m] - ref_im[m])),
                       eps * static_cast<double>(total))
                 << "line " << m << ", eps " << eps;
+    }
+}
+
+// Doubles as their bit patterns, so that −0 and NaN compare as themselves.
+std::vector<std::uint64_t> bits_of(const std::vector<double>& values) {
+    std::vector<std::uint64_t> bits;
+    for (const double v : values) bits.push_back(std::bit_cast<std::uint64_t>(v));
+    return bits;
+}
+
+// The lines' deconvolution goes a vector of lines at a time where the
+// processor has vectors, line by line elsewhere and on rare lines: every
+// instruction set must give the bits of the line-by-line code, lines left
+// alone included. Grids of random values with −0 and values that overflow
+// when corrected; offsets none, tiny, zero and large (phases past 2^-10
+// cycles); a frequency that is not finite; a grid so small that a vector of
+// lines straddles mode 0.
+TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
+    const sample_set s = make_shape(shape::sorted, 3000, 31);
+    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 1001);
+    ASSERT_NE(plan, nullptr);
+    struct deconvolution_case {
+        const char* name;
+        std::int32_t count;
+        int terms;
+        double offset;       // offsets of up to this size (0: none)
+        bool large_phases;   // every ninth offset far past 2^-10 cycles
+        bool not_finite;     // frequency 17 is NaN
+    };
+    const deconvolution_case cases[] = {
+        {"no offsets", 1001, 1, 0.0, false, false},
+        {"tiny offsets, one term", 1001, 1, 1e-13, false, false},
+        {"tiny offsets, two terms", 999, 2, 1e-11, false, false},
+        {"three terms, large phases, a line not finite", 1001, 3, 1e-10, true, true},
+        {"mode 0 within a vector", 8, 2, 1e-11, false, false},
+    };
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (const deconvolution_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        ASSERT_NE(work, nullptr);
+        const std::int32_t points = trapft::nufft_grid_points(*plan, c.count);
+        for (int p = 0; p < c.terms; ++p) {
+            double* const grid = work->grid(0, 0, p);
+            for (std::int32_t i = 0; i < 2 * points; ++i) grid[i] = i % 13 == 0 ? -0.0 : i % 29 == 0 ? 1e308 : unit(rng);
+        }
+        std::vector<double> offsets(static_cast<std::size_t>(c.count)), frequencies(offsets.size(), 1.0);
+        for (std::size_t m = 0; m < offsets.size(); ++m)
+            offsets[m] = m % 5 == 0 ? 0.0 : c.large_phases && m % 9 == 0 ? 0.01 : c.offset * unit(rng);
+        if (c.not_finite) frequencies[17] = std::nan("");
+        std::vector<double> re[3], im[3];
+        for (int set = 0; set <= plan->instruction_set; ++set) {
+            re[set].assign(offsets.size(), 7.0);  // what a skipped line keeps
+            im[set].assign(offsets.size(), 7.0);
+            trapft::nufft_deconvolve(*plan, set, points, c.count, c.terms, c.offset == 0.0 ? nullptr : offsets.data(),
+                                     frequencies.data(), *work, re[set].data(), im[set].data());
+            if (set == 0) continue;
+            EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
+            EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;
+        }
+    }
+}
+
+// The lines' offsets likewise, four lines at a time where the processor has
+// vectors: the same offsets and largest (or first that is not finite) as line
+// by line, over running sums across binades, lines not finite and
+// differences that overflow.
+TEST(nufft, line_offsets_give_the_same_bits_with_every_instruction_set) {
+    const sample_set s = make_shape(shape::sorted, 100, 3);
+    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 100);
+    ASSERT_NE(plan, nullptr);
+    std::vector<double> overflowing(21);
+    for (std::size_t m = 0; m < overflowing.size(); ++m) overflowing[m] = (static_cast<double>(m) - 10.0) * 1.5e307;
+    overflowing.back() = -1.4e308;
+    std::vector<double> with_gaps = running_sum(-3.7, 41.9, 1003);
+    with_gaps[6] = std::numeric_limits<double>::infinity();
+    with_gaps[501] = std::nan("");
+    const std::vector<double> cases[] = {running_sum(1e-3, 1000.0, 2001), running_sum(300.0, -0.7, 3001), with_gaps,
+                                         overflowing};
+    for (const std::vector<double>& f : cases) {
+        SCOPED_TRACE(std::to_string(f.size()) + " lines");
+        const auto lines = static_cast<std::int32_t>(f.size());
+        // A progression through the ends, as the block takes it first.
+        const double first = f.front(), increment = (f.back() - f.front()) / (lines - 1);
+        std::vector<double> offsets[3];
+        double largest[3] = {};
+        for (int set = 0; set <= plan->instruction_set; ++set) {
+            offsets[set].assign(f.size(), 7.0);
+            largest[set] = trapft::nufft_line_offsets(set, f.data(), lines, first, increment, offsets[set].data());
+            if (set == 0) continue;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(largest[set]), std::bit_cast<std::uint64_t>(largest[0]));
+            // Past the first offset that is not finite, the lines are not specified.
+            std::size_t specified = f.size();
+            for (std::size_t m = 0; m < f.size(); ++m)
+                if (!std::isfinite(offsets[0][m])) {
+                    specified = m + 1;
+                    break;
+                }
+            offsets[set].resize(specified);
+            EXPECT_EQ(bits_of(offsets[set]), bits_of(std::vector<double>(offsets[0].begin(), offsets[0].begin() +
+                                                                          static_cast<std::ptrdiff_t>(specified))))
+                << "set " << set;
+        }
     }
 }
 
