@@ -4,7 +4,9 @@
 // progression g_m = first + m·d plus small offsets δ_m = f_m − g_m. Then
 // X(f_m) = e^(−2πi δ_m t_c) Σ_p (−2πi δ_m R)^p / p! · Σ_k c_k τ_k^p e^(−2πi g_m t_k),
 // τ_k = (t_k − t_c) / R, so each Taylor term p is one transform of the
-// progression with weights c_k τ_k^p, all spread in the same pass. For the
+// progression with weights c_k τ_k^p, all spread in the same pass; where the
+// lines lie close together for the times' span, term 1 comes instead from
+// differences of term 0's neighbouring lines, without a grid of its own. For the
 // progression, with u_k = d·t_k mod 1 and the block centred on mode h = n/4
 // of an n-point grid, Σ_k a_k e^(−2πi g_m t_k) = Σ_k a_k e^(−2πi (first + h·d) t_k) e^(−2πi j u_k),
 // j = m − h: each rotated weight is spread onto the grid at n·u_k by the
@@ -1110,6 +1112,154 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
     });
 }
 
+// The real and the imaginary parts of a vector's worth of (re, im) pairs at p.
+template <typename vector>
+[[gnu::always_inline]] inline void split_pairs(const double* p, vector& re, vector& im) {
+    vector low, high;
+    load(low, p);
+    load(high, p + sizeof(vector) / sizeof(double));
+    if constexpr (sizeof(vector) == 2 * sizeof(double)) {
+        re = __builtin_shufflevector(low, high, 0, 2);
+        im = __builtin_shufflevector(low, high, 1, 3);
+    } else if constexpr (sizeof(vector) == 4 * sizeof(double)) {
+        re = __builtin_shufflevector(low, high, 0, 2, 4, 6);
+        im = __builtin_shufflevector(low, high, 1, 3, 5, 7);
+    } else {
+        re = __builtin_shufflevector(low, high, 0, 2, 4, 6, 8, 10, 12, 14);
+        im = __builtin_shufflevector(low, high, 1, 3, 5, 7, 9, 11, 13, 15);
+    }
+}
+
+// Term 1 from the term-0 grid's own lines, where they lie close together
+// for the times' span. With σ = e^(2πi d t_c), sample k adds c_k e^(−2πi g_m t_k)
+// e^(−i j θ_k) to σ^j G0_{m+j}, θ_k = 2π d R τ_k; a five-point stencil for
+// the derivative at j = 0 (central, one-sided at the block's ends) turns that
+// into −i θ_k times it, so Σ_j a_j σ^j G0_{m+j} / (−2πi d R) stands for G1_m.
+// The stencil is exact up to degree 4: it misses by Σ_j |a_j| |j θ_k|^5 / 5!
+// ≤ 6 |θ_k| u^4, u = 2π |d| R, and G0's error ε·A grows by Σ_j |a_j| ≤ 11 over
+// 2π |d| R. Times z = 2π δ R: see differences_suffice.
+constexpr double stencils[5][5] = {  // twelve times the weights, for the derivative at point s of 0 … 4
+    {-25, 48, -36, 16, -3}, {-3, -10, 18, -6, 1}, {1, -8, 0, 8, -1}, {-1, 6, -18, 10, 3}, {3, -16, 36, -48, 25}};
+constexpr double stencil_miss = 6.0;
+constexpr double stencil_gain = 11.0;
+
+// Whether term 1 may come from differences for a block of `lines` lines d
+// apart with offsets up to `largest`: the stencil's miss and the grid's error
+// through it, with the truncation after term 1, within the truncation's share.
+bool differences_suffice(const fast_plan& plan, std::int32_t lines, double increment, double largest) {
+    if (lines < 5 || !(increment != 0.0)) return false;
+    const double x = two_pi * largest * plan.radius;
+    const double u = two_pi * std::fabs(increment) * plan.radius;
+    const double error = x * x / 2 + stencil_miss * x * ((u * u) * (u * u)) +
+                         stencil_gain * (largest / std::fabs(increment)) * (plan.tolerance + 64 * unit_roundoff);
+    return error <= plan.truncation && std::isfinite(1.0 / (12.0 * (two_pi * increment * plan.radius)));
+}
+
+// σ^j for j = −4 … 4 (at j + 4), and κ = 1 / (12 · 2π d R), for a progression d apart.
+struct difference_stencil {
+    double sine[9];
+    double cosine[9];
+    double kappa;
+};
+
+difference_stencil make_stencil(const fast_plan& plan, double increment) {
+    difference_stencil st;
+    const unit_pair phase = fraction_of_product(increment, plan.centre);
+    for (int j = -4; j <= 4; ++j) {
+        const sine_cosine sc = sin_cos_cycles(reduce_unit(j * phase.hi + j * phase.lo));
+        st.sine[j + 4] = sc.sine;
+        st.cosine[j + 4] = sc.cosine;
+    }
+    st.kappa = 1.0 / (12.0 * (two_pi * increment * plan.radius));
+    return st;
+}
+
+// Term 1 = i κ Σ_q a_q σ^(q − s) G0_(w + q), the stencil at point s of lines w … w + 4
+// of term 0's corrected lines (re, im), for one line or a vector of them.
+template <typename number>
+[[gnu::always_inline]] inline void term_from_lines(const difference_stencil& st, const double* re, const double* im,
+                                                   std::int32_t w, int s, number& term_re, number& term_im) {
+    number sum_re = number{} + 0.0;
+    number sum_im = number{} + 0.0;
+    for (int q = 0; q < 5; ++q) {
+        number wr, wi;
+        load(wr, re + w + q);
+        load(wi, im + w + q);
+        const double c = st.cosine[q - s + 4];
+        const double n = st.sine[q - s + 4];
+        const double a = stencils[s][q];
+        sum_re = sum_re + a * (c * wr - n * wi);
+        sum_im = sum_im + a * (c * wi + n * wr);
+    }
+    term_re = -(sum_im * st.kappa);
+    term_im = sum_re * st.kappa;
+}
+
+// Where row r's lines of term 0, divided by the kernel's transform, are kept
+// for the differences: the real parts, then the imaginary ones a block on.
+double* corrected_lines(const fast_plan& plan, fast_work& work, std::int32_t r) {
+    return work.compensation.get() + 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
+}
+
+// Term 0 of each row's lines [0, lines) of a grid of `points`, divided by the
+// kernel's transform, into corrected_lines; a vector of lines at a time where
+// they lie side by side on the grid. The same bits with every instruction set.
+template <typename vector>
+[[gnu::always_inline]] inline void correct_vectors(const fast_plan& plan, row_group rows, std::int32_t points,
+                                                   std::int32_t lines, fast_work& work) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    const std::int32_t centre = points / 4;
+    const std::int32_t stride = 2 * plan.block_lines / points;
+    const std::int32_t mask = points - 1;
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        double* const g_re = corrected_lines(plan, work, r);
+        double* const g_im = g_re + plan.block_lines;
+        const double* const grid = work.grid(0, r, 0);
+        auto corrected = [&](std::int32_t line) {
+            const std::int32_t j = line - centre;
+            const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
+            const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
+            g_re[line] = grid[at] * factor;
+            g_im[line] = grid[at + 1] * factor;
+        };
+        std::int32_t m = 0;
+        for (; m + size_of <= lines; m += size_of) {
+            const std::int32_t j = m - centre;
+            if (j < 0 && j + size_of > 0) {
+                for (std::int32_t i = 0; i < size_of; ++i) corrected(m + i);
+                continue;
+            }
+            vector re, im, factor;
+            split_pairs(grid + 2 * static_cast<std::size_t>(j & mask), re, im);
+            for (std::int32_t i = 0; i < size_of; ++i)
+                factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+            store(g_re + m, re * factor);
+            store(g_im + m, im * factor);
+        }
+        for (; m < lines; ++m) corrected(m);
+    }
+}
+
+#if defined(__x86_64__)
+[[TRAPFT_AVX2]] void correct_avx2(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines,
+                                  fast_work& work) {
+    correct_vectors<vector4>(plan, rows, points, lines, work);
+}
+[[TRAPFT_AVX512]] void correct_avx512(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines,
+                                      fast_work& work) {
+    correct_vectors<vector8>(plan, rows, points, lines, work);
+}
+#endif
+
+void correct_lines(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points,
+                   std::int32_t lines, fast_work& work) {
+#if defined(__x86_64__)
+    if (instruction_set == 2) return correct_avx512(plan, rows, points, lines, work);
+    if (instruction_set == 1) return correct_avx2(plan, rows, points, lines, work);
+#endif
+    correct_vectors<vector2>(plan, rows, points, lines, work);
+}
+
 // Where lines' results are read from and written to: lines of a progression
 // transformed on `points`, with offsets (per line) and `terms` Taylor terms,
 // or without (offsets null); lines whose `frequencies` entry is not finite are
@@ -1125,6 +1275,10 @@ struct deconvolution {
     const double* frequencies;
     fast_work& work;
     const group_results& out;
+    std::int32_t lines;
+    // Term 0 from corrected_lines and term 1 from its differences, or null:
+    // every term from its grid.
+    const difference_stencil* differences;
 };
 
 // The phase below 2^-10 cycles of e^(−2πi δ t_c), by short series (truncated
@@ -1161,15 +1315,25 @@ void deconvolve_line(const deconvolution& d, std::int32_t m) {
     }
     for (std::int32_t r = 0; r < d.rows.count; ++r) {
         const double* const grid = d.work.grid(0, r, 0);
-        double re = grid[at] * factor;
-        double im = grid[at + 1] * factor;
+        const double* const g_re = corrected_lines(plan, d.work, r);
+        const double* const g_im = g_re + plan.block_lines;
+        double re = d.differences != nullptr ? g_re[m] : grid[at] * factor;
+        double im = d.differences != nullptr ? g_im[m] : grid[at + 1] * factor;
         if (delta != 0.0) {
             if (d.terms > 1) {
                 double tr = 0.0, ti = 0.0;
                 for (int p = d.terms - 1; p >= 1; --p) {
                     const double* const term = d.work.grid(0, r, p);
-                    const double gr = term[at] * factor + tr;
-                    const double gi = term[at + 1] * factor + ti;
+                    double term_re, term_im;
+                    if (p == 1 && d.differences != nullptr) {
+                        const std::int32_t w = std::clamp(m - 2, 0, d.lines - 5);
+                        term_from_lines(*d.differences, g_re, g_im, w, m - w, term_re, term_im);
+                    } else {
+                        term_re = term[at] * factor;
+                        term_im = term[at + 1] * factor;
+                    }
+                    const double gr = term_re + tr;
+                    const double gi = term_im + ti;
                     // (gr + i gi) · (−i z / p)
                     tr = gi * z / p;
                     ti = -(gr * z / p);
@@ -1206,7 +1370,8 @@ template <typename vector>
     std::int32_t m = 0;
     for (; m + size_of <= lines; m += size_of) {
         const std::int32_t j = m - d.centre;
-        bool by_line = j < 0 && j + size_of > 0;
+        // (With differences, the stencil's central form: two lines either side.)
+        bool by_line = (j < 0 && j + size_of > 0) || (d.differences != nullptr && (m < 2 || m + size_of + 2 > lines));
         vector delta = zero, f = zero;
         if (d.offsets != nullptr) load(delta, d.offsets + m);
         if (d.frequencies != nullptr) load(f, d.frequencies + m);
@@ -1217,39 +1382,42 @@ template <typename vector>
             for (std::int32_t i = 0; i < size_of; ++i) deconvolve_line(d, m + i);
             continue;
         }
-        vector factor;
-        for (std::int32_t i = 0; i < size_of; ++i)
-            factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * d.stride)];
+        vector factor = zero;  // (corrected_lines are divided already)
+        if (d.differences == nullptr)
+            for (std::int32_t i = 0; i < size_of; ++i)
+                factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * d.stride)];
         const vector z = two_pi * delta * plan.radius;
         vector sine, cosine;
         short_phase(cycles, sine, cosine);
         const auto offset = delta != zero;
         const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
-        auto split = [&](const double* grid, vector& re, vector& im) {
-            vector low, high;
-            load(low, grid + at);
-            load(high, grid + at + size_of);
-            if constexpr (size_of == 4) {
-                re = __builtin_shufflevector(low, high, 0, 2, 4, 6);
-                im = __builtin_shufflevector(low, high, 1, 3, 5, 7);
-            } else {
-                re = __builtin_shufflevector(low, high, 0, 2, 4, 6, 8, 10, 12, 14);
-                im = __builtin_shufflevector(low, high, 1, 3, 5, 7, 9, 11, 13, 15);
-            }
-        };
+        auto split = [&](const double* grid, vector& re, vector& im) { split_pairs(grid + at, re, im); };
         for (std::int32_t r = 0; r < d.rows.count; ++r) {
             vector re, im;
-            split(d.work.grid(0, r, 0), re, im);
-            re = re * factor;
-            im = im * factor;
+            const double* const g_re = corrected_lines(plan, d.work, r);
+            const double* const g_im = g_re + plan.block_lines;
+            if (d.differences != nullptr) {
+                load(re, g_re + m);
+                load(im, g_im + m);
+            } else {
+                split(d.work.grid(0, r, 0), re, im);
+                re = re * factor;
+                im = im * factor;
+            }
             vector shifted_re = re, shifted_im = im;
             if (d.terms > 1) {
                 vector tr = zero, ti = zero;
                 for (int p = d.terms - 1; p >= 1; --p) {
-                    vector term_re, term_im;
-                    split(d.work.grid(0, r, p), term_re, term_im);
-                    const vector gr = term_re * factor + tr;
-                    const vector gi = term_im * factor + ti;
+                    vector term_re, term_im, gr, gi;
+                    if (p == 1 && d.differences != nullptr) {
+                        term_from_lines(*d.differences, g_re, g_im, m - 2, 2, term_re, term_im);
+                        gr = term_re + tr;
+                        gi = term_im + ti;
+                    } else {
+                        split(d.work.grid(0, r, p), term_re, term_im);
+                        gr = term_re * factor + tr;
+                        gi = term_im * factor + ti;
+                    }
                     tr = gi * z / static_cast<double>(p);
                     ti = -(gr * z / static_cast<double>(p));
                 }
@@ -1286,9 +1454,9 @@ template <typename vector>
 // every instruction set.
 void deconvolve(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points, std::int32_t lines,
                 int terms, const double* offsets, const double* frequencies, fast_work& work,
-                const group_results& out) {
-    const deconvolution d{plan, rows, points, points / 4, 2 * plan.block_lines / points, terms, offsets, frequencies,
-                          work, out};
+                const group_results& out, const difference_stencil* differences = nullptr) {
+    const deconvolution d{plan,    rows, points, points / 4, 2 * plan.block_lines / points, terms, offsets, frequencies,
+                          work,    out,  lines,  differences};
 #if defined(__x86_64__)
     if (instruction_set == 2) return deconvolve_avx512(d, lines);
     if (instruction_set == 1) return deconvolve_avx2(d, lines);
@@ -1451,19 +1619,35 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
         }
         return terms;
     };
-    if (largest > 0.0 && std::isfinite(largest) && terms_for(largest) > 1) {
-        double mean_m = 0.0, mean_delta = 0.0, covariance = 0.0, variance = 0.0, n = 0.0;
-        for (std::int32_t m = 0; m < lines; ++m) {
-            if (!std::isfinite(frequencies[m])) continue;
-            n += 1.0;
-            const double dm = static_cast<double>(m) - mean_m;
-            mean_m += dm / n;
-            const double dd = offsets[m] - mean_delta;
-            mean_delta += dd / n;
-            covariance += dm * (offsets[m] - mean_delta);
-            variance += dm * (static_cast<double>(m) - mean_m);
+    // (Not when term 1 can come from differences: the fit costs about as much.)
+    const bool fit = largest > 0.0 && std::isfinite(largest) && terms_for(largest) > 1 &&
+                     !(terms_for(largest) == 2 && differences_suffice(plan, lines, increment, largest));
+    if (fit) {
+        // Every offset is finite here (largest would not be otherwise), so
+        // the lines m are 0 … lines − 1 and Σ (m − m̄) = 0: eight lanes of
+        // Σ δ_m and Σ (m − m̄) δ_m, in one pass.
+        constexpr std::int32_t lanes = 8;
+        const double mean_m = 0.5 * static_cast<double>(lines - 1);
+        double sums[lanes] = {}, moments[lanes] = {};
+        std::int32_t m = 0;
+        for (; m + lanes <= lines; m += lanes)
+            for (std::int32_t j = 0; j < lanes; ++j) {
+                sums[j] += offsets[m + j];
+                moments[j] += (static_cast<double>(m + j) - mean_m) * offsets[m + j];
+            }
+        for (; m < lines; ++m) {
+            sums[m % lanes] += offsets[m];
+            moments[m % lanes] += (static_cast<double>(m) - mean_m) * offsets[m];
         }
-        const double slope = variance > 0.0 ? covariance / variance : 0.0;
+        double sum = 0.0, covariance = 0.0;
+        for (std::int32_t j = 0; j < lanes; ++j) {
+            sum += sums[j];
+            covariance += moments[j];
+        }
+        const double n = static_cast<double>(lines);
+        const double mean_delta = sum / n;
+        const double variance = n * (n * n - 1.0) / 12.0;
+        const double slope = covariance / variance;
         const double fitted_first = first + (mean_delta - slope * mean_m);
         const double fitted_increment = increment + slope;
         const double fitted = offsets_from(fitted_first, fitted_increment);
@@ -1478,14 +1662,24 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
     const bool finite = std::isfinite(largest) && std::isfinite(increment);
     const double x = largest == 0.0 || !finite ? 0.0 : two_pi * largest * plan.radius;
     const int terms = largest == 0.0 || !finite ? 1 : terms_for(largest);
+    // Term 1 from differences of term 0's lines, where they are close enough.
+    const bool differences = finite && terms == 2 && differences_suffice(plan, lines, increment, largest);
+    const int grids = differences ? 1 : terms;
     const bool one_pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms &&
-                          (terms == 1 || !runs_are_cheaper(plan, frequencies, lines,
-                                                           static_cast<double>(plan.count) * sample_pass_cost(plan, terms) +
-                                                               terms * fft_pass_cost(points)));
+                          (grids == 1 || !runs_are_cheaper(plan, frequencies, lines,
+                                                           static_cast<double>(plan.count) * sample_pass_cost(plan, grids) +
+                                                               grids * fft_pass_cost(points)));
     if (!one_pass) return exact_runs(plan, instruction_set, rows, frequencies, lines, work, out, threads);
-    spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, terms, work, threads);
-    deconvolve(plan, instruction_set, rows, points, lines, terms, largest == 0.0 ? nullptr : offsets, frequencies, work,
-               out);
+    spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, grids, work, threads);
+    // Offsets whose whole phase 2π δ t_k is within the truncation's share are
+    // dropped: the lines are then taken as the progression's.
+    const bool negligible = terms == 1 && two_pi * largest * (plan.radius + std::fabs(plan.centre)) <= plan.truncation;
+    if (!differences)
+        return deconvolve(plan, instruction_set, rows, points, lines, terms,
+                          largest == 0.0 || negligible ? nullptr : offsets, frequencies, work, out);
+    correct_lines(plan, instruction_set, rows, points, lines, work);
+    const difference_stencil stencil = make_stencil(plan, increment);
+    deconvolve(plan, instruction_set, rows, points, lines, terms, offsets, frequencies, work, out, &stencil);
 }
 
 // Runs `evaluate(rows, results)` for each group of the plan's rows that the
@@ -1549,6 +1743,22 @@ void nufft_deconvolve(const fast_plan& plan, int instruction_set, std::int32_t p
                       double* imaginary) {
     deconvolve(plan, instruction_set, row_group{0, 1}, points, count, terms, offsets, frequencies, work,
                group_results{real, imaginary, 0});
+}
+
+void nufft_term_by_differences(const fast_plan& plan, int instruction_set, double first, double increment,
+                               std::int32_t count, fast_work& work, double* real, double* imaginary) {
+    const row_group rows{0, 1};
+    const std::int32_t points = nufft_grid_points(plan, count);
+    spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, 1, work, 1);
+    correct_lines(plan, instruction_set, rows, points, count, work);
+    const difference_stencil stencil = make_stencil(plan, increment);
+    const double* const g_re = corrected_lines(plan, work, 0);
+    for (std::int32_t m = 0; m < count; ++m) {
+        const std::int32_t w = std::clamp(m - 2, 0, count - 5);
+        term_from_lines(stencil, g_re, g_re + plan.block_lines, w, m - w, real[m], imaginary[m]);
+        real[m] *= plan.scale[0];
+        imaginary[m] *= plan.scale[0];
+    }
 }
 
 double nufft_line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,

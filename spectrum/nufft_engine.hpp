@@ -91,7 +91,8 @@ struct fast_work {
     std::vector<nufft_scratch> scratch;  // per sub-grid
     // Written before they are read, so never cleared: what a run does not
     // use is never touched. Per line: its frequency minus the progression's;
-    // per row and line: the direct sums' rounding errors, real then imaginary.
+    // per row and line: the direct sums' rounding errors, or term 0's lines
+    // for the differences that give term 1, real then imaginary.
     std::unique_ptr<double[]> offsets;
     std::unique_ptr<double[]> compensation;
     double* grid(int subgrid, int row, int term) {
@@ -129,6 +130,11 @@ void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid);
 void nufft_deconvolve(const fast_plan& plan, int instruction_set, std::int32_t points, std::int32_t count, int terms,
                       const double* offsets, const double* frequencies, fast_work& work, double* real,
                       double* imaginary);
+// Term 1 (weights c_k τ_k) of the progression's `count` lines first + m·increment,
+// 5 ≤ count ≤ block_lines, from differences of term 0's lines alone, for row 0,
+// scaled back: as a block takes it when its lines lie close together.
+void nufft_term_by_differences(const fast_plan& plan, int instruction_set, double first, double increment,
+                               std::int32_t count, fast_work& work, double* real, double* imaginary);
 // Each line's exact offset from the progression first + m·increment into
 // `offsets`, and the largest, or the first that is not finite; the same bits
 // with every instruction set.

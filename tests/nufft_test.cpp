@@ -403,6 +403,10 @@ TEST(nufft, corrects_the_offsets_of_the_running_sum) {
         {"no_offset", shape::sorted, 500, -8.0, 8.0, 4097},  // steps of 2^-8: exact
         {"tiny_steps_on_a_large_frequency", shape::sorted, 300, 1e5, 1e5 + 1e-6, 700},
         {"products_near_2^104", shape::huge_times, 200, 3e5, 3e5 * 600, 600},
+        // Lines a thousandth of the times' reciprocal span apart across 2^23,
+        // offsets near 1e-7: at 1e-6, term 1 from differences of term 0's lines.
+        {"close_lines_across_a_binade", shape::sorted, 400, 8388607.0, 8388609.3, 2001},
+        {"close_lines_descending", shape::sorted, 400, 8388609.5, 8388607.1, 1500},
     };
     for (const offset_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -452,6 +456,99 @@ std::vector<std::uint64_t> bits_of(const std::vector<double>& values) {
     std::vector<std::uint64_t> bits;
     for (const double v : values) bits.push_back(std::bit_cast<std::uint64_t>(v));
     return bits;
+}
+
+// Term 1 from differences of term 0's lines against Σ c_k τ_k e^(−2πi g_m t_k)
+// summed in binary128 phases: within the stencil's miss, 6u^4·A, and term 0's
+// error through it, 11·ε·A / u (u = 2π|d|R), on every line, the block's ends
+// (one-sided stencils) included; ascending, descending and far from t = 0.
+TEST(nufft, term_by_differences_stands_for_term_1) {
+    struct term_case {
+        const char* name;
+        shape kind;
+        double first, increment;
+        std::int32_t count;
+    };
+    const term_case cases[] = {
+        {"close", shape::sorted, 100.0, 1e-4, 64},
+        {"wider", shape::sorted, 100.0, 4e-3, 64},
+        {"descending", shape::sorted, 50.0, -2e-3, 40},
+        {"far_times", shape::far_times, 7.0, 1e-4, 33},
+        {"fewest_lines", shape::sorted, -3.0, 1e-3, 5},
+    };
+    const double eps = 1e-12;
+    for (const term_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sample_set s = make_shape(c.kind, 400, 43);
+        const trapft::fast_plan_owner plan = prepared(s, eps, c.count);
+        ASSERT_NE(plan, nullptr);
+        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        ASSERT_NE(work, nullptr);
+        long double total = 0;
+        const std::vector<long double> w = weights_of(s, total);
+        const long double two_pi = 6.283185307179586476925286766559L;
+        const double u = 2 * M_PI * std::fabs(c.increment) * plan->radius;
+        const double bound = (6 * std::pow(u, 4) + 11 * eps / u) * static_cast<double>(total);
+        for (int set = 0; set <= plan->instruction_set; ++set) {
+            std::vector<double> re(static_cast<std::size_t>(c.count)), im(re.size());
+            trapft::nufft_term_by_differences(*plan, set, c.first, c.increment, c.count, *work, re.data(), im.data());
+            for (std::int32_t m = 0; m < c.count; ++m) {
+                long double ref_re = 0, ref_im = 0;
+                for (std::size_t k = 0; k < w.size(); ++k) {
+                    quad phase = static_cast<quad>(c.first) * s.times[k] +
+                                 static_cast<quad>(m) * (static_cast<quad>(c.increment) * s.times[k]);
+                    phase -= static_cast<quad>(static_cast<long long>(phase));
+                    const long double angle = two_pi * static_cast<long double>(phase);
+                    const long double tau = (static_cast<long double>(s.times[k]) - plan->centre) / plan->radius;
+                    ref_re += w[k] * tau * std::cos(angle);
+                    ref_im -= w[k] * tau * std::sin(angle);
+                }
+                EXPECT_LE(std::hypot(static_cast<double>(re[m] - ref_re), static_cast<double>(im[m] - ref_im)), bound)
+                    << "line " << m << ", set " << set;
+            }
+        }
+    }
+}
+
+// Lines a progression's step apart plus random offsets of up to `jitter`
+// (any caller's lines, not only a sweep's): close lines take term 1 from
+// differences of term 0's lines (one-sided at the block's ends), far ones
+// from its own grid. Each line within the bound with every instruction set.
+TEST(nufft, takes_lines_near_a_progression) {
+    struct jitter_case {
+        const char* name;
+        double step, jitter, eps;
+    };
+    const jitter_case cases[] = {
+        {"close_lines_differences", 1e-3, 1e-7, 1e-6},     // x near 1e-5, u near 0.09
+        {"close_lines_at_1e-9_grids", 1e-3, 1e-7, 1e-9},   // the stencil's miss is past the share
+        {"far_lines_grids", 0.05, 1e-8, 1e-6},              // u near 4.4
+        {"tiny_offsets_differences", 1e-3, 1e-12, 1e-12},
+    };
+    const sample_set s = make_shape(shape::sorted, 400, 37);
+    std::mt19937_64 rng(41);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (const jitter_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> f(1500);
+        for (std::size_t m = 0; m < f.size(); ++m) f[m] = 100.0 + static_cast<double>(m) * c.step + c.jitter * unit(rng);
+        std::vector<long double> ref_re, ref_im;
+        long double total = 0;
+        reference_at(s, f, ref_re, ref_im, total);
+        const trapft::fast_plan_owner plan = prepared(s, c.eps, static_cast<std::int64_t>(f.size()));
+        ASSERT_NE(plan, nullptr);
+        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        ASSERT_NE(work, nullptr);
+        for (int set = 0; set <= plan->instruction_set; ++set) {
+            std::vector<double> re(f.size()), im(f.size());
+            trapft::nufft_block(*plan, set, f.data(), static_cast<std::int32_t>(f.size()), *work, re.data(), im.data(),
+                                1);
+            double worst = 0.0;
+            for (std::size_t m = 0; m < f.size(); ++m)
+                worst = std::max(worst, static_cast<double>(std::hypot(re[m] - ref_re[m], im[m] - ref_im[m]) / total));
+            EXPECT_LE(worst, c.eps) << "set " << set;
+        }
+    }
 }
 
 // The lines' deconvolution goes a vector of lines at a time where the
