@@ -5,6 +5,7 @@
 // threads) and checks the fast evaluation against a term-by-term sum with
 // exactly reduced phases: every line within tolerance × A; and the same
 // samples as one of two rows, bit for bit. Aborts on any violation.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -140,6 +141,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (double& v : frequencies) {
         v = f;
         f = f + increment;
+    }
+    // Or any caller's lines near a progression, mostly close together for
+    // the times' span, offsets up to a fraction of the step: so that term 1
+    // may come from differences of term 0's lines.
+    if (running && (in.bits(1) & 1) != 0) {
+        const auto [low, high] = std::minmax_element(samples.times.begin(), samples.times.end());
+        const double span = n > 0 ? *high - *low : 0.0;
+        const double close = (0.01 + in.unit()) * 0.1 / span;
+        const double d = (in.bits(1) & 1) != 0 && std::isfinite(close) ? close : increment;
+        const double jitter = std::ldexp(d, -static_cast<int>(in.bits(1) % 40));
+        for (std::size_t m = 0; m < frequencies.size(); ++m)
+            frequencies[m] = first + static_cast<double>(m) * d + jitter * (2 * in.unit() - 1);
     }
     if (running) {
         const int threads = 1 + static_cast<int>(in.bits(1) % 2);

@@ -968,7 +968,9 @@ bool zero_rows(const fast_plan& plan, row_group rows, std::int32_t count, const 
 void direct_sums(const fast_plan& plan, row_group rows, const double* frequencies, std::int32_t count,
                  fast_work& work, const group_results& out) {
     double* const errors = work.compensation.get();
-    auto real_error = [&](std::int32_t r) { return errors + 2 * static_cast<std::size_t>(r) * count; };
+    auto real_error = [&](std::int32_t r) {
+        return errors + 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(count);
+    };
     auto imaginary_error = [&](std::int32_t r) { return real_error(r) + count; };
     for (std::int32_t r = 0; r < rows.count; ++r) {
         std::fill(out.real_of(r), out.real_of(r) + count, 0.0);
