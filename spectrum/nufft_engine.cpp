@@ -1132,6 +1132,26 @@ template <typename vector>
     }
 }
 
+// The correction of the modes j … j + lanes − 1 on a grid `stride` times
+// coarser than the table's: loaded whole, or reversed below mode 0, where
+// the modes are the table's own, else entry by entry.
+template <typename vector>
+[[gnu::always_inline]] inline void correction_of(const fast_plan& plan, std::int32_t j, std::int32_t stride,
+                                                 vector& factor) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    const double* const table = plan.correction.data();
+    if (stride == 1 && j >= 0) {
+        load(factor, table + j);
+    } else if (stride == 1 && j + size_of <= 1) {
+        vector reversed;
+        load(reversed, table + (-j - size_of + 1));
+        for (std::int32_t i = 0; i < size_of; ++i) factor[i] = reversed[size_of - 1 - i];
+    } else {
+        for (std::int32_t i = 0; i < size_of; ++i)
+            factor[i] = table[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+    }
+}
+
 // Term 1 from the term-0 grid's own lines, where they lie close together
 // for the times' span. With σ = e^(2πi d t_c), sample k adds c_k e^(−2πi g_m t_k)
 // e^(−i j θ_k) to σ^j G0_{m+j}, θ_k = 2π d R τ_k; a five-point stencil for
@@ -1178,11 +1198,30 @@ difference_stencil make_stencil(const fast_plan& plan, double increment) {
 
 // Term 1 = i κ Σ_q a_q σ^(q − s) G0_(w + q), the stencil at point s of lines w … w + 4
 // of term 0's corrected lines (re, im), for one line or a vector of them.
+// The central stencil pairs lines m ± j: σ^j W_(m+j) − σ^(−j) W_(m−j) =
+// c_j (W_(m+j) − W_(m−j)) + i s_j (W_(m+j) + W_(m−j)), half the products.
 template <typename number>
 [[gnu::always_inline]] inline void term_from_lines(const difference_stencil& st, const double* re, const double* im,
                                                    std::int32_t w, int s, number& term_re, number& term_im) {
     number sum_re = number{} + 0.0;
     number sum_im = number{} + 0.0;
+    if (s == 2) {
+        for (int j = 1; j <= 2; ++j) {
+            number after_re, after_im, before_re, before_im;
+            load(after_re, re + w + 2 + j);
+            load(after_im, im + w + 2 + j);
+            load(before_re, re + w + 2 - j);
+            load(before_im, im + w + 2 - j);
+            const double c = st.cosine[j + 4];
+            const double n = st.sine[j + 4];
+            const double a = stencils[2][2 + j];
+            sum_re = sum_re + a * (c * (after_re - before_re) - n * (after_im + before_im));
+            sum_im = sum_im + a * (c * (after_im - before_im) + n * (after_re + before_re));
+        }
+        term_re = -(sum_im * st.kappa);
+        term_im = sum_re * st.kappa;
+        return;
+    }
     for (int q = 0; q < 5; ++q) {
         number wr, wi;
         load(wr, re + w + q);
@@ -1233,8 +1272,7 @@ template <typename vector>
             }
             vector re, im, factor;
             split_pairs(grid + 2 * static_cast<std::size_t>(j & mask), re, im);
-            for (std::int32_t i = 0; i < size_of; ++i)
-                factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+            correction_of(plan, j, stride, factor);
             store(g_re + m, re * factor);
             store(g_im + m, im * factor);
         }
@@ -1337,8 +1375,9 @@ void deconvolve_line(const deconvolution& d, std::int32_t m) {
                     const double gr = term_re + tr;
                     const double gi = term_im + ti;
                     // (gr + i gi) · (−i z / p)
-                    tr = gi * z / p;
-                    ti = -(gr * z / p);
+                    // (over 1 exactly without dividing)
+                    tr = p == 1 ? gi * z : gi * z / p;
+                    ti = -(p == 1 ? gr * z : gr * z / p);
                 }
                 re += tr;
                 im += ti;
@@ -1385,9 +1424,7 @@ template <typename vector>
             continue;
         }
         vector factor = zero;  // (corrected_lines are divided already)
-        if (d.differences == nullptr)
-            for (std::int32_t i = 0; i < size_of; ++i)
-                factor[i] = plan.correction[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * d.stride)];
+        if (d.differences == nullptr) correction_of(plan, j, d.stride, factor);
         const vector z = two_pi * delta * plan.radius;
         vector sine, cosine;
         short_phase(cycles, sine, cosine);
@@ -1420,8 +1457,8 @@ template <typename vector>
                         gr = term_re * factor + tr;
                         gi = term_im * factor + ti;
                     }
-                    tr = gi * z / static_cast<double>(p);
-                    ti = -(gr * z / static_cast<double>(p));
+                    tr = p == 1 ? gi * z : gi * z / static_cast<double>(p);
+                    ti = -(p == 1 ? gr * z : gr * z / static_cast<double>(p));
                 }
                 shifted_re += tr;
                 shifted_im += ti;
