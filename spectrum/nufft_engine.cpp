@@ -1242,12 +1242,12 @@ double* corrected_lines(const fast_plan& plan, fast_work& work, std::int32_t r) 
     return work.compensation.get() + 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
 }
 
-// Term 0 of each row's lines [0, lines) of a grid of `points`, divided by the
+// Term 0 of each row's lines [from, to) of a grid of `points`, divided by the
 // kernel's transform, into corrected_lines; a vector of lines at a time where
 // they lie side by side on the grid. The same bits with every instruction set.
 template <typename vector>
 [[gnu::always_inline]] inline void correct_vectors(const fast_plan& plan, row_group rows, std::int32_t points,
-                                                   std::int32_t lines, fast_work& work) {
+                                                   std::int32_t from, std::int32_t to, fast_work& work) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const std::int32_t centre = points / 4;
     const std::int32_t stride = 2 * plan.block_lines / points;
@@ -1263,8 +1263,8 @@ template <typename vector>
             g_re[line] = grid[at] * factor;
             g_im[line] = grid[at + 1] * factor;
         };
-        std::int32_t m = 0;
-        for (; m + size_of <= lines; m += size_of) {
+        std::int32_t m = from;
+        for (; m + size_of <= to; m += size_of) {
             const std::int32_t j = m - centre;
             if (j < 0 && j + size_of > 0) {
                 for (std::int32_t i = 0; i < size_of; ++i) corrected(m + i);
@@ -1276,28 +1276,28 @@ template <typename vector>
             store(g_re + m, re * factor);
             store(g_im + m, im * factor);
         }
-        for (; m < lines; ++m) corrected(m);
+        for (; m < to; ++m) corrected(m);
     }
 }
 
 #if defined(__x86_64__)
-[[TRAPFT_AVX2]] void correct_avx2(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines,
-                                  fast_work& work) {
-    correct_vectors<vector4>(plan, rows, points, lines, work);
+[[TRAPFT_AVX2]] void correct_avx2(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t from,
+                                  std::int32_t to, fast_work& work) {
+    correct_vectors<vector4>(plan, rows, points, from, to, work);
 }
-[[TRAPFT_AVX512]] void correct_avx512(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t lines,
-                                      fast_work& work) {
-    correct_vectors<vector8>(plan, rows, points, lines, work);
+[[TRAPFT_AVX512]] void correct_avx512(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t from,
+                                      std::int32_t to, fast_work& work) {
+    correct_vectors<vector8>(plan, rows, points, from, to, work);
 }
 #endif
 
 void correct_lines(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points,
-                   std::int32_t lines, fast_work& work) {
+                   std::int32_t from, std::int32_t to, fast_work& work) {
 #if defined(__x86_64__)
-    if (instruction_set == 2) return correct_avx512(plan, rows, points, lines, work);
-    if (instruction_set == 1) return correct_avx2(plan, rows, points, lines, work);
+    if (instruction_set == 2) return correct_avx512(plan, rows, points, from, to, work);
+    if (instruction_set == 1) return correct_avx2(plan, rows, points, from, to, work);
 #endif
-    correct_vectors<vector2>(plan, rows, points, lines, work);
+    correct_vectors<vector2>(plan, rows, points, from, to, work);
 }
 
 // Where lines' results are read from and written to: lines of a progression
@@ -1393,8 +1393,8 @@ void deconvolve_line(const deconvolution& d, std::int32_t m) {
     }
 }
 
-void deconvolve_plain(const deconvolution& d, std::int32_t lines) {
-    for (std::int32_t m = 0; m < lines; ++m) deconvolve_line(d, m);
+void deconvolve_plain(const deconvolution& d, std::int32_t from, std::int32_t to) {
+    for (std::int32_t m = from; m < to; ++m) deconvolve_line(d, m);
 }
 
 // The same, a vector of lines at a time, with the same operations lane by
@@ -1402,17 +1402,18 @@ void deconvolve_plain(const deconvolution& d, std::int32_t lines) {
 // straddles mode 0, meets a line that is not finite or a phase of 2^-10
 // cycles or more is done line by line.
 template <typename vector>
-[[gnu::always_inline]] inline void deconvolve_vectors(const deconvolution& d, std::int32_t lines) {
+[[gnu::always_inline]] inline void deconvolve_vectors(const deconvolution& d, std::int32_t from, std::int32_t to) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const fast_plan& plan = d.plan;
     const std::int32_t mask = d.points - 1;
     constexpr double largest = std::numeric_limits<double>::max();
     const vector zero = {};
-    std::int32_t m = 0;
-    for (; m + size_of <= lines; m += size_of) {
+    std::int32_t m = from;
+    for (; m + size_of <= to; m += size_of) {
         const std::int32_t j = m - d.centre;
         // (With differences, the stencil's central form: two lines either side.)
-        bool by_line = (j < 0 && j + size_of > 0) || (d.differences != nullptr && (m < 2 || m + size_of + 2 > lines));
+        bool by_line =
+            (j < 0 && j + size_of > 0) || (d.differences != nullptr && (m < 2 || m + size_of + 2 > d.lines));
         vector delta = zero, f = zero;
         if (d.offsets != nullptr) load(delta, d.offsets + m);
         if (d.frequencies != nullptr) load(f, d.frequencies + m);
@@ -1469,38 +1470,40 @@ template <typename vector>
             im = offset ? ri : im;
             // unscale, lane by lane
             const double scale = plan.scale[static_cast<std::size_t>(d.rows.first + r)];
-            auto store_unscaled = [&](double* to, const vector& v) {
+            auto store_unscaled = [&](double* target, const vector& v) {
                 const vector scaled = v * scale;
-                store(to, scaled < -largest ? zero - largest : (largest < scaled ? zero + largest : scaled));
+                store(target, scaled < -largest ? zero - largest : (largest < scaled ? zero + largest : scaled));
             };
             store_unscaled(d.out.real_of(r) + m, re);
             store_unscaled(d.out.imaginary_of(r) + m, im);
         }
     }
-    for (; m < lines; ++m) deconvolve_line(d, m);
+    for (; m < to; ++m) deconvolve_line(d, m);
 }
 
 #if defined(__x86_64__)
-[[TRAPFT_AVX2]] void deconvolve_avx2(const deconvolution& d, std::int32_t lines) {
-    deconvolve_vectors<vector4>(d, lines);
+[[TRAPFT_AVX2]] void deconvolve_avx2(const deconvolution& d, std::int32_t from, std::int32_t to) {
+    deconvolve_vectors<vector4>(d, from, to);
 }
-[[TRAPFT_AVX512]] void deconvolve_avx512(const deconvolution& d, std::int32_t lines) {
-    deconvolve_vectors<vector8>(d, lines);
+[[TRAPFT_AVX512]] void deconvolve_avx512(const deconvolution& d, std::int32_t from, std::int32_t to) {
+    deconvolve_vectors<vector8>(d, from, to);
 }
 #endif
 
-// The results of lines [0, lines) (see deconvolution), the same bits with
-// every instruction set.
+// The results of lines [from, to) of a block of `lines` (all of them when
+// `to` is negative; see deconvolution), the same bits with every instruction set.
 void deconvolve(const fast_plan& plan, int instruction_set, row_group rows, std::int32_t points, std::int32_t lines,
                 int terms, const double* offsets, const double* frequencies, fast_work& work,
-                const group_results& out, const difference_stencil* differences = nullptr) {
+                const group_results& out, const difference_stencil* differences = nullptr, std::int32_t from = 0,
+                std::int32_t to = -1) {
     const deconvolution d{plan,    rows, points, points / 4, 2 * plan.block_lines / points, terms, offsets, frequencies,
                           work,    out,  lines,  differences};
+    if (to < 0) to = lines;
 #if defined(__x86_64__)
-    if (instruction_set == 2) return deconvolve_avx512(d, lines);
-    if (instruction_set == 1) return deconvolve_avx2(d, lines);
+    if (instruction_set == 2) return deconvolve_avx512(d, from, to);
+    if (instruction_set == 1) return deconvolve_avx2(d, from, to);
 #endif
-    deconvolve_plain(d, lines);
+    deconvolve_plain(d, from, to);
 }
 
 // Whether b − a is exactly d: the subtraction gave d and lost nothing (its
@@ -1716,9 +1719,16 @@ void block(const fast_plan& plan, int instruction_set, row_group rows, const dou
     if (!differences)
         return deconvolve(plan, instruction_set, rows, points, lines, terms,
                           largest == 0.0 || negligible ? nullptr : offsets, frequencies, work, out);
-    correct_lines(plan, instruction_set, rows, points, lines, work);
+    // Term 0's lines corrected a chunk ahead of their deconvolution, so that
+    // the stencils find them in cache.
     const difference_stencil stencil = make_stencil(plan, increment);
-    deconvolve(plan, instruction_set, rows, points, lines, terms, offsets, frequencies, work, out, &stencil);
+    constexpr std::int32_t chunk = 2048;
+    for (std::int32_t from = 0; from < lines; from += chunk) {
+        const std::int32_t to = std::min(lines, from + chunk);
+        correct_lines(plan, instruction_set, rows, points, from == 0 ? 0 : from + 2, std::min(lines, to + 2), work);
+        deconvolve(plan, instruction_set, rows, points, lines, terms, offsets, frequencies, work, out, &stencil, from,
+                   to);
+    }
 }
 
 // Runs `evaluate(rows, results)` for each group of the plan's rows that the
@@ -1789,7 +1799,7 @@ void nufft_term_by_differences(const fast_plan& plan, int instruction_set, doubl
     const row_group rows{0, 1};
     const std::int32_t points = nufft_grid_points(plan, count);
     spread_and_transform(plan, instruction_set, rows, first, increment, 0.0, points, 1, work, 1);
-    correct_lines(plan, instruction_set, rows, points, count, work);
+    correct_lines(plan, instruction_set, rows, points, 0, count, work);
     const difference_stencil stencil = make_stencil(plan, increment);
     const double* const g_re = corrected_lines(plan, work, 0);
     for (std::int32_t m = 0; m < count; ++m) {
