@@ -36,16 +36,27 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     samples.values.clear();
     // A regular file large enough is read in parallel, in pieces.
     const long online = options.threads == 0 ? sysconf(_SC_NPROCESSORS_ONLN) : options.threads;
-    if (online > 1) {
-        std::int64_t begin = 0, end = 0;
-        if (regular_file_range(stream, begin, end)) {
-            const std::int64_t pieces = std::min<std::int64_t>(online, (end - begin) / min_piece_bytes);
-            if (pieces > 1) {
-                const load_result result =
-                    load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
-                std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
-                return result;
-            }
+    std::int64_t begin = 0, end = 0;
+    const bool regular = regular_file_range(stream, begin, end);
+    if (online > 1 && regular) {
+        const std::int64_t pieces = std::min<std::int64_t>(online, (end - begin) / min_piece_bytes);
+        if (pieces > 1) {
+            const load_result result =
+                load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
+            std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
+            return result;
+        }
+    }
+    if (regular) {
+        // A pair takes at least four bytes ("1 2" and a separator): room for
+        // as many as the file could hold, as address space only (the pages are
+        // touched by the pairs read), saves copying the tables as they grow.
+        // Where that much cannot be had, they grow as from a stream.
+        const std::int64_t most = std::min<std::int64_t>((end - begin) / 4 + 1, std::max(options.capacity, 0));
+        try {
+            samples.times.reserve(static_cast<std::size_t>(most));
+            samples.values.reserve(static_cast<std::size_t>(most));
+        } catch (const std::bad_alloc&) {
         }
     }
 
