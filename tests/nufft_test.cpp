@@ -272,6 +272,13 @@ TEST(nufft, refuses_numbers_that_are_not_finite) {
         {{-1.5e308, 1.5e308}, {0.5, 0.25}, true},  // the step overflows, its half does not
         {{0, 1e-300, 3e-300}, {1e-20, 1, 1}, true},
         {{}, {}, true},
+        // Long enough for the weights to go a vector at a time: steps that
+        // overflow, products that overflow (their halves do not), and an A that does.
+        {{0, -1.5e308, 0, 1.5e308, 0, -1.5e308, 0, 1.5e308, 0, -1.5e308, 0, 1.5e308}, std::vector<double>(12, 1e-3),
+         true},
+        {{0, 1.5e307, 3e307, 4.5e307, 6e307, 7.5e307, 9e307, 1.05e308, 1.2e308, 1.35e308},
+         {1e-9, 1e-9, 1e-9, 7, 1e-9, 1e-9, 1e-9, 1e-9, 1e-9, 1e-9}, true},
+        {{0, 1e300, 2e300, 3e300, 4e300, 5e300, 6e300, 7e300, 8e300, 9e300}, std::vector<double>(10, 1e10), false},
     };
     for (const refusal& c : cases) {
         trapft::fast_plan_owner plan;
