@@ -188,8 +188,8 @@ template <typename vector>
     if (end == n) out[n - 1 - begin] = (weight(t[n - 1], t[n - 2], x[n - 1]) * down) * further;
 }
 
-// Vectors of doubles (GCC and Clang vector extensions), for the spreading
-// loop, which compilers do not vectorize well on their own.
+// Vectors of doubles (GCC and Clang vector extensions), for the loops that
+// compilers do not vectorize well on their own (the spreading, the weights).
 typedef double vector2 __attribute__((vector_size(2 * sizeof(double))));
 typedef double vector4 __attribute__((vector_size(4 * sizeof(double))));
 typedef double vector8 __attribute__((vector_size(8 * sizeof(double))));
