@@ -1173,9 +1173,13 @@ template <typename vector>
     }
 }
 
-// The correction of the modes j … j + lanes − 1 on a grid `stride` times
-// coarser than the table's: loaded whole, or reversed below mode 0, where
-// the modes are the table's own, else entry by entry.
+// The correction of mode j on a grid `stride` times coarser than the table's.
+inline double correction_at(const fast_plan& plan, std::int32_t j, std::int32_t stride) {
+    return plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
+}
+
+// The same for modes j … j + lanes − 1: loaded whole, or reversed below mode
+// 0, where the modes are the table's own, else entry by entry.
 template <typename vector>
 [[gnu::always_inline]] inline void correction_of(const fast_plan& plan, std::int32_t j, std::int32_t stride,
                                                  vector& factor) {
@@ -1188,8 +1192,7 @@ template <typename vector>
         load(reversed, table + (-j - size_of + 1));
         for (std::int32_t i = 0; i < size_of; ++i) factor[i] = reversed[size_of - 1 - i];
     } else {
-        for (std::int32_t i = 0; i < size_of; ++i)
-            factor[i] = table[static_cast<std::size_t>((j + i < 0 ? -(j + i) : j + i) * stride)];
+        for (std::int32_t i = 0; i < size_of; ++i) factor[i] = correction_at(plan, j + i, stride);
     }
 }
 
@@ -1215,7 +1218,7 @@ bool differences_suffice(const fast_plan& plan, std::int32_t lines, double incre
     const double u = two_pi * std::fabs(increment) * plan.radius;
     const double error = x * x / 2 + stencil_miss * x * ((u * u) * (u * u)) +
                          stencil_gain * (largest / std::fabs(increment)) * (plan.tolerance + 64 * unit_roundoff);
-    return error <= plan.truncation && std::isfinite(1.0 / (12.0 * (two_pi * increment * plan.radius)));
+    return error <= plan.truncation && std::isfinite(1.0 / (12.0 * u));  // κ below is finite
 }
 
 // σ^j for j = −4 … 4 (at j + 4), and κ = 1 / (12 · 2π d R), for a progression d apart.
@@ -1259,22 +1262,28 @@ template <typename number>
             sum_re = sum_re + a * (c * (after_re - before_re) - n * (after_im + before_im));
             sum_im = sum_im + a * (c * (after_im - before_im) + n * (after_re + before_re));
         }
-        term_re = -(sum_im * st.kappa);
-        term_im = sum_re * st.kappa;
-        return;
-    }
-    for (int q = 0; q < 5; ++q) {
-        number wr, wi;
-        load(wr, re + w + q);
-        load(wi, im + w + q);
-        const double c = st.cosine[q - s + 4];
-        const double n = st.sine[q - s + 4];
-        const double a = stencils[s][q];
-        sum_re = sum_re + a * (c * wr - n * wi);
-        sum_im = sum_im + a * (c * wi + n * wr);
+    } else {
+        for (int q = 0; q < 5; ++q) {
+            number wr, wi;
+            load(wr, re + w + q);
+            load(wi, im + w + q);
+            const double c = st.cosine[q - s + 4];
+            const double n = st.sine[q - s + 4];
+            const double a = stencils[s][q];
+            sum_re = sum_re + a * (c * wr - n * wi);
+            sum_im = sum_im + a * (c * wi + n * wr);
+        }
     }
     term_re = -(sum_im * st.kappa);
     term_im = sum_re * st.kappa;
+}
+
+// Line m's term 1 of a block of `lines`: the central stencil, one-sided
+// within two lines of either end.
+inline void term_of_line(const difference_stencil& st, const double* re, const double* im, std::int32_t lines,
+                         std::int32_t m, double& term_re, double& term_im) {
+    const std::int32_t w = std::clamp(m - 2, 0, lines - 5);
+    term_from_lines(st, re, im, w, m - w, term_re, term_im);
 }
 
 // Where row r's lines of term 0, divided by the kernel's transform, are kept
@@ -1300,7 +1309,7 @@ template <typename vector>
         auto corrected = [&](std::int32_t line) {
             const std::int32_t j = line - centre;
             const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
-            const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
+            const double factor = correction_at(plan, j, stride);
             g_re[line] = grid[at] * factor;
             g_im[line] = grid[at + 1] * factor;
         };
@@ -1381,7 +1390,7 @@ void deconvolve_line(const deconvolution& d, std::int32_t m) {
     if (d.frequencies != nullptr && !std::isfinite(d.frequencies[m])) return;
     const std::int32_t j = m - d.centre;
     const std::size_t at = 2 * static_cast<std::size_t>(j & (d.points - 1));
-    const double factor = plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * d.stride)];
+    const double factor = correction_at(plan, j, d.stride);
     const double delta = d.offsets == nullptr ? 0.0 : d.offsets[m];
     const double z = two_pi * delta * plan.radius;
     sine_cosine sc{0.0, 1.0};
@@ -1407,8 +1416,7 @@ void deconvolve_line(const deconvolution& d, std::int32_t m) {
                     const double* const term = d.work.grid(0, r, p);
                     double term_re, term_im;
                     if (p == 1 && d.differences != nullptr) {
-                        const std::int32_t w = std::clamp(m - 2, 0, d.lines - 5);
-                        term_from_lines(*d.differences, g_re, g_im, w, m - w, term_re, term_im);
+                        term_of_line(*d.differences, g_re, g_im, d.lines, m, term_re, term_im);
                     } else {
                         term_re = term[at] * factor;
                         term_im = term[at + 1] * factor;
@@ -1844,8 +1852,7 @@ void nufft_term_by_differences(const fast_plan& plan, int instruction_set, doubl
     const difference_stencil stencil = make_stencil(plan, increment);
     const double* const g_re = corrected_lines(plan, work, 0);
     for (std::int32_t m = 0; m < count; ++m) {
-        const std::int32_t w = std::clamp(m - 2, 0, count - 5);
-        term_from_lines(stencil, g_re, g_re + plan.block_lines, w, m - w, real[m], imaginary[m]);
+        term_of_line(stencil, g_re, g_re + plan.block_lines, count, m, real[m], imaginary[m]);
         real[m] *= plan.scale[0];
         imaginary[m] *= plan.scale[0];
     }
