@@ -36,8 +36,9 @@ struct prepared {
     trapft::fast_plan_owner plan;
     trapft::fast_work_owner work;
 
-    prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep) {
-        if (trapft::prepare_fast(s, tolerance, sweep, plan) != trapft::fast_status::ok) std::abort();
+    prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep, int upsampling = -1) {
+        if (trapft::nufft_prepare(trapft::sample_rows(s), tolerance, sweep, upsampling, plan) != trapft::fast_status::ok)
+            std::abort();
         work = trapft::make_fast_work(*plan, 1);
         if (work == nullptr) std::abort();
     }
@@ -190,7 +191,7 @@ trapft::sample_set make_spread_samples(std::int32_t n) {
     return s;
 }
 
-void sweep_or_pass(benchmark::State& state, bool sweep) {
+void sweep_or_pass(benchmark::State& state, bool sweep, int upsampling = -1) {
     const shape& sh = shapes[state.range(0)];
     const double tolerance = std::pow(10.0, -static_cast<double>(state.range(1)));
     const int threads = static_cast<int>(state.range(2));
@@ -200,7 +201,8 @@ void sweep_or_pass(benchmark::State& state, bool sweep) {
         s = make_spread_samples(sh.samples);
         made = sh.samples;
     }
-    prepared p(s, tolerance, sh.lines);
+    prepared p(s, tolerance, sh.lines, upsampling);
+    if (upsampling >= 0 && p.plan->upsampling != upsampling) return state.SkipWithError("kernel short of tolerance");
     trapft::fast_work_owner work = trapft::make_fast_work(*p.plan, threads);
     const std::int32_t block = trapft::fast_block_lines(*p.plan);
     std::vector<double> frequency(static_cast<std::size_t>(block)), real(frequency.size()), imaginary(frequency.size());
@@ -227,6 +229,16 @@ void sweep_or_pass(benchmark::State& state, bool sweep) {
 void sweep(benchmark::State& state) { sweep_or_pass(state, true); }
 void pass(benchmark::State& state) { sweep_or_pass(state, false); }
 
+// One pass with the kernel of each upsampling (the fourth argument), against
+// the costs' choice (the counter `chosen`, 1 for the kernel they choose):
+// the measurements behind the cost model.
+void upsampled(benchmark::State& state) {
+    const shape& sh = shapes[state.range(0)];
+    prepared chosen(make_spread_samples(sh.samples), std::pow(10.0, -static_cast<double>(state.range(1))), sh.lines);
+    sweep_or_pass(state, false, static_cast<int>(state.range(3)));
+    state.counters["chosen"] = chosen.plan->upsampling == state.range(3) ? 1 : 0;
+}
+
 // Preparation of shape d (weights, kernel, correction table, FFT plans) and
 // one thread's working storage.
 void setup_d(benchmark::State& state) {
@@ -250,6 +262,8 @@ BENCHMARK(many_samples)->Args({1000000, 100000})->Unit(benchmark::kMillisecond)-
 // Shape (0 c, 1 d, 2 e), tolerance exponent, threads.
 BENCHMARK(sweep)->ArgsProduct({{0, 1, 2}, {12, 6}, {1}})->Args({1, 12, 2})->Args({1, 6, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(pass)->ArgsProduct({{0, 1, 2}, {12, 6}, {1}})->Unit(benchmark::kMillisecond);
+// … and upsampling (0 for 2, 1 for 1.6, 2 for 4/3).
+BENCHMARK(upsampled)->ArgsProduct({{0, 1, 2}, {12, 9, 6}, {1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -99,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (increment == 0.0 && count > 1) increment = 1.0;
     const std::int64_t lines = count + static_cast<std::int64_t>(in.bits(3) % 5000);
+    const int upsampling = static_cast<int>(in.bits(1) % 4) - 1;  // a kernel's, or (−1) the costs' choice
 
     // The reference: c_k and A in long double, phases reduced exactly.
     std::vector<long double> c(static_cast<std::size_t>(n), 0.0L);
@@ -114,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     trapft::fast_plan_owner plan;
-    const trapft::fast_status status = trapft::prepare_fast(samples, tolerance, lines, plan);
+    const trapft::fast_status status =
+        trapft::nufft_prepare(trapft::sample_rows(samples), tolerance, lines, upsampling, plan);
     check(status == trapft::fast_status::ok || status == trapft::fast_status::not_applicable);
     if (status != trapft::fast_status::ok) {
         // Refused only for a number that is not finite or an A beyond double.
@@ -198,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int k = 0; k < n; ++k) values.push_back(factor * samples.values[static_cast<std::size_t>(k)]);
     auto evaluate = [&](trapft::sample_rows rows, std::vector<double>& real, std::vector<double>& imaginary) {
         trapft::fast_plan_owner made;
-        if (trapft::prepare_fast(rows, tolerance, lines, made) != trapft::fast_status::ok) return false;
+        if (trapft::nufft_prepare(rows, tolerance, lines, upsampling, made) != trapft::fast_status::ok) return false;
         const auto size = static_cast<std::size_t>(lines_here);
         real.assign(size * static_cast<std::size_t>(rows.rows), 0.0);
         imaginary.assign(real.size(), 0.0);

@@ -66,7 +66,8 @@ constexpr double truncation_share = 0.005;
 constexpr double largest_offset_phase = 0.01;
 constexpr double kernel_growth = 1.02;
 // The width is chosen so that plain accumulation takes at least this many
-// samples starting on one grid point before it needs compensation.
+// samples starting on one grid point before it needs compensation (which
+// costs more than a wider kernel saves).
 constexpr double plain_samples_wanted = 32;
 
 // Default most lines per block, and the most a block may grow to for many samples.
@@ -97,9 +98,10 @@ std::int64_t next_power_of_two(std::int64_t value) {
     return static_cast<std::int64_t>(std::bit_ceil(static_cast<std::uint64_t>(std::max<std::int64_t>(value, 1))));
 }
 
-double sample_pass_cost(const fast_plan& plan, int terms) {
-    return sample_cost + (sample_cost_per_width + term_cost_per_width * (terms - 1)) * plan.width;
+double sample_pass_cost(int width, int terms) {
+    return sample_cost + (sample_cost_per_width + term_cost_per_width * (terms - 1)) * width;
 }
+double sample_pass_cost(const fast_plan& plan, int terms) { return sample_pass_cost(plan.width, terms); }
 
 double fft_pass_cost(std::int64_t points) {
     return fft_cost * static_cast<double>(points) * std::log2(static_cast<double>(points));
@@ -112,33 +114,101 @@ std::int32_t choose_subgrids(std::int64_t samples, std::int64_t block_lines) {
     return samples >= 4 * block_lines ? 2 : 1;
 }
 
-std::size_t grids_bytes(std::int64_t block_lines, std::int32_t subgrids) {
+std::size_t grids_bytes(std::int64_t points, std::int32_t subgrids) {
     return static_cast<std::size_t>(subgrids) * (nufft_max_terms + 1) * sizeof(fftw_complex) *
-           (2 * static_cast<std::size_t>(block_lines));
+           static_cast<std::size_t>(points);
 }
 
-// The block size that makes a sweep of `lines` cheapest: the default, or, when
-// the samples outnumber the lines, up to all lines in one pass over the
-// samples, as far as the grids' memory allows.
-std::int32_t choose_block_lines(const fast_plan& plan, std::int64_t lines) {
+// Mode 0's line on a grid of `points`: half the lines the grid holds.
+std::int32_t centre_line(const fast_plan& plan, std::int32_t points) { return points / 16 * plan.eighths; }
+
+// The least grid that holds `count` lines, a power of two.
+std::int32_t grid_for(const fast_plan& plan, std::int64_t count) {
+    return static_cast<std::int32_t>(
+        std::max<std::int64_t>(next_power_of_two((8 * count + plan.eighths - 1) / plan.eighths), smallest_grid));
+}
+
+// A kernel for an upsampling: its width, and the tolerance's shares left by
+// its error (see choose_kernel); `meets` where the tolerance leaves room.
+struct kernel_choice {
+    int upsampling = 0;
+    int width = 3;
+    bool meets = false;
+    double gain = 0.0;
+    double rounding = 0.0;
+    double truncation = 0.0;
+};
+
+// The narrowest kernel that leaves room, after its own error and the fixed
+// allowance, for plain accumulation of a good many samples per grid point and
+// for some Taylor truncation; the widest that leaves any room at all
+// otherwise. What is left after the accumulation's share goes to the
+// truncation. The allowance for the transform's and the evaluation's
+// rounding grows with the kernel's gain over upsampling 2's, through which
+// those errors reach the results.
+kernel_choice choose_kernel(double tolerance, int upsampling) {
+    auto accumulation = [&](int width) {
+        return unit_roundoff * kernel_gain(width, upsampling) * width * plain_samples_wanted;
+    };
+    auto allowance = [&](int width) { return rounding_allowance * (kernel_gain(width, upsampling) / kernel_gain(width, 0)); };
+    auto wanted = [&](int width) {
+        return kernel_growth * kernel_error(width, upsampling) + allowance(width) + accumulation(width) +
+               truncation_share * tolerance;
+    };
+    kernel_choice k;
+    k.upsampling = upsampling;
+    while (k.width < kernel_max_width && wanted(k.width) > tolerance) ++k.width;
+    k.meets = wanted(k.width) <= tolerance;
+    k.gain = kernel_gain(k.width, upsampling);
+    const double rest = std::max(tolerance - kernel_growth * kernel_error(k.width, upsampling) - allowance(k.width), 0.0);
+    k.rounding = std::min(accumulation(k.width), rest / 2);
+    k.truncation = rest - k.rounding;
+    return k;
+}
+
+// The upsampling and the block's grid that make a sweep of `lines`
+// cheapest, by the costs above: for each kernel that meets the tolerance
+// (upsampling 2 always serves), grids from the default block's up to all
+// lines in one pass over the samples when the samples outnumber the lines,
+// as far as the grids' memory allows. Ties go to the larger upsampling.
+// With `upsampling` ≥ 0, that one where it meets the tolerance.
+void choose_blocks(fast_plan& plan, std::int64_t lines, int upsampling) {
     lines = std::max<std::int64_t>(lines, 1);
-    const std::int64_t low = std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
-    const std::int64_t high = std::min({next_power_of_two(lines), largest_block,
-                                        std::max(default_block, next_power_of_two(plan.count))});
+    const std::int64_t low = 2 * std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
+    const std::int64_t high = 2 * std::min({next_power_of_two(lines), largest_block,
+                                            std::max(default_block, next_power_of_two(plan.count))});
     const std::size_t memory = std::max(grid_memory, 16 * static_cast<std::size_t>(plan.count));
-    std::int64_t best = low;
+    kernel_choice best_kernel = choose_kernel(plan.tolerance, 0);
+    std::int64_t best_points = low;
     double best_cost = 0.0;
-    for (std::int64_t block = low; block <= std::max(low, high); block *= 2) {
-        if (block > low && grids_bytes(block, choose_subgrids(plan.count, block)) > memory) break;
-        const double passes = static_cast<double>((lines + block - 1) / block);
-        const double cost = passes * (static_cast<double>(plan.count) * sample_pass_cost(plan, 2) + 2 * fft_pass_cost(2 * block))
-                            + touch_cost * static_cast<double>(2 * block);
-        if (block == low || cost < best_cost) {
-            best = block;
-            best_cost = cost;
+    bool any = false;
+    for (int u = 0; u < kernel_upsamplings; ++u) {
+        const kernel_choice k = u == 0 ? best_kernel : choose_kernel(plan.tolerance, u);
+        if (u > 0 && (!k.meets || (upsampling >= 0 && u != upsampling))) continue;
+        if (u == 0 && upsampling > 0 && choose_kernel(plan.tolerance, upsampling).meets) continue;
+        for (std::int64_t points = low; points <= std::max(low, high); points *= 2) {
+            const std::int64_t block = points / 8 * kernel_lines_eighths[u];
+            if (points > low && grids_bytes(points, choose_subgrids(plan.count, block)) > memory) break;
+            const double passes = static_cast<double>((lines + block - 1) / block);
+            const double cost =
+                passes * (static_cast<double>(plan.count) * sample_pass_cost(k.width, 2) + 2 * fft_pass_cost(points)) +
+                touch_cost * static_cast<double>(points);
+            if (!any || cost < best_cost) {
+                best_kernel = k;
+                best_points = points;
+                best_cost = cost;
+                any = true;
+            }
         }
     }
-    return static_cast<std::int32_t>(best);
+    plan.upsampling = best_kernel.upsampling;
+    plan.eighths = kernel_lines_eighths[plan.upsampling];
+    plan.width = best_kernel.width;
+    plan.gain = best_kernel.gain;
+    plan.rounding = best_kernel.rounding;
+    plan.truncation = best_kernel.truncation;
+    plan.block_points = static_cast<std::int32_t>(best_points);
+    plan.block_lines = static_cast<std::int32_t>(best_points / 8 * plan.eighths);
 }
 
 // The trapezoid weight of a sample times its value, from its neighbours'
@@ -346,12 +416,12 @@ bool room_to_plan(std::int32_t points) {
 // points (cheap, for short blocks and runs), for the sweep's last block and
 // for full blocks; a block of another size uses the next larger plan.
 void make_plans(fast_plan& plan, std::int64_t lines) {
-    const std::int32_t largest = 2 * plan.block_lines;
+    const std::int32_t largest = plan.block_points;
     const std::int64_t rest = std::max<std::int64_t>(lines, 1) % plan.block_lines;
     std::vector<std::int32_t> sizes = {largest};
     for (std::int32_t points = std::min(smallest_grid, largest); points <= std::min(small_plans, largest); points *= 2)
         sizes.push_back(points);
-    if (rest != 0) sizes.push_back(static_cast<std::int32_t>(std::max<std::int64_t>(2 * next_power_of_two(rest), smallest_grid)));
+    if (rest != 0) sizes.push_back(grid_for(plan, rest));
     std::sort(sizes.begin(), sizes.end());
     sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
     fftw_array scratch(static_cast<double*>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(largest))));
@@ -377,28 +447,6 @@ int best_instruction_set() {
     return 0;
 }
 
-// The narrowest kernel that leaves room, after its own error and the fixed
-// allowance, for plain accumulation of a good many samples per grid point and
-// for some Taylor truncation; the widest that leaves any room at all
-// otherwise. What is left after the accumulation's share goes to the
-// truncation.
-void choose_kernel(fast_plan& plan) {
-    const double tolerance = plan.tolerance;
-    auto accumulation = [](int width) { return unit_roundoff * kernel_gain(width) * width * plain_samples_wanted; };
-    int width = 3;
-    while (width < kernel_max_width &&
-           kernel_growth * kernel_error(width) + rounding_allowance + accumulation(width) +
-                   truncation_share * tolerance > tolerance)
-        ++width;
-    plan.width = width;
-    plan.degree = kernel_degree(width);
-    plan.lanes = (width + 7) / 8 * 8;
-    plan.gain = kernel_gain(width);
-    const double rest = std::max(tolerance - kernel_growth * kernel_error(width) - rounding_allowance, 0.0);
-    plan.rounding = std::min(accumulation(width), rest / 2);
-    plan.truncation = rest - plan.rounding;
-}
-
 // Samples starting on one grid point that plain accumulation takes within
 // the plan's share for it: a cell then gathers at most width times as many.
 std::int32_t plain_limit(const fast_plan& plan) {
@@ -408,13 +456,14 @@ std::int32_t plain_limit(const fast_plan& plan) {
 
 // What depends only on the number of samples, the tolerance and the lines:
 // the kernel, its tables, the block length and the transforms' plans.
-void make_tables(std::int64_t lines, fast_plan& plan) {
-    choose_kernel(plan);
-    plan.kernel = kernel_pieces(plan.width, plan.degree, plan.lanes);
-    plan.block_lines = choose_block_lines(plan, lines);
+void make_tables(std::int64_t lines, int upsampling, fast_plan& plan) {
+    choose_blocks(plan, lines, upsampling);
+    plan.degree = kernel_degree(plan.width);
+    plan.lanes = (plan.width + 7) / 8 * 8;
+    plan.kernel = kernel_pieces(plan.width, plan.upsampling, plan.degree, plan.lanes);
     plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
     plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
-    kernel_correction(plan.width, plan.block_lines / 2, plan.correction.data());
+    kernel_correction(plan.width, plan.upsampling, plan.block_lines / 2, plan.correction.data());
     make_plans(plan, lines);
     plan.instruction_set = best_instruction_set();
 }
@@ -423,7 +472,8 @@ void make_tables(std::int64_t lines, fast_plan& plan) {
 // With a second thread, the tables are made on it while this one measures
 // the samples (the two fill different members of the plan). Neither depends
 // on the other, so the plan is the same either way.
-bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int threads, fast_plan& plan) {
+bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
+             fast_plan& plan) {
     plan.count = static_cast<std::int32_t>(samples.times.size());
     plan.tolerance = tolerance;
     std::thread helper;
@@ -432,7 +482,7 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int thre
         try {
             helper = std::thread([&] {
                 try {
-                    make_tables(lines, plan);
+                    make_tables(lines, upsampling, plan);
                 } catch (...) {
                     failure = std::current_exception();
                 }
@@ -452,7 +502,7 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int thre
         helper.join();
         if (failure) std::rethrow_exception(failure);
     } else if (measured) {
-        make_tables(lines, plan);
+        make_tables(lines, upsampling, plan);
     }
     return measured;
 }
@@ -484,7 +534,7 @@ bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
     work.threads = std::max(threads, 1);
     work.rows = std::clamp(plan.rows, 1, nufft_row_group);
     const auto rows = static_cast<std::size_t>(work.rows);
-    work.grid_doubles = 2 * (2 * static_cast<std::size_t>(plan.block_lines));
+    work.grid_doubles = 2 * static_cast<std::size_t>(plan.block_points);
     // Several rows spread onto many grids at the same place at once: grids a
     // whole number of pages apart would contend for the same cache sets, so
     // they are staggered by a few cache lines (one row's few grids are not).
@@ -501,7 +551,7 @@ bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
         s.tau.resize(nufft_chunk);
         s.argument.resize(nufft_chunk);
         s.first_point.resize(nufft_chunk);
-        s.per_point.resize(2 * static_cast<std::size_t>(plan.block_lines));
+        s.per_point.resize(static_cast<std::size_t>(plan.block_points));
     }
     work.offsets = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(plan.block_lines));
     work.compensation = std::make_unique_for_overwrite<double[]>(2 * rows * static_cast<std::size_t>(plan.block_lines));
@@ -541,7 +591,7 @@ struct row_group {
 };
 
 // The stages' loops, compiled once for each instruction set below.
-// Lines first + (steps + j)·increment, j = m − h, h = points / 4: `steps` is
+// Lines first + (steps + j)·increment, j = m − h, h = centre_line: `steps` is
 // h plus the lines before the progression's first (an integer below 2^53).
 // The phases, cells and τ_k are the times' alone, found once for every row.
 [[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, row_group rows, double first,
@@ -1118,7 +1168,7 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
         for (std::int32_t chunk = from; chunk < to_chunk; ++chunk) {
             const std::int32_t begin = chunk * nufft_chunk;
             const std::int32_t end = std::min(plan.count, begin + nufft_chunk);
-            rotate(plan, instruction_set, rows, first, increment, shift + points / 4, points, terms, begin, end,
+            rotate(plan, instruction_set, rows, first, increment, shift + centre_line(plan, points), points, terms, begin, end,
                    scratch);
             count_chunk(scratch, end - begin, limit, errors, rows.count, doubles);
             // Compensated, the whole grid gathers its errors.
@@ -1299,8 +1349,8 @@ template <typename vector>
 [[gnu::always_inline]] inline void correct_vectors(const fast_plan& plan, row_group rows, std::int32_t points,
                                                    std::int32_t from, std::int32_t to, fast_work& work) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
-    const std::int32_t centre = points / 4;
-    const std::int32_t stride = 2 * plan.block_lines / points;
+    const std::int32_t centre = centre_line(plan, points);
+    const std::int32_t stride = plan.block_points / points;
     const std::int32_t mask = points - 1;
     for (std::int32_t r = 0; r < rows.count; ++r) {
         double* const g_re = corrected_lines(plan, work, r);
@@ -1358,8 +1408,8 @@ struct deconvolution {
     const fast_plan& plan;
     row_group rows;
     std::int32_t points;
-    std::int32_t centre;  // the progression's centre line, mode 0: points / 4
-    std::int32_t stride;  // between the correction table's modes: 2 × block_lines / points
+    std::int32_t centre;  // the progression's centre line, mode 0: centre_line
+    std::int32_t stride;  // between the correction table's modes: block_points / points
     int terms;
     const double* offsets;
     const double* frequencies;
@@ -1545,8 +1595,8 @@ void deconvolve(const fast_plan& plan, int instruction_set, row_group rows, std:
                 int terms, const double* offsets, const double* frequencies, fast_work& work,
                 const group_results& out, const difference_stencil* differences = nullptr, std::int32_t from = 0,
                 std::int32_t to = -1) {
-    const deconvolution d{plan,    rows, points, points / 4, 2 * plan.block_lines / points, terms, offsets, frequencies,
-                          work,    out,  lines,  differences};
+    const deconvolution d{plan, rows, points, centre_line(plan, points), plan.block_points / points, terms, offsets,
+                          frequencies, work, out, lines, differences};
     if (to < 0) to = lines;
 #if defined(__x86_64__)
     if (instruction_set == 2) return deconvolve_avx512(d, from, to);
@@ -1807,7 +1857,7 @@ void fftw_array_release::operator()(double* data) const { fftw_free(data); }
 void mapped_release::operator()(double* data) const { munmap(data, bytes); }
 
 std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
-    const std::int64_t least = std::max<std::int64_t>(2 * next_power_of_two(count), smallest_grid);
+    const std::int64_t least = grid_for(plan, count);
     for (const std::int32_t points : plan.plan_points)
         if (points >= least) return points;
     return plan.plan_points.back();
@@ -1815,7 +1865,7 @@ std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
 
 void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
                   std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate(plan, plan.instruction_set, row_group{0, work.rows}, first, increment, points / 4, points, terms, begin,
+    rotate(plan, plan.instruction_set, row_group{0, work.rows}, first, increment, centre_line(plan, points), points, terms, begin,
            end, work.scratch[0]);
 }
 
@@ -1888,7 +1938,19 @@ fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lin
                          int threads) {
     try {
         fast_plan_owner made(new fast_plan);
-        if (!prepare(samples, tolerance, lines, threads, *made)) return fast_status::not_applicable;
+        if (!prepare(samples, tolerance, lines, -1, threads, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
+fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
+                          fast_plan_owner& plan) {
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare(samples, tolerance, lines, upsampling, 1, *made)) return fast_status::not_applicable;
         plan = std::move(made);
         return fast_status::ok;
     } catch (const std::bad_alloc&) {

@@ -59,10 +59,13 @@ struct fast_plan {
     double gain = 0.0;               // bound on a unit grid error's effect on a result: max Σ φ × max 1/φ̂
     double rounding = 0.0;           // the tolerance's share for the grid's accumulation, relative to A
     double truncation = 0.0;         // and for the Taylor terms' truncation
-    std::int32_t block_lines = 0;    // most lines per block, a power of two
+    int upsampling = 0;              // the kernel's (see kernel_upsamplings): lines are eighths × points / 8
+    std::int32_t eighths = 4;        // kernel_lines_eighths of it
+    std::int32_t block_points = 0;   // a full block's grid, a power of two
+    std::int32_t block_lines = 0;    // most lines per block: eighths × block_points / 8
     std::int32_t subgrids = 1;       // grids a full block's samples are split over (see nufft_subgrids)
     std::vector<double> correction;  // 1 / kernel transform at |mode| 0 … block_lines / 2
-    std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to 2 × block_lines
+    std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to block_points
     std::vector<fftw_plan_owner> plans;     // in-place forward transforms of those sizes
     int instruction_set = 0;         // best vector code: 0 SSE2, 1 AVX2 and FMA, 2 AVX-512
 };
@@ -86,7 +89,7 @@ struct nufft_scratch {
 struct fast_work {
     int threads = 1;
     std::int32_t rows = 1;          // rows spread together: min(plan.rows, nufft_row_group)
-    std::size_t grid_doubles = 0;   // one grid: 2 × (2 × block_lines), staggered for several rows
+    std::size_t grid_doubles = 0;   // one grid: 2 × block_points, staggered for several rows
     mapped_array grids;             // per sub-grid s and row r: nufft_max_terms term grids, then one error grid
     std::vector<nufft_scratch> scratch;  // per sub-grid
     // Written before they are read, so never cleared: what a run does not
@@ -113,6 +116,12 @@ void nufft_block(const fast_plan& plan, int instruction_set, const double* frequ
 
 // The grid size for a block of `count` lines.
 std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count);
+
+// As prepare_fast, with the kernel of `upsampling` (an index of
+// kernel_lines_eighths) where it meets the tolerance, or, when negative or
+// not, the one the costs choose.
+fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
+                          fast_plan_owner& plan);
 
 // The stages of a block, for the benchmark, on the work's first group of
 // rows: rotation and placing of samples [begin, end) (end − begin ≤

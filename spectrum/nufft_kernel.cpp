@@ -11,14 +11,21 @@ using wide = long double;
 constexpr wide pi_wide = 3.141592653589793238462643383279502884L;
 
 // Printed by trapft_kernel_tables (nufft_kernel_tables.cpp): worst error of
-// one sample of weight 1, over every offset from the grid and every mode
-// within a quarter of the grid, for width w with β = 2.30·w and the
-// polynomial pieces of kernel_degrees, in long double on a 129 × 129 mesh of offsets and
-// modes, rounded up by 1 % and to three digits. By the triangle inequality the error of a sum is
-// at most A times this.
-constexpr double width_error[kernel_max_width + 1] = {
-    1.0,     1.0,      1.57e-1,  2.67e-2,  3.60e-3,  3.80e-4,  3.15e-5,  2.72e-6,  3.97e-7,
-    5.17e-8, 7.38e-9,  8.50e-10, 7.90e-11, 7.37e-12, 9.62e-13, 1.31e-13, 1.65e-14, 2.01e-15};
+// one sample of weight 1, over every offset from the grid and every mode of a
+// block, for width w with the upsampling's β and the polynomial pieces of
+// kernel_degrees, in long double on a 129 × 129 mesh of offsets and modes,
+// rounded up by 1 % and to three digits. By the triangle inequality the error
+// of a sum is at most A times this.
+constexpr double width_error[kernel_upsamplings][kernel_max_width + 1] = {
+    {1.0,     1.0,      1.57e-1,  2.67e-2,  3.60e-3,  3.80e-4,  3.15e-5,  2.72e-6,  3.97e-7,
+     5.17e-8, 7.38e-9,  8.50e-10, 7.90e-11, 7.37e-12, 9.62e-13, 1.31e-13, 1.65e-14, 2.01e-15},
+    {1.0,     1.0,      2.41e-1,  5.26e-2,  1.03e-2,  1.43e-3,  1.65e-4,  1.73e-5,  3.39e-6,
+     6.57e-7, 1.26e-7,  2.07e-8,  2.75e-9,  2.84e-10, 5.28e-11, 9.39e-12, 1.70e-12, 2.94e-13},
+    {1.0,     1.0,      4.11e-1,  1.20e-1,  3.12e-2,  7.14e-3,  1.17e-3,  1.38e-4,  4.16e-5,
+     1.20e-5, 3.37e-6,  8.90e-7,  1.74e-7,  2.52e-8,  5.58e-9,  1.50e-9,  3.99e-10, 1.12e-10}};
+
+// β ÷ width for each upsampling.
+constexpr long double beta_per_point[kernel_upsamplings] = {2.30L, 2.10L, 1.90L};
 
 // Gauss–Legendre nodes and weights on [0, 1].
 void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights) {
@@ -54,7 +61,7 @@ void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights)
     for (std::int32_t j0 = 0; j0 <= half; j0 += batch) {
         double y[batch], b1[batch], b2[batch];
         for (std::int32_t i = 0; i < batch; ++i) {
-            const double x = static_cast<double>(j0 + i) * scale;  // 4ξ
+            const double x = static_cast<double>(j0 + i) * scale;  // ξ / ξ_max
             y[i] = 2.0 * (x * x) - 1.0;
             b1[i] = 0.0;
             b2[i] = 0.0;
@@ -94,30 +101,26 @@ void fill_correction(const double* coefficients, int terms, std::int32_t half, d
 
 }  // namespace
 
-long double kernel_beta(int width) { return 2.30L * width; }
+long double kernel_beta(int width, int upsampling) { return beta_per_point[upsampling] * width; }
 
 long double kernel_value(long double z, long double beta) {
     if (std::fabs(z) >= 1) return 0;
     return std::exp(beta * (std::sqrt(1 - z * z) - 1));
 }
 
-double kernel_error(int width) { return width_error[std::clamp(width, 0, kernel_max_width)]; }
+double kernel_error(int width, int upsampling) {
+    return width_error[upsampling][std::clamp(width, 0, kernel_max_width)];
+}
 
 int kernel_degree(int width) { return kernel_degrees[std::clamp(width, 0, kernel_max_width)]; }
-
-int kernel_width_for(double error) {
-    int width = 3;
-    while (width < kernel_max_width && width_error[width] > error) ++width;
-    return width;
-}
 
 int kernel_lead(int width) { return width % 2 == 0 ? width / 2 - 1 : (width - 1) / 2; }
 
 // Chebyshev interpolation of each piece in long double, turned into monomials.
-std::vector<double> kernel_pieces(int width, int degree, int lanes) {
+std::vector<double> kernel_pieces(int width, int upsampling, int degree, int lanes) {
     const int w = width;
     const int p = degree;
-    const wide beta = kernel_beta(w);
+    const wide beta = kernel_beta(w, upsampling);
     const int lead = kernel_lead(w);
     const wide low = w % 2 == 0 ? 0 : -0.5L;
     std::vector<double> pieces(static_cast<std::size_t>((p + 1) * lanes), 0.0);
@@ -155,28 +158,30 @@ std::vector<double> kernel_pieces(int width, int degree, int lanes) {
     return pieces;
 }
 
-long double kernel_transform(int width, long double xi) {
+long double kernel_highest_mode(int upsampling) { return kernel_lines_eighths[upsampling] / 16.0L; }
+
+long double kernel_transform(int width, int upsampling, long double xi) {
     static thread_local std::vector<wide> nodes, weights;
     static thread_local int nodes_for = -1;
     if (nodes_for != width) {
         gauss_legendre(2 * width + 40, nodes, weights);
         nodes_for = width;
     }
-    const wide beta = kernel_beta(width);
+    const wide beta = kernel_beta(width, upsampling);
     wide sum = 0;
     for (std::size_t q = 0; q < nodes.size(); ++q)
         sum += weights[q] * kernel_value(nodes[q], beta) * std::cos(pi_wide * xi * width * nodes[q]);
     return width * sum;
 }
 
-// The transform at a few Chebyshev nodes in ξ² on [0, 1/16], then the
+// The transform at a few Chebyshev nodes in ξ² on [0, ξ_max²], then the
 // interpolant by Clenshaw's recurrence at each mode.
-void kernel_correction(int width, std::int32_t half, double* correction) {
+void kernel_correction(int width, int upsampling, std::int32_t half, double* correction) {
     constexpr int terms = 28;
     wide values[terms];
     for (int i = 0; i < terms; ++i) {
         const wide y = std::cos(pi_wide * (i + 0.5L) / terms);
-        values[i] = kernel_transform(width, std::sqrt((1 + y) / 2) / 4);
+        values[i] = kernel_transform(width, upsampling, std::sqrt((1 + y) / 2) * kernel_highest_mode(upsampling));
     }
     double coefficients[terms];
     for (int j = 0; j < terms; ++j) {
@@ -191,16 +196,19 @@ void kernel_correction(int width, std::int32_t half, double* correction) {
 
 namespace trapft {
 
-double kernel_gain(int width) {
+double kernel_gain(int width, int upsampling) {
     // Printed by trapft_kernel_tables (measure_kernel_gain), rounded up.
-    static constexpr double gains[kernel_max_width + 1] = {1.0,  1.0,  1.0,  1.39, 1.59, 1.83, 2.10, 2.41, 2.76,
-                                                           3.17, 3.64, 4.18, 4.80, 5.51, 6.32, 7.26, 8.33, 9.57};
-    return gains[std::clamp(width, 0, kernel_max_width)];
+    static constexpr double gains[kernel_upsamplings][kernel_max_width + 1] = {
+        {1.0, 1.0, 1.0, 1.39, 1.59, 1.83, 2.10, 2.41, 2.76, 3.17, 3.64, 4.18, 4.80, 5.51, 6.32, 7.26, 8.33, 9.57},
+        {1.0, 1.0, 1.0, 1.75, 2.22, 2.83, 3.61, 4.60, 5.86, 7.47, 9.53, 12.15, 15.50, 19.77, 25.22, 32.17, 41.04, 52.35},
+        {1.0, 1.0, 1.0, 2.44, 3.64, 5.45, 8.19, 12.31, 18.51, 27.85, 41.90, 63.06, 94.90, 142.85, 215.03, 323.71, 487.32,
+         733.65}};
+    return gains[upsampling][std::clamp(width, 0, kernel_max_width)];
 }
 
-double measure_kernel_gain(int width) {
+double measure_kernel_gain(int width, int upsampling) {
     const int lead = kernel_lead(width);
-    const long double beta = kernel_beta(width);
+    const long double beta = kernel_beta(width, upsampling);
     const long double low = width % 2 == 0 ? 0 : -0.5L;
     long double most = 0;
     for (int a = 0; a <= 64; ++a) {
@@ -209,7 +217,7 @@ double measure_kernel_gain(int width) {
         for (int i = 0; i < width; ++i) sum += kernel_value((i - lead - x) / (width / 2.0L), beta);
         most = std::fmax(most, sum);
     }
-    return static_cast<double>(most / kernel_transform(width, 0.25L));
+    return static_cast<double>(most / kernel_transform(width, upsampling, kernel_highest_mode(upsampling)));
 }
 
 }  // namespace trapft

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "spectrum/nufft_engine.hpp"
+#include "spectrum/nufft_kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -70,10 +71,13 @@ void reference_sums(const sample_set& s, double first, double increment, std::in
     }
 }
 
-// Prepares the fast evaluation, or fails the test.
-trapft::fast_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines) {
+// Prepares the fast evaluation, or fails the test; with the kernel of
+// `upsampling` where it meets the tolerance, when that is not negative.
+trapft::fast_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines, int upsampling = -1) {
     trapft::fast_plan_owner plan;
-    EXPECT_EQ(trapft::prepare_fast(s, tolerance, lines, plan), trapft::fast_status::ok);
+    const trapft::fast_status status = upsampling < 0 ? trapft::prepare_fast(s, tolerance, lines, plan)
+                                                      : trapft::nufft_prepare(trapft::sample_rows(s), tolerance, lines, upsampling, plan);
+    EXPECT_EQ(status, trapft::fast_status::ok);
     return plan;
 }
 
@@ -170,6 +174,7 @@ const double tolerances[] = {1e-14, 1e-12, 1e-9, 1e-6, 1e-3, 0.1};
 // within tolerance × A plus the exact evaluation's own rounding of its result.
 TEST(nufft, matches_the_reference_sums) {
     std::map<double, double> worst, worst_random;  // tolerance → largest |error| / A: all cases, random data
+    int upsampled[trapft::kernel_upsamplings] = {};  // plans made with each kernel
     for (const sweep_case& c : sweep_cases) {
         SCOPED_TRACE(c.name);
         const sample_set s = make_shape(c.kind, c.samples, 17);
@@ -196,10 +201,12 @@ TEST(nufft, matches_the_reference_sums) {
                 exact.push_back(trapft::evaluate_spectrum(s, c.first + m * increment, exact_work));
         }
 
-        for (const double eps : tolerances) {
-            const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count);
+        for (const double eps : tolerances) for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
+            const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count, upsampling);
             ASSERT_NE(plan, nullptr);
             const trapft::fast_plan& setup = *plan;
+            if (setup.upsampling != upsampling) continue;  // its kernel does not reach eps
+            ++upsampled[upsampling];
             EXPECT_NEAR(setup.total[0], static_cast<double>(total), 1e-14 * static_cast<double>(total));
             const std::int32_t best = setup.instruction_set;
             for (std::int32_t set = 0; set <= best; ++set) {
@@ -215,7 +222,8 @@ TEST(nufft, matches_the_reference_sums) {
                         std::hypot(re[i] - ref_re[i], im[i] - ref_im[i]));
                     if (total > 0) worst[eps] = std::max(worst[eps], error / static_cast<double>(total));
                     if (c.samples >= 300) worst_random[eps] = std::max(worst_random[eps], error / static_cast<double>(total));
-                    ASSERT_LE(error, bound) << "eps " << eps << " set " << set << " line " << m;
+                    ASSERT_LE(error, bound) << "eps " << eps << " upsampling " << upsampling << " set " << set
+                                            << " line " << m;
                     if (c.exact_check) {
                         EXPECT_LE(std::hypot(re[i] - exact[i].real, im[i] - exact[i].imaginary),
                                   eps * static_cast<double>(total) + exact_rounding + 1e-300)
@@ -225,6 +233,8 @@ TEST(nufft, matches_the_reference_sums) {
             }
         }
     }
+    for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling)
+        EXPECT_GE(upsampled[upsampling], 3 * std::size(sweep_cases)) << "upsampling " << upsampling;
     // The accuracy table of the documentation.
     for (const auto& [eps, ratio] : worst)
         std::printf("tolerance %-7g worst |error| / A: %.2e on random data, %.2e in all\n", eps, worst_random[eps], ratio);
@@ -233,12 +243,12 @@ TEST(nufft, matches_the_reference_sums) {
 // A lone sample of weight one at every offset from the grid, at modes across
 // the whole block: the kernel's worst case, which no averaging helps.
 TEST(nufft, holds_the_bound_for_a_single_weight) {
-    for (const double eps : tolerances) {
+    for (const double eps : tolerances) for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
         for (int offset = 0; offset < 16; ++offset) {
             // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
             const double t0 = 0.37 + offset / 16.0 / 1024;
             const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
-            const trapft::fast_plan_owner plan = prepared(s, eps, 1024);
+            const trapft::fast_plan_owner plan = prepared(s, eps, 1024, upsampling);
             ASSERT_NE(plan, nullptr);
             const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
             ASSERT_NE(work, nullptr);
@@ -249,7 +259,8 @@ TEST(nufft, holds_the_bound_for_a_single_weight) {
                 const long double angle = 6.283185307179586476925286766559L * (phase - std::floor(phase));
                 const double error = static_cast<double>(std::hypot(re[static_cast<std::size_t>(m)] - std::cos(angle),
                                                                     im[static_cast<std::size_t>(m)] + std::sin(angle)));
-                ASSERT_LE(error, eps) << "eps " << eps << " offset " << offset << " line " << m;
+                ASSERT_LE(error, eps) << "eps " << eps << " upsampling " << plan->upsampling << " offset " << offset
+                                      << " line " << m;
             }
         }
     }
@@ -299,20 +310,32 @@ TEST(nufft, refuses_numbers_that_are_not_finite) {
 }
 
 // Block sizes: the default for 16384 samples whatever the sweep (memory stays
-// bounded), one block for a sweep shorter than the samples are many.
+// bounded), one block for a sweep shorter than the samples are many. Where
+// the transforms cost most (few samples, many lines) and the tolerance
+// allows, upsampling 4/3: blocks of 3/4 of the grid's points.
 TEST(nufft, chooses_blocks_by_the_sweep) {
     struct sizing {
         std::int32_t samples;
         std::int64_t lines;
         std::int32_t block;
+        double tolerance = 1e-12;
+        int upsampling = 0;
     };
-    const sizing cases[] = {{16384, 1, 8}, {16384, 1000, 1024}, {16384, 1000000, 65536},
-                            {16384, std::int64_t{1} << 40, 65536}, {1000000, 100000, 131072}};
+    const sizing cases[] = {{16384, 1, 8},
+                            {16384, 1000, 1024},
+                            {16384, 1000000, 65536},
+                            {16384, std::int64_t{1} << 40, 65536},
+                            {1000000, 100000, 131072},
+                            {16384, 1000000, 98304, 1e-6, 2},
+                            {16384, 1000000, 98304, 1e-9, 2},
+                            {16384, 65536, 65536, 1e-6},
+                            {1000000, 100000, 131072, 1e-6}};
     for (const sizing& c : cases) {
         const sample_set s = make_shape(shape::sorted, c.samples, 3);
-        const trapft::fast_plan_owner plan = prepared(s, 1e-12, c.lines);
+        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.lines);
         ASSERT_NE(plan, nullptr);
-        EXPECT_EQ(trapft::fast_block_lines(*plan), c.block) << c.samples << " × " << c.lines;
+        EXPECT_EQ(trapft::fast_block_lines(*plan), c.block) << c.samples << " × " << c.lines << " at " << c.tolerance;
+        EXPECT_EQ(plan->upsampling, c.upsampling) << c.samples << " × " << c.lines << " at " << c.tolerance;
     }
 }
 
@@ -711,10 +734,12 @@ TEST(nufft, holds_the_bound_on_coherent_sums) {
         std::int32_t samples;
         std::int32_t count;  // lines 0, 1/4, 2/4, …
         double tolerance;
+        int upsampling = -1;  // the kernel's, or the costs' choice
     };
     const coherent_case cases[] = {
         {16384, 1, 1e-14}, {16384, 64, 1e-14}, {16384, 4096, 1e-14}, {16384, 4096, 1e-12},
         {1000000, 1, 1e-14}, {1000000, 64, 1e-14}, {1000000, 64, 1e-12}, {1000000, 2048, 1e-9},
+        {16384, 4096, 1e-9, 2}, {1000000, 2048, 1e-9, 1}, {1000000, 2048, 1e-6, 2},
     };
     for (const coherent_case& c : cases) {
         SCOPED_TRACE(std::to_string(c.samples) + " samples, " + std::to_string(c.count) + " lines");
@@ -727,8 +752,11 @@ TEST(nufft, holds_the_bound_on_coherent_sums) {
         long long twice[4] = {0, 0, 0, 0};
         for (std::int32_t k = 0; k < c.samples; ++k) twice[k % 4] += (k == 0 || k == c.samples - 1) ? 1 : 2;
         const double total = (c.samples - 1.0) * 0.1;
-        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.count);
+        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.count, c.upsampling);
         ASSERT_NE(plan, nullptr);
+        if (c.upsampling >= 0) {
+            EXPECT_EQ(plan->upsampling, c.upsampling);
+        }
         std::vector<double> f(static_cast<std::size_t>(c.count));
         for (std::int32_t m = 0; m < c.count; ++m) f[static_cast<std::size_t>(m)] = m / 4.0;
         std::vector<double> re, im;
