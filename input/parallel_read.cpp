@@ -23,24 +23,76 @@ struct piece {
     std::int64_t start = 0;
     std::int64_t limit = 0;
     std::vector<double> numbers;
+    // The first piece's numbers go straight into the samples as pairs (its
+    // first number is a time), which saves copying them after; a time whose
+    // value has not come yet waits here.
+    sample_set* pairs = nullptr;
+    bool have_time = false;
+    double time = 0.0;
     load_status status = load_status::ok;  // not_a_number, read_error or out_of_memory
     std::int64_t failure_line = 0;         // of the item that is not a number, counted from the piece's start
     std::int64_t last_line = 0;            // of the last number read, counted likewise
     std::int64_t line_feeds = 0;           // in [start, limit), when the piece was read to its limit
 };
 
+// The numbers the piece holds so far.
+std::size_t numbers_in(const piece& p) {
+    return p.pairs == nullptr ? p.numbers.size() : 2 * p.pairs->times.size() + (p.have_time ? 1 : 0);
+}
+
+// Appends `n` numbers to the piece. Throws std::bad_alloc, the piece then
+// being of no further use.
+void append(piece& p, const double* numbers, std::size_t n) {
+    if (p.pairs == nullptr) {
+        p.numbers.insert(p.numbers.end(), numbers, numbers + n);
+        return;
+    }
+    std::vector<double>& times = p.pairs->times;
+    std::vector<double>& values = p.pairs->values;
+    const std::size_t wanted = times.size() + n / 2 + 1;
+    for (std::vector<double>* table : {&times, &values})
+        if (table->capacity() < wanted) table->reserve(std::max(wanted, 2 * table->capacity()));
+    std::size_t i = 0;
+    if (p.have_time && n > 0) {
+        times.push_back(p.time);
+        values.push_back(numbers[i++]);
+        p.have_time = false;
+    }
+    for (; n - i >= 2; i += 2) {
+        times.push_back(numbers[i]);
+        values.push_back(numbers[i + 1]);
+    }
+    if (i < n) {
+        p.time = numbers[i];
+        p.have_time = true;
+    }
+}
+
 // Reads the piece's items, at most `most` of them.
 void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_t most, bool double_precision,
                 char* buffer, piece& p) {
     p.numbers.clear();
+    p.have_time = false;
+    if (p.pairs != nullptr) {
+        p.pairs->times.clear();
+        p.pairs->values.clear();
+    }
     p.status = load_status::ok;
     if (p.start == p.limit) return;
     // Room for as many numbers as the piece's bytes could hold, one byte and
-    // one separator each: address space only, as the pages are touched by
-    // the numbers read. Without it, the numbers grow their vector in steps.
+    // one separator each (into the samples: as many pairs as the whole file
+    // could hold, as the other pieces' join them): address space only, as
+    // the pages are touched by the numbers read. Without it, the numbers grow
+    // their tables in steps.
+    const auto at_most = static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX));
     try {
-        p.numbers.reserve(static_cast<std::size_t>(std::min<std::int64_t>(
-            (p.limit - p.start) / 2 + 1, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)))));
+        if (p.pairs == nullptr) {
+            p.numbers.reserve(static_cast<std::size_t>(std::min<std::int64_t>((p.limit - p.start) / 2 + 1, at_most)));
+        } else {
+            const auto pairs = static_cast<std::size_t>(std::min<std::int64_t>((end - begin) / 4 + 1, at_most / 2 + 1));
+            p.pairs->times.reserve(pairs);
+            p.pairs->values.reserve(pairs);
+        }
     } catch (const std::exception&) {
     }
     byte_reader reader;
@@ -67,8 +119,8 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
         }
     }
     double batch[256];
-    while (p.numbers.size() < most) {
-        const std::size_t wanted = std::min(std::size(batch), most - p.numbers.size());
+    while (numbers_in(p) < most) {
+        const std::size_t wanted = std::min(std::size(batch), most - numbers_in(p));
         std::size_t read = read_plain_numbers(reader, double_precision, p.limit, batch, wanted, p.last_line);
         if (read == 0) {
             // Anything else, a number across the buffer's end too, one at a time.
@@ -83,7 +135,7 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
             read = 1;
         }
         try {
-            p.numbers.insert(p.numbers.end(), batch, batch + read);
+            append(p, batch, read);
         } catch (const std::bad_alloc&) {
             p.status = load_status::out_of_memory;
             break;
@@ -132,6 +184,7 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         parts[k].start = boundary(static_cast<std::int64_t>(k));
         parts[k].limit = boundary(static_cast<std::int64_t>(k) + 1);
     }
+    parts[0].pairs = &samples;
     auto read = [&](std::size_t k) {
         read_piece(descriptor, begin, end, most, double_precision, buffers.data() + k * piece_buffer_bytes, parts[k]);
     };
@@ -155,7 +208,7 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
     std::int64_t lines_before = 0;
     std::int64_t last_line = 0;   // of the last number so far
     for (piece& p : parts) {
-        if (before + p.numbers.size() > allowed) {
+        if (before + numbers_in(p) > allowed) {
             // The line of the time past the capacity: read the piece again up to it.
             const std::size_t index = allowed - before;
             read_piece(descriptor, begin, end, index + 1, double_precision, buffers.data(), p);
@@ -163,8 +216,8 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         }
         if (p.status != load_status::ok)
             return {p.status, p.status == load_status::not_a_number ? lines_before + p.failure_line : 0};
-        if (!p.numbers.empty()) last_line = lines_before + p.last_line;
-        before += p.numbers.size();
+        if (numbers_in(p) != 0) last_line = lines_before + p.last_line;
+        before += numbers_in(p);
         lines_before += p.line_feeds;
     }
     if (before % 2 != 0) return {load_status::time_without_value, last_line};
@@ -182,10 +235,12 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         samples.values.push_back(0.0);
         return {};
     }
-    // A time left over at a piece's end pairs with the next piece's first number.
-    double time = 0.0;
-    bool have_time = false;
+    // The first piece's pairs are in place. A time left over at a piece's
+    // end pairs with the next piece's first number.
+    double time = parts[0].time;
+    bool have_time = parts[0].have_time;
     for (piece& p : parts) {
+        if (p.pairs != nullptr) continue;
         const double* n = p.numbers.data();
         const double* const n_end = n + p.numbers.size();
         if (have_time && n < n_end) {
