@@ -37,8 +37,9 @@ struct prepared {
     trapft::fast_work_owner work;
 
     prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep, int upsampling = -1) {
-        if (trapft::nufft_prepare(trapft::sample_rows(s), tolerance, sweep, upsampling, plan) != trapft::fast_status::ok)
-            std::abort();
+        const trapft::fast_status status =
+            trapft::nufft_prepare(trapft::sample_rows(s), tolerance, sweep, upsampling, plan);
+        if (status != trapft::fast_status::ok) std::abort();
         work = trapft::make_fast_work(*plan, 1);
         if (work == nullptr) std::abort();
     }

@@ -150,7 +150,9 @@ kernel_choice choose_kernel(double tolerance, int upsampling) {
     auto accumulation = [&](int width) {
         return unit_roundoff * kernel_gain(width, upsampling) * width * plain_samples_wanted;
     };
-    auto allowance = [&](int width) { return rounding_allowance * (kernel_gain(width, upsampling) / kernel_gain(width, 0)); };
+    auto allowance = [&](int width) {
+        return rounding_allowance * (kernel_gain(width, upsampling) / kernel_gain(width, 0));
+    };
     auto wanted = [&](int width) {
         return kernel_growth * kernel_error(width, upsampling) + allowance(width) + accumulation(width) +
                truncation_share * tolerance;
@@ -160,7 +162,8 @@ kernel_choice choose_kernel(double tolerance, int upsampling) {
     while (k.width < kernel_max_width && wanted(k.width) > tolerance) ++k.width;
     k.meets = wanted(k.width) <= tolerance;
     k.gain = kernel_gain(k.width, upsampling);
-    const double rest = std::max(tolerance - kernel_growth * kernel_error(k.width, upsampling) - allowance(k.width), 0.0);
+    const double rest =
+        std::max(tolerance - kernel_growth * kernel_error(k.width, upsampling) - allowance(k.width), 0.0);
     k.rounding = std::min(accumulation(k.width), rest / 2);
     k.truncation = rest - k.rounding;
     return k;
@@ -174,18 +177,21 @@ kernel_choice choose_kernel(double tolerance, int upsampling) {
 // With `upsampling` ≥ 0, that one where it meets the tolerance.
 void choose_blocks(fast_plan& plan, std::int64_t lines, int upsampling) {
     lines = std::max<std::int64_t>(lines, 1);
-    const std::int64_t low = 2 * std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
+    const std::int64_t low =
+        2 * std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
     const std::int64_t high = 2 * std::min({next_power_of_two(lines), largest_block,
                                             std::max(default_block, next_power_of_two(plan.count))});
     const std::size_t memory = std::max(grid_memory, 16 * static_cast<std::size_t>(plan.count));
+    // The kernel asked for where it meets the tolerance, else every one that does.
+    const bool asked = upsampling >= 0 && upsampling < kernel_upsamplings &&
+                       choose_kernel(plan.tolerance, upsampling).meets;
     kernel_choice best_kernel = choose_kernel(plan.tolerance, 0);
     std::int64_t best_points = low;
     double best_cost = 0.0;
     bool any = false;
     for (int u = 0; u < kernel_upsamplings; ++u) {
         const kernel_choice k = u == 0 ? best_kernel : choose_kernel(plan.tolerance, u);
-        if (u > 0 && (!k.meets || (upsampling >= 0 && u != upsampling))) continue;
-        if (u == 0 && upsampling > 0 && choose_kernel(plan.tolerance, upsampling).meets) continue;
+        if (asked ? u != upsampling : u > 0 && !k.meets) continue;
         for (std::int64_t points = low; points <= std::max(low, high); points *= 2) {
             const std::int64_t block = points / 8 * kernel_lines_eighths[u];
             if (points > low && grids_bytes(points, choose_subgrids(plan.count, block)) > memory) break;
@@ -1168,8 +1174,8 @@ void spread_and_transform(const fast_plan& plan, int instruction_set, row_group 
         for (std::int32_t chunk = from; chunk < to_chunk; ++chunk) {
             const std::int32_t begin = chunk * nufft_chunk;
             const std::int32_t end = std::min(plan.count, begin + nufft_chunk);
-            rotate(plan, instruction_set, rows, first, increment, shift + centre_line(plan, points), points, terms, begin, end,
-                   scratch);
+            rotate(plan, instruction_set, rows, first, increment, shift + centre_line(plan, points), points, terms,
+                   begin, end, scratch);
             count_chunk(scratch, end - begin, limit, errors, rows.count, doubles);
             // Compensated, the whole grid gathers its errors.
             const auto [low, high] = scratch.compensated ? std::pair<std::size_t, std::size_t>{0, doubles}
@@ -1865,8 +1871,8 @@ std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) {
 
 void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
                   std::int32_t begin, std::int32_t end, fast_work& work) {
-    rotate(plan, plan.instruction_set, row_group{0, work.rows}, first, increment, centre_line(plan, points), points, terms, begin,
-           end, work.scratch[0]);
+    rotate(plan, plan.instruction_set, row_group{0, work.rows}, first, increment, centre_line(plan, points), points,
+           terms, begin, end, work.scratch[0]);
 }
 
 void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {

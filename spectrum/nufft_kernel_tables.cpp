@@ -1,4 +1,4 @@
-// Measures the kernels' tables (worst error per width and upsampling, degree of their pieces) and prints them as nufft_kernel.cpp holds them.
+// Measures the kernels' tables (worst error per width and upsampling, pieces' degrees) and prints them.
 //
 // A sample at offset x from its cell, spread over the width's grid points by
 // the kernel and read back at ξ cycles per grid point, gives
@@ -105,7 +105,8 @@ int main() {
         std::printf("}%s\n", u + 1 < kernel_upsamplings ? "," : "};");
     }
     std::printf("inline constexpr int kernel_degrees[kernel_max_width + 1] = {0, 0");
-    for (int width = 2; width <= kernel_max_width; ++width) std::printf(", %d", degrees[static_cast<std::size_t>(width)]);
+    for (int width = 2; width <= kernel_max_width; ++width)
+        std::printf(", %d", degrees[static_cast<std::size_t>(width)]);
     std::printf("};\nstatic constexpr double gains[kernel_upsamplings][kernel_max_width + 1] = {\n");
     for (int u = 0; u < kernel_upsamplings; ++u) {
         std::printf("    {1.0, 1.0, 1.0");

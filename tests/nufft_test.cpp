@@ -75,8 +75,9 @@ void reference_sums(const sample_set& s, double first, double increment, std::in
 // `upsampling` where it meets the tolerance, when that is not negative.
 trapft::fast_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines, int upsampling = -1) {
     trapft::fast_plan_owner plan;
-    const trapft::fast_status status = upsampling < 0 ? trapft::prepare_fast(s, tolerance, lines, plan)
-                                                      : trapft::nufft_prepare(trapft::sample_rows(s), tolerance, lines, upsampling, plan);
+    const trapft::fast_status status =
+        upsampling < 0 ? trapft::prepare_fast(s, tolerance, lines, plan)
+                       : trapft::nufft_prepare(trapft::sample_rows(s), tolerance, lines, upsampling, plan);
     EXPECT_EQ(status, trapft::fast_status::ok);
     return plan;
 }
@@ -201,37 +202,39 @@ TEST(nufft, matches_the_reference_sums) {
                 exact.push_back(trapft::evaluate_spectrum(s, c.first + m * increment, exact_work));
         }
 
-        for (const double eps : tolerances) for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
-            const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count, upsampling);
-            ASSERT_NE(plan, nullptr);
-            const trapft::fast_plan& setup = *plan;
-            if (setup.upsampling != upsampling) continue;  // its kernel does not reach eps
-            ++upsampled[upsampling];
-            EXPECT_NEAR(setup.total[0], static_cast<double>(total), 1e-14 * static_cast<double>(total));
-            const std::int32_t best = setup.instruction_set;
-            for (std::int32_t set = 0; set <= best; ++set) {
-                const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
-                ASSERT_NE(work, nullptr);
-                std::vector<double> re, im;
-                fast_sums(setup, *work, c.first, c.increment, count, re, im, c.lines != 0, set);
-                const double bound = eps * static_cast<double>(total) + 1e-17 * static_cast<double>(total)
-                                     + 1e-300;  // zero weights: the sums are zero
-                for (std::int32_t m = 0; m < count; ++m) {
-                    const std::size_t i = static_cast<std::size_t>(m);
-                    const double error = static_cast<double>(
-                        std::hypot(re[i] - ref_re[i], im[i] - ref_im[i]));
-                    if (total > 0) worst[eps] = std::max(worst[eps], error / static_cast<double>(total));
-                    if (c.samples >= 300) worst_random[eps] = std::max(worst_random[eps], error / static_cast<double>(total));
-                    ASSERT_LE(error, bound) << "eps " << eps << " upsampling " << upsampling << " set " << set
-                                            << " line " << m;
-                    if (c.exact_check) {
-                        EXPECT_LE(std::hypot(re[i] - exact[i].real, im[i] - exact[i].imaginary),
-                                  eps * static_cast<double>(total) + exact_rounding + 1e-300)
-                            << "eps " << eps << " set " << set << " line " << m;
+        for (const double eps : tolerances)
+            for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
+                const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count, upsampling);
+                ASSERT_NE(plan, nullptr);
+                const trapft::fast_plan& setup = *plan;
+                if (setup.upsampling != upsampling) continue;  // its kernel does not reach eps
+                ++upsampled[upsampling];
+                EXPECT_NEAR(setup.total[0], static_cast<double>(total), 1e-14 * static_cast<double>(total));
+                const std::int32_t best = setup.instruction_set;
+                for (std::int32_t set = 0; set <= best; ++set) {
+                    const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
+                    ASSERT_NE(work, nullptr);
+                    std::vector<double> re, im;
+                    fast_sums(setup, *work, c.first, c.increment, count, re, im, c.lines != 0, set);
+                    const double bound = eps * static_cast<double>(total) + 1e-17 * static_cast<double>(total)
+                                         + 1e-300;  // zero weights: the sums are zero
+                    for (std::int32_t m = 0; m < count; ++m) {
+                        const std::size_t i = static_cast<std::size_t>(m);
+                        const double error = static_cast<double>(
+                            std::hypot(re[i] - ref_re[i], im[i] - ref_im[i]));
+                        if (total > 0) worst[eps] = std::max(worst[eps], error / static_cast<double>(total));
+                        if (c.samples >= 300)
+                            worst_random[eps] = std::max(worst_random[eps], error / static_cast<double>(total));
+                        ASSERT_LE(error, bound) << "eps " << eps << " upsampling " << upsampling << " set " << set
+                                                << " line " << m;
+                        if (c.exact_check) {
+                            EXPECT_LE(std::hypot(re[i] - exact[i].real, im[i] - exact[i].imaginary),
+                                      eps * static_cast<double>(total) + exact_rounding + 1e-300)
+                                << "eps " << eps << " set " << set << " line " << m;
+                        }
                     }
                 }
             }
-        }
     }
     for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling)
         EXPECT_GE(upsampled[upsampling], 3 * std::size(sweep_cases)) << "upsampling " << upsampling;
@@ -243,27 +246,29 @@ TEST(nufft, matches_the_reference_sums) {
 // A lone sample of weight one at every offset from the grid, at modes across
 // the whole block: the kernel's worst case, which no averaging helps.
 TEST(nufft, holds_the_bound_for_a_single_weight) {
-    for (const double eps : tolerances) for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
-        for (int offset = 0; offset < 16; ++offset) {
-            // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
-            const double t0 = 0.37 + offset / 16.0 / 1024;
-            const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
-            const trapft::fast_plan_owner plan = prepared(s, eps, 1024, upsampling);
-            ASSERT_NE(plan, nullptr);
-            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
-            ASSERT_NE(work, nullptr);
-            std::vector<double> re, im;
-            fast_sums(*plan, *work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
-            for (std::int32_t m = 0; m < 1024; ++m) {
-                const long double phase = static_cast<long double>(-300.0 + m * (601.0 / 1024)) * t0;
-                const long double angle = 6.283185307179586476925286766559L * (phase - std::floor(phase));
-                const double error = static_cast<double>(std::hypot(re[static_cast<std::size_t>(m)] - std::cos(angle),
-                                                                    im[static_cast<std::size_t>(m)] + std::sin(angle)));
-                ASSERT_LE(error, eps) << "eps " << eps << " upsampling " << plan->upsampling << " offset " << offset
-                                      << " line " << m;
+    for (const double eps : tolerances)
+        for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
+            for (int offset = 0; offset < 16; ++offset) {
+                // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
+                const double t0 = 0.37 + offset / 16.0 / 1024;
+                const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
+                const trapft::fast_plan_owner plan = prepared(s, eps, 1024, upsampling);
+                ASSERT_NE(plan, nullptr);
+                const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+                ASSERT_NE(work, nullptr);
+                std::vector<double> re, im;
+                fast_sums(*plan, *work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
+                for (std::int32_t m = 0; m < 1024; ++m) {
+                    const long double phase = static_cast<long double>(-300.0 + m * (601.0 / 1024)) * t0;
+                    const long double angle = 6.283185307179586476925286766559L * (phase - std::floor(phase));
+                    const std::size_t i = static_cast<std::size_t>(m);
+                    const double error =
+                        static_cast<double>(std::hypot(re[i] - std::cos(angle), im[i] + std::sin(angle)));
+                    ASSERT_LE(error, eps) << "eps " << eps << " upsampling " << plan->upsampling << " offset " << offset
+                                          << " line " << m;
+                }
             }
         }
-    }
 }
 
 TEST(nufft, refuses_numbers_that_are_not_finite) {
@@ -454,7 +459,8 @@ TEST(nufft, corrects_the_offsets_of_the_running_sum) {
                 blocks_of(*plan, f, 1, re, im);
                 double worst = 0.0;
                 for (std::size_t m = 0; m < f.size(); ++m)
-                    worst = std::max(worst, static_cast<double>(std::hypot(re[m] - ref_re[m], im[m] - ref_im[m]) / total));
+                    worst = std::max(worst,
+                                     static_cast<double>(std::hypot(re[m] - ref_re[m], im[m] - ref_im[m]) / total));
                 EXPECT_LE(worst, eps) << "eps " << eps << " upsampling " << upsampling;
             }
     }
