@@ -203,7 +203,10 @@ void sweep_or_pass(benchmark::State& state, bool sweep, int upsampling = -1) {
         made = sh.samples;
     }
     prepared p(s, tolerance, sh.lines, upsampling);
-    if (upsampling >= 0 && p.plan->upsampling != upsampling) return state.SkipWithError("kernel short of tolerance");
+    if (upsampling >= 0) {
+        if (p.plan->upsampling != upsampling) return state.SkipWithError("kernel short of tolerance");
+        state.counters["chosen"] = prepared(s, tolerance, sh.lines).plan->upsampling == upsampling ? 1 : 0;
+    }
     trapft::fast_work_owner work = trapft::make_fast_work(*p.plan, threads);
     const std::int32_t block = trapft::fast_block_lines(*p.plan);
     std::vector<double> frequency(static_cast<std::size_t>(block)), real(frequency.size()), imaginary(frequency.size());
@@ -233,12 +236,7 @@ void pass(benchmark::State& state) { sweep_or_pass(state, false); }
 // One pass with the kernel of each upsampling (the fourth argument), against
 // the costs' choice (the counter `chosen`, 1 for the kernel they choose):
 // the measurements behind the cost model.
-void upsampled(benchmark::State& state) {
-    const shape& sh = shapes[state.range(0)];
-    prepared chosen(make_spread_samples(sh.samples), std::pow(10.0, -static_cast<double>(state.range(1))), sh.lines);
-    sweep_or_pass(state, false, static_cast<int>(state.range(3)));
-    state.counters["chosen"] = chosen.plan->upsampling == state.range(3) ? 1 : 0;
-}
+void upsampled(benchmark::State& state) { sweep_or_pass(state, false, static_cast<int>(state.range(3))); }
 
 // Preparation of shape d (weights, kernel, correction table, FFT plans) and
 // one thread's working storage.

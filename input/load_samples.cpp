@@ -47,18 +47,7 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
             return result;
         }
     }
-    if (regular) {
-        // A pair takes at least four bytes ("1 2" and a separator): room for
-        // as many as the file could hold, as address space only (the pages are
-        // touched by the pairs read), saves copying the tables as they grow.
-        // Where that much cannot be had, they grow as from a stream.
-        const std::int64_t most = std::min<std::int64_t>((end - begin) / 4 + 1, std::max(options.capacity, 0));
-        try {
-            samples.times.reserve(static_cast<std::size_t>(most));
-            samples.values.reserve(static_cast<std::size_t>(most));
-        } catch (const std::bad_alloc&) {
-        }
-    }
+    if (regular) reserve_pairs(samples, end - begin, options.capacity);
 
     char buffer[1 << 14];
     byte_reader reader;

@@ -40,8 +40,9 @@ std::size_t numbers_in(const piece& p) {
     return p.pairs == nullptr ? p.numbers.size() : 2 * p.pairs->times.size() + (p.have_time ? 1 : 0);
 }
 
-// Appends `n` numbers to the piece. Throws std::bad_alloc, the piece then
-// being of no further use.
+// Appends `n` numbers to the piece: into the samples, each time paired with
+// the number after it. Throws std::bad_alloc, the piece then being of no
+// further use.
 void append(piece& p, const double* numbers, std::size_t n) {
     if (p.pairs == nullptr) {
         p.numbers.insert(p.numbers.end(), numbers, numbers + n);
@@ -49,7 +50,7 @@ void append(piece& p, const double* numbers, std::size_t n) {
     }
     std::vector<double>& times = p.pairs->times;
     std::vector<double>& values = p.pairs->values;
-    const std::size_t wanted = times.size() + n / 2 + 1;
+    const std::size_t wanted = times.size() + (n + (p.have_time ? 1 : 0)) / 2;
     for (std::vector<double>* table : {&times, &values})
         if (table->capacity() < wanted) table->reserve(std::max(wanted, 2 * table->capacity()));
     std::size_t i = 0;
@@ -80,20 +81,17 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
     p.status = load_status::ok;
     if (p.start == p.limit) return;
     // Room for as many numbers as the piece's bytes could hold, one byte and
-    // one separator each (into the samples: as many pairs as the whole file
-    // could hold, as the other pieces' join them): address space only, as
-    // the pages are touched by the numbers read. Without it, the numbers grow
-    // their tables in steps.
+    // one separator each (in the samples, for the pairs of the whole file, as
+    // the other pieces' join them): address space only, as the pages are
+    // touched by the numbers read. Without it, the tables grow in steps.
     const auto at_most = static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX));
-    try {
-        if (p.pairs == nullptr) {
+    if (p.pairs == nullptr) {
+        try {
             p.numbers.reserve(static_cast<std::size_t>(std::min<std::int64_t>((p.limit - p.start) / 2 + 1, at_most)));
-        } else {
-            const auto pairs = static_cast<std::size_t>(std::min<std::int64_t>((end - begin) / 4 + 1, at_most / 2 + 1));
-            p.pairs->times.reserve(pairs);
-            p.pairs->values.reserve(pairs);
+        } catch (const std::exception&) {
         }
-    } catch (const std::exception&) {
+    } else {
+        reserve_pairs(*p.pairs, end - begin, at_most / 2 + 1);
     }
     byte_reader reader;
     reader.descriptor = descriptor;
@@ -146,6 +144,15 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
 }
 
 }  // namespace
+
+void reserve_pairs(sample_set& samples, std::int64_t bytes, std::int64_t most) {
+    const std::int64_t pairs = std::min<std::int64_t>(bytes / 4 + 1, std::max<std::int64_t>(most, 0));
+    try {
+        samples.times.reserve(static_cast<std::size_t>(pairs));
+        samples.values.reserve(static_cast<std::size_t>(pairs));
+    } catch (const std::bad_alloc&) {
+    }
+}
 
 bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& end) {
     const int descriptor = fileno(stream);
@@ -235,28 +242,12 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         samples.values.push_back(0.0);
         return {};
     }
-    // The first piece's pairs are in place. A time left over at a piece's
-    // end pairs with the next piece's first number.
-    double time = parts[0].time;
-    bool have_time = parts[0].have_time;
-    for (piece& p : parts) {
-        if (p.pairs != nullptr) continue;
-        const double* n = p.numbers.data();
-        const double* const n_end = n + p.numbers.size();
-        if (have_time && n < n_end) {
-            samples.times.push_back(time);
-            samples.values.push_back(*n++);
-            have_time = false;
-        }
-        for (; n_end - n >= 2; n += 2) {
-            samples.times.push_back(n[0]);
-            samples.values.push_back(n[1]);
-        }
-        if (n < n_end) {
-            time = *n;
-            have_time = true;
-        }
-        std::vector<double>().swap(p.numbers);  // memory back as soon as copied
+    // The first piece's pairs are in place; the others' numbers join them
+    // (within the room reserved above), a time left over pairing with the
+    // next piece's first number.
+    for (std::size_t k = 1; k < count; ++k) {
+        append(parts[0], parts[k].numbers.data(), parts[k].numbers.size());
+        std::vector<double>().swap(parts[k].numbers);  // memory back as soon as copied
     }
     return {};
 }

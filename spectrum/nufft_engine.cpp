@@ -119,13 +119,19 @@ std::size_t grids_bytes(std::int64_t points, std::int32_t subgrids) {
            static_cast<std::size_t>(points);
 }
 
+// The lines a grid of `points` (a power of two, at least 16) holds at an upsampling.
+std::int64_t lines_on(int upsampling, std::int64_t points) { return points / 8 * kernel_lines_eighths[upsampling]; }
+
 // Mode 0's line on a grid of `points`: half the lines the grid holds.
-std::int32_t centre_line(const fast_plan& plan, std::int32_t points) { return points / 16 * plan.eighths; }
+std::int32_t centre_line(const fast_plan& plan, std::int32_t points) {
+    return static_cast<std::int32_t>(lines_on(plan.upsampling, points) / 2);
+}
 
 // The least grid that holds `count` lines, a power of two.
 std::int32_t grid_for(const fast_plan& plan, std::int64_t count) {
+    const std::int64_t eighths = kernel_lines_eighths[plan.upsampling];
     return static_cast<std::int32_t>(
-        std::max<std::int64_t>(next_power_of_two((8 * count + plan.eighths - 1) / plan.eighths), smallest_grid));
+        std::max<std::int64_t>(next_power_of_two((8 * count + eighths - 1) / eighths), smallest_grid));
 }
 
 // A kernel for an upsampling: its width, and the tolerance's shares left by
@@ -193,7 +199,7 @@ void choose_blocks(fast_plan& plan, std::int64_t lines, int upsampling) {
         const kernel_choice k = u == 0 ? best_kernel : choose_kernel(plan.tolerance, u);
         if (asked ? u != upsampling : u > 0 && !k.meets) continue;
         for (std::int64_t points = low; points <= std::max(low, high); points *= 2) {
-            const std::int64_t block = points / 8 * kernel_lines_eighths[u];
+            const std::int64_t block = lines_on(u, points);
             if (points > low && grids_bytes(points, choose_subgrids(plan.count, block)) > memory) break;
             const double passes = static_cast<double>((lines + block - 1) / block);
             const double cost =
@@ -208,13 +214,12 @@ void choose_blocks(fast_plan& plan, std::int64_t lines, int upsampling) {
         }
     }
     plan.upsampling = best_kernel.upsampling;
-    plan.eighths = kernel_lines_eighths[plan.upsampling];
     plan.width = best_kernel.width;
     plan.gain = best_kernel.gain;
     plan.rounding = best_kernel.rounding;
     plan.truncation = best_kernel.truncation;
     plan.block_points = static_cast<std::int32_t>(best_points);
-    plan.block_lines = static_cast<std::int32_t>(best_points / 8 * plan.eighths);
+    plan.block_lines = static_cast<std::int32_t>(lines_on(plan.upsampling, best_points));
 }
 
 // The trapezoid weight of a sample times its value, from its neighbours'

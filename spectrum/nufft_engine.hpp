@@ -59,10 +59,9 @@ struct fast_plan {
     double gain = 0.0;               // bound on a unit grid error's effect on a result: max Σ φ × max 1/φ̂
     double rounding = 0.0;           // the tolerance's share for the grid's accumulation, relative to A
     double truncation = 0.0;         // and for the Taylor terms' truncation
-    int upsampling = 0;              // the kernel's (see kernel_upsamplings): lines are eighths × points / 8
-    std::int32_t eighths = 4;        // kernel_lines_eighths of it
+    int upsampling = 0;              // the kernel's: a grid holds kernel_lines_eighths of its points as lines
     std::int32_t block_points = 0;   // a full block's grid, a power of two
-    std::int32_t block_lines = 0;    // most lines per block: eighths × block_points / 8
+    std::int32_t block_lines = 0;    // most lines per block: those block_points hold
     std::int32_t subgrids = 1;       // grids a full block's samples are split over (see nufft_subgrids)
     std::vector<double> correction;  // 1 / kernel transform at |mode| 0 … block_lines / 2
     std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to block_points
