@@ -1,6 +1,7 @@
 // Reads sample files, and single numbers and counts, as scanf's "%f" and "%d" do.
 #include "input/byte_reader.hpp"
 #include "input/float_scanner.hpp"
+#include "input/pairs.hpp"
 #include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
 
@@ -11,25 +12,6 @@
 #include <new>
 
 namespace trapft {
-namespace {
-
-// Makes room for one more pair in both tables, or leaves them as they are.
-// They grow geometrically, up to the capacity: memory follows the pairs read.
-bool make_room(sample_set& samples, std::int32_t capacity) {
-    const std::size_t size = samples.times.size();
-    if (size < samples.times.capacity() && size < samples.values.capacity()) return true;
-    const std::size_t wanted = std::min(std::max(2 * size, std::size_t{1024}),
-                                        static_cast<std::size_t>(capacity));
-    try {
-        samples.times.reserve(wanted);
-        samples.values.reserve(wanted);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options) {
     samples.times.clear();
@@ -63,13 +45,14 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     // Numbers the tables take: the time of the pair past the capacity is
     // read on its own, to report it.
     const std::int64_t allowed = 2 * static_cast<std::int64_t>(std::max(options.capacity, 0));
+    const auto most = static_cast<std::size_t>(std::max(options.capacity, 0));
     std::int64_t numbers = 0;
     std::int64_t last_line = 0;  // of the last number read
-    double time = 0.0;           // read, waiting for its value
+    pending_time pending;
     double batch[256];
     for (;;) {
-        const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(std::size(batch), allowed - numbers));
-        std::size_t read = read_plain_numbers(reader, double_precision, INT64_MAX, batch, most, last_line);
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(std::size(batch), allowed - numbers));
+        std::size_t read = read_plain_numbers(reader, double_precision, INT64_MAX, batch, wanted, last_line);
         if (read == 0) {
             // Anything else, a number across the buffer's end too, one at a time.
             if (!skip_space(reader)) break;
@@ -79,24 +62,25 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
             last_line = line;
             read = 1;
         }
-        for (std::size_t k = 0; k < read; ++k, ++numbers) {
-            if (numbers % 2 == 0) {
-                time = batch[k];
-                continue;
-            }
-            // Both tables have room before either takes the pair, so a
-            // failure to grow leaves them equal and holding the pairs before it.
-            if (!make_room(samples, options.capacity)) return fail(load_status::out_of_memory, 0);
-            samples.times.push_back(time);
-            samples.values.push_back(batch[k]);
+        // Memory follows the pairs read, up to the capacity.
+        try {
+            append_pairs(samples, pending, batch, read, most);
+        } catch (const std::bad_alloc&) {
+            return fail(load_status::out_of_memory, 0);
         }
+        numbers += static_cast<std::int64_t>(read);
     }
     if (reader.failed) return {load_status::read_error, 0};
     if (numbers % 2 != 0) return {load_status::time_without_value, last_line};
     if (numbers == 0) {
         // A file without numbers still makes one (empty) read attempt: one
         // sample, which bounds no interval and so changes no result.
-        if (!make_room(samples, 1)) return {load_status::out_of_memory, 0};
+        try {
+            samples.times.reserve(1);
+            samples.values.reserve(1);
+        } catch (const std::bad_alloc&) {
+            return {load_status::out_of_memory, 0};
+        }
         samples.times.push_back(0.0);
         samples.values.push_back(0.0);
     }

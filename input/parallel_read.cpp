@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "input/byte_reader.hpp"
+#include "input/pairs.hpp"
 
 namespace trapft {
 namespace {
@@ -24,11 +25,9 @@ struct piece {
     std::int64_t limit = 0;
     std::vector<double> numbers;
     // The first piece's numbers go straight into the samples as pairs (its
-    // first number is a time), which saves copying them after; a time whose
-    // value has not come yet waits here.
+    // first number is a time), which saves copying them after.
     sample_set* pairs = nullptr;
-    bool have_time = false;
-    double time = 0.0;
+    pending_time pending;
     load_status status = load_status::ok;  // not_a_number, read_error or out_of_memory
     std::int64_t failure_line = 0;         // of the item that is not a number, counted from the piece's start
     std::int64_t last_line = 0;            // of the last number read, counted likewise
@@ -37,43 +36,22 @@ struct piece {
 
 // The numbers the piece holds so far.
 std::size_t numbers_in(const piece& p) {
-    return p.pairs == nullptr ? p.numbers.size() : 2 * p.pairs->times.size() + (p.have_time ? 1 : 0);
+    return p.pairs == nullptr ? p.numbers.size() : 2 * p.pairs->times.size() + (p.pending.waiting ? 1 : 0);
 }
 
-// Appends `n` numbers to the piece: into the samples, each time paired with
-// the number after it. Throws std::bad_alloc, the piece then being of no
+// Appends `n` numbers to the piece (into the samples, as append_pairs, with
+// room for `most` pairs). Throws std::bad_alloc, the piece then being of no
 // further use.
-void append(piece& p, const double* numbers, std::size_t n) {
-    if (p.pairs == nullptr) {
-        p.numbers.insert(p.numbers.end(), numbers, numbers + n);
-        return;
-    }
-    std::vector<double>& times = p.pairs->times;
-    std::vector<double>& values = p.pairs->values;
-    const std::size_t wanted = times.size() + (n + (p.have_time ? 1 : 0)) / 2;
-    for (std::vector<double>* table : {&times, &values})
-        if (table->capacity() < wanted) table->reserve(std::max(wanted, 2 * table->capacity()));
-    std::size_t i = 0;
-    if (p.have_time && n > 0) {
-        times.push_back(p.time);
-        values.push_back(numbers[i++]);
-        p.have_time = false;
-    }
-    for (; n - i >= 2; i += 2) {
-        times.push_back(numbers[i]);
-        values.push_back(numbers[i + 1]);
-    }
-    if (i < n) {
-        p.time = numbers[i];
-        p.have_time = true;
-    }
+void append(piece& p, const double* numbers, std::size_t n, std::size_t most) {
+    if (p.pairs == nullptr) p.numbers.insert(p.numbers.end(), numbers, numbers + n);
+    else append_pairs(*p.pairs, p.pending, numbers, n, most);
 }
 
 // Reads the piece's items, at most `most` of them.
 void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_t most, bool double_precision,
                 char* buffer, piece& p) {
     p.numbers.clear();
-    p.have_time = false;
+    p.pending = {};
     if (p.pairs != nullptr) {
         p.pairs->times.clear();
         p.pairs->values.clear();
@@ -133,7 +111,7 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
             read = 1;
         }
         try {
-            append(p, batch, read);
+            append(p, batch, read, most / 2 + 1);
         } catch (const std::bad_alloc&) {
             p.status = load_status::out_of_memory;
             break;
@@ -144,15 +122,6 @@ void read_piece(int descriptor, std::int64_t begin, std::int64_t end, std::size_
 }
 
 }  // namespace
-
-void reserve_pairs(sample_set& samples, std::int64_t bytes, std::int64_t most) {
-    const std::int64_t pairs = std::min<std::int64_t>(bytes / 4 + 1, std::max<std::int64_t>(most, 0));
-    try {
-        samples.times.reserve(static_cast<std::size_t>(pairs));
-        samples.values.reserve(static_cast<std::size_t>(pairs));
-    } catch (const std::bad_alloc&) {
-    }
-}
 
 bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& end) {
     const int descriptor = fileno(stream);
@@ -246,7 +215,7 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
     // (within the room reserved above), a time left over pairing with the
     // next piece's first number.
     for (std::size_t k = 1; k < count; ++k) {
-        append(parts[0], parts[k].numbers.data(), parts[k].numbers.size());
+        append(parts[0], parts[k].numbers.data(), parts[k].numbers.size(), pairs);
         std::vector<double>().swap(parts[k].numbers);  // memory back as soon as copied
     }
     return {};

@@ -11,13 +11,6 @@ namespace trapft {
 // The least bytes worth a thread of their own.
 inline constexpr std::int64_t min_piece_bytes = std::int64_t{1} << 19;
 
-// Reserves room in both tables for as many pairs as `bytes` of text could
-// hold (a pair takes at least four bytes, "1 2" and a separator), at most
-// `most`: address space only, as the pages are touched by the pairs read,
-// which saves copying the tables as they grow. Where that much cannot be
-// had, the tables are left to grow.
-void reserve_pairs(sample_set& samples, std::int64_t bytes, std::int64_t most);
-
 // Whether the stream reads a regular file, and if so the file offsets of its
 // current position and of the file's end.
 bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& end);
