@@ -605,9 +605,13 @@ struct row_group {
 // Lines first + (steps + j)·increment, j = m − h, h = centre_line: `steps` is
 // h plus the lines before the progression's first (an integer below 2^53).
 // The phases, cells and τ_k are the times' alone, found once for every row.
-[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, row_group rows, double first,
-                                                  double increment, double steps, std::int32_t points, int terms,
-                                                  std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+// Each sample's phase at the progression's centre, and its place on the grid.
+// From `first` 0 (as sweeps from 0 begin), first·t_k mod 1 is 0 and is not
+// worked out: the same bits.
+template <bool from_zero>
+[[gnu::always_inline]] inline void place_samples(const fast_plan& plan, double first, double increment,
+                                                 double steps, std::int32_t points, std::int32_t begin,
+                                                 std::int32_t end, nufft_scratch& scratch) {
     const double grid = static_cast<double>(points);
     const bool even = plan.width % 2 == 0;
     const std::int32_t lead = kernel_lead(plan.width);
@@ -621,7 +625,7 @@ struct row_group {
     for (std::int32_t i = 0; i < size; ++i) {
         const double t = times[i];
         const unit_pair u = fraction_of_product(increment, t);
-        const unit_pair v = fraction_of_product(first, t);
+        const unit_pair v = from_zero ? unit_pair{0.0, 0.0} : fraction_of_product(first, t);
         const sine_cosine sc = sin_cos_cycles(phase_at(v, u, steps));
         cosine[i] = sc.cosine;
         sine[i] = sc.sine;
@@ -637,6 +641,17 @@ struct row_group {
         argument[i] = even ? 2.0 * within - 1.0 : 2.0 * within;
         first_point[i] = (static_cast<std::int32_t>(cell) - lead) & mask;
     }
+}
+
+[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, row_group rows, double first,
+                                                  double increment, double steps, std::int32_t points, int terms,
+                                                  std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
+    if (first == 0.0) place_samples<true>(plan, first, increment, steps, points, begin, end, scratch);
+    else place_samples<false>(plan, first, increment, steps, points, begin, end, scratch);
+    const double* const times = plan.times + begin;
+    const double* const cosine = scratch.cosine.data();
+    const double* const sine = scratch.sine.data();
+    const std::int32_t size = end - begin;
     double* const weights = scratch.weights.data();
     for (std::int32_t r = 0; r < rows.count; ++r) {
         row_weights(plan, rows.first + r, begin, end, weights);

@@ -56,18 +56,21 @@ struct sine_cosine {
 };
 
 // sin and cos of 2π·r for |r| ≤ 1/2 (r in cycles): reduced by quarter turns
-// exactly, then Taylor series on |x| ≤ π/4 (truncation below 1e-18).
+// exactly, then the minimax polynomials of fdlibm's __kernel_sin and
+// __kernel_cos on |x| ≤ π/4 (each within 2^-58 of the function), by fused
+// multiply-adds: within 2.5e-16 of sin and cos in all.
 [[gnu::always_inline]] inline sine_cosine sin_cos_cycles(double r) {
     const double q = nearest_integer(4.0 * r);
     const double x = (r - 0.25 * q) * two_pi;
     const double x2 = x * x;
-    const double sp = -1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880 + x2 * (-1.0 / 39916800
-                      + x2 * (1.0 / 6227020800 + x2 * (-1.0 / 1307674368000 + x2 * (1.0 / 355687428096000)))))));
-    const double cp = -0.5 + x2 * (1.0 / 24 + x2 * (-1.0 / 720 + x2 * (1.0 / 40320 + x2 * (-1.0 / 3628800
-                      + x2 * (1.0 / 479001600 + x2 * (-1.0 / 87178291200 + x2 * (1.0 / 20922789888000
-                      + x2 * (-1.0 / 6402373705728000))))))));
-    const double s = x + (x * x2) * sp;
-    const double c = 1.0 + x2 * cp;
+    const double sp = std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2,
+                          1.58969099521155010221e-10, -2.50507602534068634195e-08), 2.75573137070700676789e-06),
+                          -1.98412698298579493134e-04), 8.33333333332248946124e-03), -1.66666666666666324348e-01);
+    const double cp = std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2,
+                          -1.13596475577881948265e-11, 2.08757232129817482790e-09), -2.75573143513906633035e-07),
+                          2.48015872894767294178e-05), -1.38888888888741095749e-03), 4.16666666666666019037e-02), -0.5);
+    const double s = std::fma(x * x2, sp, x);
+    const double c = std::fma(x2, cp, 1.0);
     const int quadrant = static_cast<int>(q) & 3;
     const double a = (quadrant & 1) != 0 ? c : s;
     const double b = (quadrant & 1) != 0 ? s : c;
