@@ -12,8 +12,8 @@ seconds=${2:?seconds}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 libraries=()
 case "$target" in
-  load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
-  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/load_samples.cpp) ;;
+  load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp) ;;
+  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp) ;;
   nufft) sources=(spectrum/nufft_engine.cpp spectrum/nufft_kernel.cpp)
          libraries=(-lfftw3) ;;
   g15) sources=(output/g15.cpp) ;;
