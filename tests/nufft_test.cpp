@@ -816,7 +816,7 @@ TEST(phase_reduction, reduces_products_of_any_size) {
     }
 }
 
-// Sine and cosine of a phase in cycles within 2.5e-16 of binary128's,
+// Sine and cosine of a phase in cycles within 2.5e-16 of long double's,
 // across the quarter turns' edges (where the reduction switches polynomial
 // and sign) and on a fine grid of [−1/2, 1/2].
 TEST(phase_reduction, turns_phases_into_sine_and_cosine) {
