@@ -144,7 +144,8 @@ fi
 # The fast evaluation (a build with FFTW3): (c) 16384 samples × 1,000,000
 # lines at tolerance 1e-12, against printing the same lines from two samples
 # (CPU), against the exact evaluation (extrapolated from (a), per line), and
-# with two threads; (d) 1,000,000 samples × 100,000 lines, one thread.
+# with two threads; (d) 1,000,000 samples × 100,000 lines, one thread, and
+# at 1e-6 with two threads against one.
 if "$tool" -e 1e-12 "$work/b.txt" 0 1 1 > /dev/null 2>&1; then
   args_c=(-e 1e-12 "$work/a.txt" 0 400 1000000)
   args_p=("$work/b.txt" 0 400 1000000)
@@ -166,6 +167,14 @@ if "$tool" -e 1e-12 "$work/b.txt" 0 1 1 > /dev/null 2>&1; then
   hyperfine -N --style none --warmup 1 --runs 3 --export-csv "$work/d.csv" \
     "$tool --max-samples=1000000 -e 1e-12 $work/m.txt 0 400 100000" > /dev/null 2>> "$work/warnings"
   awk -F, 'NR == 2 { printf "  (d) 1000000 x 100000 at 1e-12, one thread: %.0f ms wall\n", $4 * 1000 }' "$work/d.csv"
+  # (d) with two threads, .npy out of the measurement: one block shared by both.
+  args_d=(--format=npy --max-samples=1000000 -e 1e-6 "$work/m.txt" 0 400 100000)
+  cmp <("$tool" "${args_d[@]}") <("$tool" --jobs=2 "${args_d[@]}") || { echo "(d): --jobs=2 differs" >&2; exit 1; }
+  : > "$work/dj.rounds"
+  for round in $(seq "$repeats"); do
+    round_of "$work/dj.rounds" 3 "$tool ${args_d[*]}" "$tool --jobs=2 ${args_d[*]}"
+  done
+  echo "  (d) at 1e-6, --jobs=1 / --jobs=2 (the speed-up):  $(summary "$work/dj.rounds")"
   echo "  peak memory, fast: count 10: $(peak -e 1e-12 "$work/a.txt" 0 400 10) KiB, count 3000000: $(peak -e 1e-12 "$work/a.txt" 0 400 3000000) KiB"
 fi
 
