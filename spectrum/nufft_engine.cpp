@@ -518,6 +518,19 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsa
     return measured;
 }
 
+// A new plan into `plan` by prepare, with the statuses of prepare_fast.
+fast_status prepare_owned(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
+                          fast_plan_owner& plan) {
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare(samples, tolerance, lines, upsampling, threads, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
 // Fresh pages for the grids, on huge pages where the system allows it: a
 // block touches its grids end to end, and small pages would cost a fault
 // each. Large mappings start on a huge page, so that grids of a whole number
@@ -1962,26 +1975,12 @@ bool fast_evaluation_available() { return true; }
 
 fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
                          int threads) {
-    try {
-        fast_plan_owner made(new fast_plan);
-        if (!prepare(samples, tolerance, lines, -1, threads, *made)) return fast_status::not_applicable;
-        plan = std::move(made);
-        return fast_status::ok;
-    } catch (const std::bad_alloc&) {
-        return fast_status::out_of_memory;
-    }
+    return prepare_owned(samples, tolerance, lines, -1, threads, plan);
 }
 
 fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
                           fast_plan_owner& plan) {
-    try {
-        fast_plan_owner made(new fast_plan);
-        if (!prepare(samples, tolerance, lines, upsampling, 1, *made)) return fast_status::not_applicable;
-        plan = std::move(made);
-        return fast_status::ok;
-    } catch (const std::bad_alloc&) {
-        return fast_status::out_of_memory;
-    }
+    return prepare_owned(samples, tolerance, lines, upsampling, 1, plan);
 }
 
 std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
