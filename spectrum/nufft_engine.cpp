@@ -1983,6 +1983,12 @@ fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t li
     return prepare_owned(samples, tolerance, lines, upsampling, 1, plan);
 }
 
+int nufft_kernel_width(double tolerance, int upsampling, bool& meets) {
+    const kernel_choice k = choose_kernel(tolerance, upsampling);
+    meets = k.meets;
+    return k.width;
+}
+
 std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
 
 fast_work_owner make_fast_work(const fast_plan& plan, int threads) {

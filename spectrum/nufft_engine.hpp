@@ -122,6 +122,10 @@ std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count);
 fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
                           fast_plan_owner& plan);
 
+// The kernel's width that a plan of `tolerance` takes with `upsampling`, and
+// whether that kernel meets the tolerance.
+int nufft_kernel_width(double tolerance, int upsampling, bool& meets);
+
 // The stages of a block, for the benchmark, on the work's first group of
 // rows: rotation and placing of samples [begin, end) (end − begin ≤
 // nufft_chunk) for the progression's centre on a grid of `points`, with

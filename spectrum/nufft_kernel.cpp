@@ -10,19 +10,19 @@ namespace {
 using wide = long double;
 constexpr wide pi_wide = 3.141592653589793238462643383279502884L;
 
-// Printed by trapft_kernel_tables (nufft_kernel_tables.cpp): worst error of
+// Printed by trapft_kernel_tables (tools/kernel_tables.cpp): worst error of
 // one sample of weight 1, over every offset from the grid and every mode of a
-// block, for width w with the upsampling's β and the polynomial pieces of
-// kernel_degrees, in long double on a 129 × 129 mesh of offsets and modes,
-// rounded up by 1 % and to three digits. By the triangle inequality the error
-// of a sum is at most A times this.
+// block (the edge included), for width w with the upsampling's β and the
+// polynomial pieces of kernel_degrees, in long double, each peak searched
+// past a 129 × 129 mesh; times 1.12 and rounded up to three digits. By the
+// triangle inequality the error of a sum is at most A times this.
 constexpr double width_error[kernel_upsamplings][kernel_max_width + 1] = {
-    {1.0,     1.0,      1.57e-1,  2.67e-2,  3.60e-3,  3.80e-4,  3.15e-5,  2.72e-6,  3.97e-7,
-     5.17e-8, 7.38e-9,  8.50e-10, 7.90e-11, 7.37e-12, 9.62e-13, 1.31e-13, 1.65e-14, 2.01e-15},
-    {1.0,     1.0,      2.41e-1,  5.26e-2,  1.03e-2,  1.43e-3,  1.65e-4,  1.73e-5,  3.39e-6,
-     6.57e-7, 1.26e-7,  2.07e-8,  2.75e-9,  2.84e-10, 5.28e-11, 9.39e-12, 1.70e-12, 2.94e-13},
-    {1.0,     1.0,      4.11e-1,  1.20e-1,  3.12e-2,  7.14e-3,  1.17e-3,  1.38e-4,  4.16e-5,
-     1.20e-5, 3.37e-6,  8.90e-7,  1.74e-7,  2.52e-8,  5.58e-9,  1.50e-9,  3.99e-10, 1.12e-10}};
+    {1.0,      1.0,      1.74e-01, 2.96e-02, 3.99e-03, 4.21e-04, 3.49e-05, 3.01e-06, 4.41e-07,
+     5.73e-08, 8.18e-09, 9.42e-10, 8.76e-11, 8.18e-12, 1.07e-12, 1.46e-13, 1.85e-14, 2.23e-15},
+    {1.0,      1.0,      2.67e-01, 5.83e-02, 1.14e-02, 1.58e-03, 1.83e-04, 1.93e-05, 3.76e-06,
+     7.31e-07, 1.40e-07, 2.29e-08, 3.05e-09, 3.18e-10, 5.86e-11, 1.07e-11, 1.93e-12, 3.26e-13},
+    {1.0,      1.0,      4.56e-01, 1.33e-01, 3.46e-02, 7.91e-03, 1.29e-03, 1.53e-04, 4.63e-05,
+     1.34e-05, 3.73e-06, 9.87e-07, 1.92e-07, 2.79e-08, 6.23e-09, 1.72e-09, 4.59e-10, 1.25e-10}};
 
 // β ÷ width for each upsampling.
 constexpr long double beta_per_point[kernel_upsamplings] = {2.30L, 2.10L, 1.90L};
@@ -197,7 +197,7 @@ void kernel_correction(int width, int upsampling, std::int32_t half, double* cor
 namespace trapft {
 
 double kernel_gain(int width, int upsampling) {
-    // Printed by trapft_kernel_tables (measure_kernel_gain), rounded up.
+    // Printed by trapft_kernel_tables (tools/kernel_tables.cpp), rounded up.
     static constexpr double gains[kernel_upsamplings][kernel_max_width + 1] = {
         {1.0, 1.0, 1.0, 1.39, 1.59, 1.83, 2.10, 2.41, 2.76, 3.17, 3.64, 4.18, 4.80, 5.51, 6.32, 7.26, 8.33, 9.57},
         {1.0, 1.0, 1.0, 1.75, 2.22, 2.83, 3.61, 4.60, 5.86, 7.47, 9.53, 12.15, 15.50, 19.77, 25.22, 32.17, 41.04,
@@ -205,20 +205,6 @@ double kernel_gain(int width, int upsampling) {
         {1.0, 1.0, 1.0, 2.44, 3.64, 5.45, 8.19, 12.31, 18.51, 27.85, 41.90, 63.06, 94.90, 142.85, 215.03, 323.71,
          487.32, 733.65}};
     return gains[upsampling][std::clamp(width, 0, kernel_max_width)];
-}
-
-double measure_kernel_gain(int width, int upsampling) {
-    const int lead = kernel_lead(width);
-    const long double beta = kernel_beta(width, upsampling);
-    const long double low = width % 2 == 0 ? 0 : -0.5L;
-    long double most = 0;
-    for (int a = 0; a <= 64; ++a) {
-        const long double x = low + a / 64.0L;
-        long double sum = 0;
-        for (int i = 0; i < width; ++i) sum += kernel_value((i - lead - x) / (width / 2.0L), beta);
-        most = std::fmax(most, sum);
-    }
-    return static_cast<double>(most / kernel_transform(width, upsampling, kernel_highest_mode(upsampling)));
 }
 
 }  // namespace trapft

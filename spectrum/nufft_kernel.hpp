@@ -28,7 +28,8 @@ long double kernel_value(long double z, long double beta);
 
 // Worst error of one sample of weight 1 for a kernel of `width` points
 // (3 … kernel_max_width), over every offset from the grid and every mode of
-// a block, |ξ| ≤ 1 / (2σ) cycles per grid point: see nufft_kernel_tables.cpp.
+// a block, |ξ| ≤ 1 / (2σ) cycles per grid point, with a margin: see
+// tools/kernel_tables.cpp.
 double kernel_error(int width, int upsampling);
 // Degree of the polynomial pieces that evaluate a kernel of `width` points.
 int kernel_degree(int width);
@@ -62,7 +63,5 @@ namespace trapft {
 // kernel's values at one offset add up to, times 1 / (its transform at the
 // edge of the modes, |ξ| = 1 / (2σ)).
 double kernel_gain(int width, int upsampling);
-// The same, measured in long double (for trapft_kernel_tables).
-double measure_kernel_gain(int width, int upsampling);
 
 }  // namespace trapft

@@ -18,6 +18,7 @@
 #include "spectrum/nufft_kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
 #include "spectrum/spectrum.hpp"
+#include "tools/kernel_measure.hpp"
 
 namespace {
 
@@ -788,6 +789,69 @@ TEST(nufft, holds_the_bound_on_coherent_sums) {
         std::printf("coherent, %d samples, %d lines, tolerance %g: worst |error| / A %.2e\n", c.samples, c.count,
                     c.tolerance, worst);
     }
+}
+
+// The least tolerance at which a plan takes a kernel of `width` points (or
+// fewer) with `upsampling`; 0 when none in range does.
+double kernel_threshold(int width, int upsampling) {
+    bool meets = false;
+    if (trapft::nufft_kernel_width(0.1, upsampling, meets) > width || !meets) return 0.0;
+    double low = 1e-14, high = 0.1;  // width(low) > width >= width(high)
+    if (trapft::nufft_kernel_width(low, upsampling, meets) <= width) return meets ? low : 0.0;
+    for (int step = 0; step < 200 && std::nextafter(low, high) < high; ++step) {
+        const double middle = std::sqrt(low) * std::sqrt(high);
+        const double probe = middle > low && middle < high ? middle : low + (high - low) / 2;
+        (trapft::nufft_kernel_width(probe, upsampling, meets) <= width ? high : low) = probe;
+    }
+    trapft::nufft_kernel_width(high, upsampling, meets);
+    return meets ? high : 0.0;
+}
+
+// Every kernel at the least tolerance that takes it: one sample's worst error
+// (searched past a mesh, in long double) stays within 0.9 of that tolerance,
+// so that sums of samples that all meet the worst case keep the bound with
+// room for the rest of the error.
+TEST(nufft, kernel_tables_cover_the_worst_sample_at_every_threshold) {
+    const trapft::kernel_search search{33, 8, 10};
+    for (int u = 0; u < trapft::kernel_upsamplings; ++u) {
+        for (int width = 3; width <= trapft::kernel_max_width; ++width) {
+            const double threshold = kernel_threshold(width, u);
+            if (threshold == 0.0) continue;
+            const long double worst = trapft::kernel_worst_error(width, u, trapft::kernel_degree(width), search);
+            EXPECT_LE(worst, 0.9L * threshold) << "upsampling " << u << ", width " << width;
+        }
+    }
+}
+
+// Coherent samples whose lines fall near the edge of a block's modes, where
+// the kernel of upsampling 4/3 and width 15 errs most, at the least tolerance
+// that takes that kernel: every integer frequency sums all samples in phase.
+TEST(nufft, holds_the_bound_at_a_kernels_threshold_on_coherent_sums) {
+    const double tolerance = kernel_threshold(15, 2);
+    ASSERT_GT(tolerance, 0.0);
+    sample_set s;
+    for (std::int32_t k = 0; k < 16384; ++k) {
+        s.times.push_back(k);
+        s.values.push_back(0.1);
+    }
+    const std::int32_t count = 98304;
+    const trapft::fast_plan_owner plan = prepared(s, tolerance, count, 2);
+    ASSERT_NE(plan, nullptr);
+    ASSERT_EQ(plan->upsampling, 2);
+    ASSERT_EQ(plan->width, 15);
+    auto work = trapft::make_fast_work(*plan, 1);
+    ASSERT_NE(work, nullptr);
+    std::vector<double> re, im;
+    fast_sums(*plan, *work, -0.447265625, 1.0 / 1024, count, re, im);
+    const quad exact = static_cast<quad>(16383) * static_cast<quad>(0.1);
+    const double total = 16383 * 0.1;
+    double worst = 0.0;
+    for (std::int32_t f = 0; f <= 95; ++f) {  // line of f: (f + 0.447265625) × 1024
+        const auto i = static_cast<std::size_t>(f * 1024 + 458);
+        worst = std::max(worst, std::hypot(static_cast<double>(re[i] - exact), im[i]) / total);
+    }
+    EXPECT_LE(worst, 0.9 * tolerance);
+    std::printf("coherent at the threshold %.6g: worst |error| / A %.3g of it\n", tolerance, worst / tolerance);
 }
 
 }  // namespace
