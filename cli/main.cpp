@@ -74,6 +74,7 @@ int report_load_failure(const load_result& result, std::int32_t capacity) {
         std::fputs("Error reading file: not enough memory for the samples.\n", stderr);
         break;
     case load_status::read_error:
+    case load_status::stopped:  // the tool never asks to stop
     case load_status::ok:
         std::fputs("Error reading file.\n", stderr);
         break;
@@ -104,12 +105,24 @@ const char* option_message(argument_status status) {
     }
 }
 
+// Writes `size` bytes of an argument to standard error, control characters
+// as '?', so that no argument can send a terminal commands.
+void put_visible(const char* text, std::size_t size) {
+    for (std::size_t k = 0; k < size; ++k) {
+        const auto c = static_cast<unsigned char>(text[k]);
+        std::fputc(c < 0x20 || c == 0x7F ? '?' : c, stderr);
+    }
+}
+
 // Names the option as written, without its value: "--jobs" of "--jobs=x", "-j" of "-jx".
 int report_option(argument_status status, const char* option) {
-    const char* format = "Unknown option %.*s.\n";
-    if (status == argument_status::missing_value) format = "Option %.*s needs a value.\n";
-    if (status == argument_status::unexpected_value) format = "Option %.*s takes no value.\n";
-    std::fprintf(stderr, format, static_cast<int>(option_name_size(option)), option);
+    const char* before = "Unknown option ";
+    const char* after = ".\n";
+    if (status == argument_status::missing_value) before = "Option ", after = " needs a value.\n";
+    if (status == argument_status::unexpected_value) before = "Option ", after = " takes no value.\n";
+    std::fputs(before, stderr);
+    put_visible(option, option_name_size(option));
+    std::fputs(after, stderr);
     return exit_usage;
 }
 
@@ -120,8 +133,7 @@ void warn_ignored(const run_parameters& parameters) {
     std::fputs("Ignoring arguments after COUNT:", stderr);
     for (int k = 0; k < parameters.ignored_count; ++k) {
         std::fputc(' ', stderr);
-        for (const char* c = parameters.ignored[k]; *c != '\0'; ++c)
-            std::fputc(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c, stderr);
+        put_visible(parameters.ignored[k], std::strlen(parameters.ignored[k]));
     }
     std::fputc('\n', stderr);
 }

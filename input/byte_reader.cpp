@@ -11,13 +11,33 @@
 namespace trapft {
 namespace {
 
-std::size_t read_block(byte_reader& reader) {
-    if (reader.stream != nullptr) {
+bool keep_going(byte_reader& reader, bool interrupted) {
+    if (reader.keep_going == nullptr || (*reader.keep_going)(interrupted)) return true;
+    reader.failed = reader.stopped = true;
+    return false;
+}
+
+// A read that a signal interrupts is retried (the caller's handler has run
+// by then), keeping what was read before it.
+std::size_t read_stream_block(byte_reader& reader) {
+    bool interrupted = false;
+    for (;;) {
+        if (!keep_going(reader, interrupted)) return 0;
+        errno = 0;
         const std::size_t got = std::fread(reader.buffer, 1, reader.capacity, reader.stream);
-        if (got == 0) reader.failed = std::ferror(reader.stream) != 0;
+        interrupted = std::ferror(reader.stream) != 0 && errno == EINTR;
+        if (interrupted) std::clearerr(reader.stream);
         reader.offset += static_cast<std::int64_t>(got);
-        return got;
+        if (got != 0) return got;
+        if (!interrupted) {
+            reader.failed = std::ferror(reader.stream) != 0;
+            return 0;
+        }
     }
+}
+
+std::size_t read_block(byte_reader& reader) {
+    if (reader.stream != nullptr) return read_stream_block(reader);
     const std::int64_t left = reader.end - reader.offset;
     if (left <= 0) return 0;
     const std::size_t wanted =

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 namespace trapft {
 
@@ -18,7 +19,12 @@ struct byte_reader {
     std::size_t capacity = 0;
     std::size_t position = 0;
     std::size_t size = 0;
-    bool failed = false;      // a read error, or the file ended before `end`
+    bool failed = false;      // a read error, or the file ended before `end`, or stopped
+    bool stopped = false;     // `keep_going` asked to stop
+    // From a stream: asked before each refill, with true after a read that a
+    // signal interrupted (which is then retried); false stops the reading.
+    // May be null.
+    const std::function<bool(bool interrupted)>* keep_going = nullptr;
     bool after_item = false;  // the last byte taken ended an item
     std::int64_t line = 1;    // line feeds passed, plus one
 };

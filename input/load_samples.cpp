@@ -36,8 +36,10 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     reader.stream = stream;
     reader.buffer = buffer;
     reader.capacity = sizeof buffer;
+    if (options.keep_going) reader.keep_going = &options.keep_going;
 
     auto fail = [&](load_status status, std::int64_t line) {
+        if (reader.stopped) return load_result{load_status::stopped, 0};
         return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
     };
 
@@ -70,7 +72,7 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
         }
         numbers += static_cast<std::int64_t>(read);
     }
-    if (reader.failed) return {load_status::read_error, 0};
+    if (reader.failed) return fail(load_status::read_error, 0);
     if (numbers % 2 != 0) return {load_status::time_without_value, last_line};
     if (numbers == 0) {
         // A file without numbers still makes one (empty) read attempt: one

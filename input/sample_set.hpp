@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace trapft {
@@ -24,6 +25,10 @@ struct read_options {
     std::int32_t capacity = max_samples;  // most pairs taken; one more is refused
     bool double_precision = false;        // round numbers to double, not through float
     int threads = 1;                      // most threads reading a regular file; 0: one per online processor
+    // Asked on the calling thread before each block read from a stream, with
+    // true after a read that a signal interrupted (which is then retried);
+    // false stops the reading (status stopped). Empty: never stops.
+    std::function<bool(bool interrupted)> keep_going = nullptr;
 };
 
 enum class load_status {
@@ -33,6 +38,7 @@ enum class load_status {
     too_many_samples,    // a pair beyond the capacity
     read_error,          // the stream reported an error
     out_of_memory,       // the tables could not grow to hold the pairs read
+    stopped,             // options.keep_going asked to stop
 };
 
 struct load_result {

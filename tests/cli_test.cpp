@@ -110,6 +110,10 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
          "Error reading file: more than 1 sample.\n", 1},
         {"unknown option", {"--bogus", two_samples, "0", "1", "2"}, "", "Unknown option --bogus.\n", 2},
         {"unknown short option", {"-x5", two_samples, "0", "1", "2"}, "", "Unknown option -x.\n", 2},
+        // A terminal must not take an option's bytes as its own commands.
+        {"control characters in an option", {"--\x1b]0;x\a", two_samples, "0", "1", "2"}, "",
+         "Unknown option --?]0;x?.\n", 2},
+        {"control character as a short option", {"-\x7f", two_samples, "0", "1", "2"}, "", "Unknown option -?.\n", 2},
         {"missing value", {"-j"}, "", "Option -j needs a value.\n", 2},
         {"flag with a value", {"--double=yes", two_samples, "0", "1", "2"}, "", "Option --double takes no value.\n", 2},
         {"jobs out of range", {"--jobs=1025", two_samples, "0", "1", "2"}, "", "Invalid number of jobs.\n", 2},

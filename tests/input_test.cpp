@@ -16,8 +16,14 @@
 #if defined(__x86_64__)
 #include <fpu_control.h>
 #endif
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
@@ -389,6 +395,61 @@ TEST(load_samples, reports_a_stream_that_fails_to_read) {
     trapft::sample_set samples;
     EXPECT_EQ(trapft::load_samples(directory, samples).status, load_status::read_error);
     std::fclose(directory);
+}
+
+void count_signal(int) {}
+
+// A pipe written in bursts while a timer's signal, whose handler returns,
+// interrupts the reads: nothing read is lost, and the caller is asked at
+// every interruption, which can also stop the reading.
+TEST(load_samples, reads_through_interrupting_signals_and_stops_when_asked) {
+    struct sigaction action {}, previous{};
+    action.sa_handler = count_signal;  // no SA_RESTART: reads fail with EINTR
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped at the first interruption" : "every interruption retried");
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        // The writer takes neither the timer's signal nor the closed pipe's.
+        sigset_t blocked, old;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGALRM);
+        sigaddset(&blocked, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &blocked, &old);
+        std::thread writer([fd = ends[1]] {
+            for (int burst = 0; burst < 10; ++burst) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                const std::string line = std::to_string(burst) + " 1\n";
+                if (write(fd, line.data(), line.size()) < 0) break;
+            }
+            close(fd);
+        });
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        const itimerval every_2ms{{0, 2000}, {0, 2000}}, off{};
+        setitimer(ITIMER_REAL, &every_2ms, nullptr);
+        std::FILE* const stream = fdopen(ends[0], "r");
+        int interruptions = 0;
+        trapft::read_options options;
+        options.keep_going = [&](bool interrupted) {
+            interruptions += interrupted;
+            return !(stop && interrupted);
+        };
+        trapft::sample_set samples;
+        const trapft::load_result result = trapft::load_samples(stream, samples, options);
+        setitimer(ITIMER_REAL, &off, nullptr);
+        std::fclose(stream);
+        writer.join();
+        EXPECT_GT(interruptions, 0);
+        if (stop) {
+            EXPECT_EQ(result.status, load_status::stopped);
+            EXPECT_EQ(interruptions, 1);
+        } else {
+            EXPECT_EQ(result.status, load_status::ok);
+            EXPECT_EQ(samples.times, std::vector<double>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        }
+    }
+    sigaction(SIGALRM, &previous, nullptr);
 }
 
 // Numbers of up to 19 digits, read whole in one pass: those whose nearest
