@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "input/sample_set.hpp"
+#include "spectrum/limits.hpp"
 
 namespace trapft {
 namespace {
@@ -65,7 +66,7 @@ bool parse_tolerance(const char* text, double& value) {
     }
     if (*p != '\0') return false;
     const std::from_chars_result read = std::from_chars(text, p, value);
-    return read.ec == std::errc{} && read.ptr == p && value >= 1e-14 && value <= 0.1;
+    return read.ec == std::errc{} && read.ptr == p && value >= min_tolerance && value <= max_tolerance;
 }
 
 bool parse_format(const char* text, output_format& format) {
@@ -120,7 +121,7 @@ argument_status apply_option(option_id id, const char* value, run_parameters& pa
     std::int64_t number = 0;
     switch (id) {
     case option_id::jobs:
-        if (!parse_whole_integer(value, 0, 1024, number)) return argument_status::invalid_jobs;
+        if (!parse_whole_integer(value, 0, max_jobs, number)) return argument_status::invalid_jobs;
         parameters.jobs = static_cast<int>(number);
         break;
     case option_id::part:

@@ -17,6 +17,7 @@
 #include "input/sample_set.hpp"
 #include "output/array_sink.hpp"
 #include "spectrum/grid.hpp"
+#include "spectrum/limits.hpp"
 #include "spectrum/sweep.hpp"
 
 #ifndef TRAPFT_VERSION
@@ -51,9 +52,32 @@ private:
     PyThreadState* state_;
 };
 
-// Signal handlers run at most this often during a sweep: Ctrl-C stops it
-// within about a piece of output plus this, without contending for the GIL.
+// Signal handlers run at most this often during a long call: Ctrl-C stops it
+// within about a piece of work plus this, without contending for the GIL.
 constexpr auto signal_interval = std::chrono::milliseconds(50);
+
+// Runs Python's signal handlers while the GIL is released: at most every
+// signal_interval, or at once when asked (after a read that a signal
+// interrupted). False once a handler raised; its exception stays set.
+class signal_poll {
+public:
+    explicit signal_poll(gil_released& released)
+        : released_(released), last_(std::chrono::steady_clock::now()) {}
+
+    bool operator()(bool now = false) {
+        const auto time = std::chrono::steady_clock::now();
+        if (!now && time - last_ < signal_interval) return true;
+        last_ = time;
+        return released_.signals_handled();
+    }
+
+private:
+    gil_released& released_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// Lines written between two looks for signals by frequencies().
+constexpr std::int64_t frequency_chunk = std::int64_t{1} << 20;
 
 py::array_t<double> empty_doubles(std::int64_t size) {
     return py::array_t<double>(static_cast<py::ssize_t>(size));
@@ -93,9 +117,24 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     int reading_error = 0;
     {
         gil_released released;
-        errno = 0;
-        std::FILE* const file = std::fopen(path.c_str(), "r");
-        if (file == nullptr) {
+        signal_poll poll(released);
+        reading.keep_going = [&poll](bool interrupted) { return poll(interrupted); };
+        // Opening a FIFO waits for a writer; a signal's handler that returns
+        // lets it wait on, as Python's own open does.
+        std::FILE* file = nullptr;
+        bool stopped = false;
+        for (;;) {
+            errno = 0;
+            file = std::fopen(path.c_str(), "r");
+            if (file != nullptr || errno != EINTR) break;
+            if (!poll(true)) {
+                stopped = true;
+                break;
+            }
+        }
+        if (stopped) {
+            loaded.status = load_status::stopped;
+        } else if (file == nullptr) {
             opening_error = errno != 0 ? errno : ENOENT;
         } else {
             errno = 0;
@@ -119,6 +158,9 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     case load_status::too_many_samples:
         throw_value_error("Error reading file: more than " + std::to_string(capacity) + " samples.");
     case load_status::out_of_memory: throw_python(PyExc_MemoryError, "Error reading file: not enough memory for the samples.");
+    case load_status::stopped:  // a signal handler raised, KeyboardInterrupt as a rule
+        if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+        throw_python(PyExc_RuntimeError, "Error reading file: stopped.");
     case load_status::read_error:
         // The system's reason (a directory, an I/O error) where it gave one.
         if (reading_error == 0) {
@@ -137,17 +179,43 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     return py::make_tuple(std::move(times), std::move(values));
 }
 
+// Writes the frequencies of `lines` at `out` a chunk at a time, the running
+// sum carried from chunk to chunk (the same bits as in one go), looking for
+// signals between chunks; false when a handler raised.
+bool chunked_frequencies(const frequency_grid& grid, line_range lines, double* out, signal_poll& poll) {
+    double frequency = grid.start;  // of line `line`
+    for (std::int64_t line = 0; line < lines.end;) {
+        if (!poll()) return false;
+        const frequency_grid from{frequency, grid.step, grid.count};
+        if (line < lines.first) {  // walking to the slice
+            const std::int64_t size = std::min(frequency_chunk, lines.first - line);
+            frequency = grid_frequency(from, size);
+            line += size;
+        } else {
+            const std::int64_t size = std::min(frequency_chunk, lines.end - line);
+            double* const at = out + (line - lines.first);
+            grid_frequencies(from, {0, size}, at);
+            frequency = at[size - 1] + grid.step;
+            line += size;
+        }
+    }
+    return true;
+}
+
 // Frequencies of the slice's lines of the running-sum grid.
 py::array_t<double> frequencies(double start, double end, std::int32_t count, std::int32_t part, std::int32_t parts) {
     if (count < 0) throw_value_error("Invalid frequency count.");
     checked_options(1, part, parts, 0.0);
     const frequency_grid grid = make_grid(start, end, count);
     const line_range lines = grid_slice(grid.count, part, parts);
-    py::array_t<double> out = empty_doubles(lines.size());
+    py::array_t<double> out = empty_doubles(lines.size());  // MemoryError before any work
+    bool finished = false;
     {
         gil_released released;
-        grid_frequencies(grid, lines, out.mutable_data());
+        signal_poll poll(released);
+        finished = chunked_frequencies(grid, lines, out.mutable_data(), poll);
     }
+    if (!finished) throw py::error_already_set();
     make_read_only(out);
     return out;
 }
@@ -188,13 +256,8 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     sweep_status status = sweep_status::ok;
     {
         gil_released released;
-        auto last_check = std::chrono::steady_clock::now();
-        options.progress = [&](std::int64_t, std::int64_t) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last_check < signal_interval) return true;
-            last_check = now;
-            return released.signals_handled();
-        };
+        signal_poll poll(released);
+        options.progress = [&poll](std::int64_t, std::int64_t) { return poll(); };
         if (rows == 0) {
             const frequency_grid grid = make_grid(start, end, count);
             grid_frequencies(grid, grid_slice(grid.count, part, parts), frequency_data);
@@ -248,6 +311,14 @@ PYBIND11_MODULE(_core, m) {
     sweep_options fast;
     fast.tolerance = 1e-9;
     m.attr("fast_evaluation_available") = check_sweep_options(fast) != sweep_status::fast_unavailable;
+    // The ranges the core accepts, (lowest, highest), for the package's messages.
+    py::dict limits;
+    limits["tolerance"] = py::make_tuple(min_tolerance, max_tolerance);
+    limits["jobs"] = py::make_tuple(0, max_jobs);
+    limits["count"] = py::make_tuple(0, max_count);
+    limits["parts"] = py::make_tuple(1, max_count);
+    limits["max_samples"] = py::make_tuple(1, max_count);
+    m.attr("limits") = limits;
     m.def("load", &load, py::arg("path"), py::arg("double_precision"), py::arg("capacity"));
     m.def("frequencies", &frequencies, py::arg("start"), py::arg("end"), py::arg("count"), py::arg("part"),
           py::arg("parts"));

@@ -16,6 +16,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/grid.hpp"
+#include "spectrum/limits.hpp"
 #include "spectrum/magnitude.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -24,9 +25,6 @@ namespace {
 
 // Lines that a piece holds at most: the unit handed to the sink.
 constexpr std::int32_t piece_lines = 1024;
-
-// Most threads; also what jobs = 0 is capped at.
-constexpr int max_jobs = 1024;
 
 // A block of grid lines that one thread evaluates, cut into pieces for the
 // sink. The fast evaluation's blocks lie at multiples of its block length on
@@ -476,7 +474,7 @@ sweep_status check_sweep_options(const sweep_options& options) {
     if (options.jobs < 0 || options.jobs > max_jobs) return sweep_status::invalid_jobs;
     if (options.parts < 1 || options.part < 1 || options.part > options.parts) return sweep_status::invalid_part;
     const double eps = options.tolerance;
-    if (eps != 0.0 && !(eps >= 1e-14 && eps <= 0.1)) return sweep_status::invalid_tolerance;
+    if (eps != 0.0 && !(eps >= min_tolerance && eps <= max_tolerance)) return sweep_status::invalid_tolerance;
     if (eps != 0.0 && !fast_evaluation_available()) return sweep_status::fast_unavailable;
     return sweep_status::ok;
 }

@@ -70,6 +70,9 @@ class Spectrum:
     def __init__(
         self, frequency: NDArray[np.float64], transform: NDArray[np.complex128], magnitude: NDArray[np.float64]
     ) -> None:
+        # Read-only however it was made: by spectrum, pickle or copy.
+        for array in (frequency, transform, magnitude):
+            array.setflags(write=False)
         object.__setattr__(self, "frequency", frequency)
         object.__setattr__(self, "transform", transform)
         object.__setattr__(self, "magnitude", magnitude)
@@ -93,13 +96,32 @@ class Spectrum:
         return (Spectrum, (self.frequency, self.transform, self.magnitude))
 
 
-def _real(value: object, name: str) -> float:
-    """`value` as a double, refusing what is not a real number."""
-    if isinstance(value, numbers.Real):
+def _shown(value: object) -> str:
+    """`value` for a message; an integer too long to read by its size."""
+    if isinstance(value, numbers.Integral) and abs(int(value)) >= 10**17:
+        return f"an integer of {int(value).bit_length()} bits"
+    return str(value)
+
+
+def _range_error(message: str, value: object, limit: str) -> ValueError:
+    """The core's `message` with the value given and the range allowed."""
+    low, high = (f"{bound:g}" if isinstance(bound, float) else str(bound) for bound in _core.limits[limit])
+    return ValueError(f"{message[:-1]}: {_shown(value)} (allowed {low} to {high}).")
+
+
+def _real(value: object, name: str, message: Optional[str] = None) -> float:
+    """`value` as a double, refusing what is not a real number; one too large
+    for a double is out of range (`message`, the core's, where it has one)."""
+    if not isinstance(value, numbers.Real) and not (
+        isinstance(value, np.ndarray) and value.ndim == 0 and value.dtype.kind in "fiu"
+    ):
+        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
+    try:
         return float(value)
-    if isinstance(value, np.ndarray) and value.ndim == 0 and value.dtype.kind in "fiu":
-        return float(value)
-    raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
+    except OverflowError:
+        if message is not None:
+            raise _range_error(message, value, name) from None
+        raise ValueError(f"{name} does not fit in a float64: {_shown(value)}") from None
 
 
 def _integer(value: object, name: str) -> int:
@@ -114,7 +136,7 @@ def _integer(value: object, name: str) -> int:
 def _count(count: object) -> int:
     n = _integer(count, "count")
     if not 0 <= n <= _INT32_MAX:
-        raise ValueError("Invalid frequency count.")
+        raise _range_error("Invalid frequency count.", n, "count")
     return n
 
 
@@ -128,8 +150,26 @@ def _part(part: object) -> Tuple[int, int]:
     k = _integer(k, "part")
     parts = _integer(parts, "part")
     if not 1 <= k <= parts <= _INT32_MAX:
-        raise ValueError("Invalid part: give K/P with 1 <= K <= P.")
+        raise ValueError(f"Invalid part: give K/P with 1 <= K <= P (given {_shown(k)}/{_shown(parts)}).")
     return k, parts
+
+
+def _check_sequence(data: object, name: str) -> None:
+    """Refuses a sequence holding an integer that float64 cannot hold exactly,
+    which numpy would round silently beside a float."""
+    try:
+        items = np.asarray(data, dtype=object).ravel()
+    except (TypeError, ValueError):
+        return  # numpy refuses it again, with its own message, below
+    for item in items:
+        if isinstance(item, numbers.Integral) and not isinstance(item, (bool, np.bool_)):
+            exact = int(item)
+            try:
+                fits = int(float(exact)) == exact
+            except OverflowError:
+                fits = False
+            if not fits:
+                raise ValueError(f"{name} hold numbers that float64 cannot represent exactly")
 
 
 def _samples(data: ArrayLike, name: str) -> NDArray[np.float64]:
@@ -137,6 +177,16 @@ def _samples(data: ArrayLike, name: str) -> NDArray[np.float64]:
     already; integers and narrower floats are widened exactly, and a type that
     does not widen exactly is taken only where every value does."""
     array = np.asarray(data)
+    if array.ndim == 0:
+        raise ValueError(f"{name} must be at least one-dimensional, not a scalar")
+    if not isinstance(data, np.ndarray) and array.dtype.kind in "fO":
+        # Python integers beside floats, or beyond 64 bits: each must be exact.
+        _check_sequence(data, name)
+        if array.dtype == object:
+            try:
+                array = np.asarray(data, dtype=np.float64)
+            except (TypeError, ValueError):
+                raise TypeError(f"{name} must hold real numbers, not object") from None
     kind = array.dtype.kind
     if kind not in "fiu":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
@@ -179,6 +229,8 @@ def load(
 
     Raises
     ------
+    TypeError
+        An argument of the wrong type.
     FileNotFoundError, PermissionError, OSError
         The file cannot be opened or read.
     ValueError
@@ -187,6 +239,10 @@ def load(
         number.").
     MemoryError
         The samples do not fit in memory.
+    KeyboardInterrupt
+        Ctrl-C while reading, which stops it; likewise any exception that
+        another signal's handler raises. A handler that returns lets the
+        reading go on, with nothing lost.
 
     Examples
     --------
@@ -200,7 +256,7 @@ def load(
     if max_samples is not None:
         capacity = _integer(max_samples, "max_samples")
         if not 1 <= capacity <= _INT32_MAX:
-            raise ValueError("Invalid maximum number of samples.")
+            raise _range_error("Invalid maximum number of samples.", capacity, "max_samples")
     name = os.fsencode(path)
     if b"\0" in name:
         raise ValueError("embedded null byte in path")
@@ -233,7 +289,12 @@ def frequencies(
     TypeError
         An argument of the wrong type.
     ValueError
-        A count or part out of range.
+        A count or part out of range, or a start or end beyond float64.
+    MemoryError
+        The array cannot be had; then nothing is computed.
+    KeyboardInterrupt
+        Ctrl-C while the lines are written, which stops it; likewise any
+        exception that another signal's handler raises.
 
     Examples
     --------
@@ -265,8 +326,9 @@ def spectrum(
     ----------
     times : array_like
         1-D, the sample times (float or integer; float32 and integers are
-        widened exactly, strided arrays are copied, contiguous float64 arrays
-        are used as they are).
+        widened exactly, and an integer that float64 cannot hold exactly is
+        refused, in a list too; strided arrays are copied, contiguous float64
+        arrays are used as they are).
     values : array_like
         The sample values: 1-D of the length of `times`, or 2-D of shape
         (rows, len(times)) for several series on the same times, each row
@@ -305,15 +367,22 @@ def spectrum(
         Times or values that are not real numbers (complex, strings,
         objects), or an option of the wrong type.
     ValueError
-        Wrong shapes, or an option out of range, with the tool's message
-        where it has one ("Invalid tolerance.").
+        Wrong shapes (a scalar for `times` or `values` among them), numbers
+        that float64 cannot hold exactly, or an option out of range, with the
+        tool's message, the value given and the range allowed where it has
+        one ("Invalid tolerance: 0.2 (allowed 1e-14 to 0.1).").
     NotImplementedError
         A tolerance, in a build without the fast evaluation.
     MemoryError
         The result arrays or the evaluation's memory cannot be had; then
         nothing is evaluated.
+    RuntimeError
+        "Could not start the threads.": the system refused a thread
+        (`jobs` other than 1; under a memory limit, as a rule); then
+        nothing is evaluated.
     KeyboardInterrupt
-        Ctrl-C during the evaluation, which stops it.
+        Ctrl-C during the evaluation, which stops it; likewise any exception
+        that another signal's handler raises.
 
     Notes
     -----
@@ -343,12 +412,13 @@ def spectrum(
     lines = _count(count)
     epsilon = 0.0
     if tolerance is not None:
-        epsilon = _real(tolerance, "tolerance")
-        # 0 would ask the core for the exact evaluation; it checks the range.
-        if not epsilon > 0:
-            raise ValueError("Invalid tolerance.")
+        epsilon = _real(tolerance, "tolerance", "Invalid tolerance.")
+        low, high = _core.limits["tolerance"]
+        if not low <= epsilon <= high:
+            raise _range_error("Invalid tolerance.", tolerance, "tolerance")
     threads = _integer(jobs, "jobs")
-    if not 0 <= threads <= 1024:
-        raise ValueError("Invalid number of jobs.")
+    low, high = _core.limits["jobs"]
+    if not low <= threads <= high:
+        raise _range_error("Invalid number of jobs.", threads, "jobs")
     k, parts = _part(part)
     return Spectrum(*_core.spectrum(t, x, first, last, lines, epsilon, threads, k, parts))

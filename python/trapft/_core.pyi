@@ -1,11 +1,12 @@
 # Types of the compiled part of trapft; the package's functions check their
 # arguments and call these.
-from typing import Tuple
+from typing import Dict, Tuple
 
 import numpy as np
 
 __version__: str
 fast_evaluation_available: bool
+limits: Dict[str, Tuple[float, float]]
 
 def load(path: bytes, double_precision: bool, capacity: int) -> Tuple[np.ndarray, np.ndarray]: ...
 def frequencies(start: float, end: float, count: int, part: int, parts: int) -> np.ndarray: ...
