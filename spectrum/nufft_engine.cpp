@@ -718,11 +718,15 @@ template <bool from_zero>
 }
 #endif
 
-// a·b + c: rounded twice on SSE2, fused (std::fma, lane by lane) where the
-// instruction set has it. The fused forms carry their instruction set and are
-// inlined into the flattened spreading of that set only.
+// a·b + c, fused on every instruction set, so that every set gives the same
+// bits: std::fma lane by lane for the portable vectors (an instruction on
+// ARM64 and on x86-64 processors since 2013, a library call before them).
+// The wider forms carry their instruction set and are inlined into the
+// flattened spreading of that set only.
 // (Vectors pass by reference: their passing by value depends on the set.)
-inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const vector2& c) { r = a * b + c; }
+inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const vector2& c) {
+    r = vector2{std::fma(a[0], b[0], c[0]), std::fma(a[1], b[1], c[1])};
+}
 #if defined(__x86_64__)
 [[gnu::target("avx2,fma")]] inline void multiply_add(vector4& r, const vector4& a, const vector4& b, const vector4& c) {
     r = __builtin_ia32_vfmaddpd256(a, b, c);
@@ -770,7 +774,6 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
     const std::int32_t rows = one_row ? 1 : group;
     const int terms = fixed_terms > 0 ? fixed_terms : any_terms;
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
-    constexpr bool fused = size_of > 2;  // multiply_add fuses on AVX2 and AVX-512
     constexpr int degree = kernel_degrees[width];
     constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
@@ -818,8 +821,8 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
             continue;
         }
         // Near the grid's end, point by point: short of the end as the vector
-        // code adds (fused where it fuses), so that a sample's sums do not
-        // depend on where it falls; wrapping around the end, plainly.
+        // code adds (fused), so that a sample's sums do not depend on where
+        // it falls; wrapping around the end, plainly.
         double values[lanes];
         for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
         const bool wraps = start + width > points;
@@ -842,7 +845,7 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
                         const double back = sum - g;
                         error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
                         g = sum;
-                    } else if (fused && !wraps) {
+                    } else if (!wraps) {
                         g = std::fma(factor, values[i], g);
                     } else {
                         g = g + term;

@@ -407,7 +407,7 @@ std::vector<double> running_sum(double start, double end, std::int32_t count) {
 
 // fast_block over `frequencies` in blocks at fixed lines, as the sweep calls it.
 void blocks_of(const trapft::fast_plan& plan, const std::vector<double>& frequencies, int threads,
-               std::vector<double>& re, std::vector<double>& im) {
+               std::vector<double>& re, std::vector<double>& im, int set = -1) {
     const trapft::fast_work_owner work = trapft::make_fast_work(plan, threads);
     ASSERT_NE(work, nullptr);
     const auto count = static_cast<std::int32_t>(frequencies.size());
@@ -415,8 +415,8 @@ void blocks_of(const trapft::fast_plan& plan, const std::vector<double>& frequen
     im.assign(frequencies.size(), 0.0);
     const std::int32_t block = trapft::fast_block_lines(plan);
     for (std::int32_t b = 0; b < count; b += block)
-        trapft::fast_block(plan, frequencies.data() + b, std::min(block, count - b), *work, re.data() + b,
-                           im.data() + b, threads);
+        trapft::nufft_block(plan, set < 0 ? plan.instruction_set : set, frequencies.data() + b,
+                            std::min(block, count - b), *work, re.data() + b, im.data() + b, threads);
 }
 
 // The running sum is one exact progression only within a binade: every
@@ -683,6 +683,63 @@ TEST(nufft, line_offsets_give_the_same_bits_with_every_instruction_set) {
             EXPECT_EQ(bits_of(offsets[set]), bits_of(std::vector<double>(offsets[0].begin(), offsets[0].begin() +
                                                                           static_cast<std::ptrdiff_t>(specified))))
                 << "set " << set;
+        }
+    }
+}
+
+// Whole blocks with every instruction set this CPU has: the same bits, on
+// every way a block can go (compensated grids, Taylor terms, differences,
+// direct sums, exact runs, several rows, samples wrapping round the grid).
+TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
+    struct isa_case {
+        const char* name;
+        sample_set samples;
+        std::vector<double> frequencies;
+        double tolerance;
+        std::int32_t rows = 1;
+    };
+    sample_set coherent;
+    for (std::int32_t k = 0; k < 5000; ++k) {
+        coherent.times.push_back(k);
+        coherent.values.push_back(0.1);
+    }
+    sample_set scattered = make_shape(shape::unsorted_repeated, 20000, 17);
+    const isa_case cases[] = {
+        {"one pass", make_shape(shape::sorted, 3000, 1), running_sum(0.0, 40.0, 4001), 1e-9},
+        {"compensated grids", coherent, running_sum(0.0, 2.0, 3001), 1e-14},
+        {"terms across binades", make_shape(shape::sorted, 3000, 2), running_sum(0.3, 900.0, 9001), 1e-12},
+        {"differences", make_shape(shape::sorted, 2000, 3), running_sum(5.0, 5.001, 2001), 1e-12},
+        {"direct sums", make_shape(shape::tiny, 3, 4), running_sum(-3.0, 3.0, 500), 1e-6},
+        {"exact runs", make_shape(shape::far_times, 300, 5), running_sum(100.0, 100.5, 1501), 1e-9},
+        {"wrapping, large phases", make_shape(shape::far_times, 2000, 6), running_sum(60.0, 59.0, 801), 1e-3},
+        {"two sub-grids", scattered, running_sum(0.0, 90.0, 3000), 1e-12},
+        {"three rows", make_shape(shape::sorted, 1000, 7), running_sum(-2.0, 30.0, 2001), 1e-9, 3},
+    };
+    for (const isa_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sample_set s = c.samples;
+        std::vector<double> values;
+        for (std::int32_t r = 0; r < c.rows; ++r)
+            for (const double v : c.samples.values) values.push_back(v * (r + 1));
+        const auto lines = static_cast<std::int32_t>(c.frequencies.size());
+        trapft::fast_plan_owner plan;
+        ASSERT_EQ(trapft::nufft_prepare(trapft::sample_rows(s.times, values, c.rows), c.tolerance, lines, -1, plan),
+                  trapft::fast_status::ok);
+        std::vector<double> re[3], im[3];
+        for (int set = 0; set <= plan->instruction_set; ++set) {
+            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 2);
+            ASSERT_NE(work, nullptr);
+            const auto size = static_cast<std::size_t>(lines) * static_cast<std::size_t>(c.rows);
+            re[set].assign(size, 0.0);
+            im[set].assign(size, 0.0);
+            const std::int32_t block = trapft::fast_block_lines(*plan);
+            for (std::int32_t b = 0; b < lines; b += block)
+                trapft::nufft_block(*plan, set, c.frequencies.data() + b, std::min(block, lines - b),
+                                    *work, re[set].data() + b, im[set].data() + b, 2,
+                                    static_cast<std::size_t>(lines));
+            if (set == 0) continue;
+            EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
+            EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;
         }
     }
 }
