@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
-#include "spectrum/nufft_engine.hpp"
+#include "nufft_hooks.hpp"
 
 namespace {
 
@@ -58,8 +58,8 @@ struct fixture {
         : p(s, state.range(0) == 0 ? 1e-12 : std::pow(10.0, -static_cast<double>(state.range(0))), lines),
           setup(*p.plan), work(*p.work) {
         // The second argument, where given, lowers the instruction set (0 SSE2, 1 AVX2, 2 AVX-512).
-        set = state.range(1) >= 0 ? std::min(setup.instruction_set, static_cast<std::int32_t>(state.range(1)))
-                                  : setup.instruction_set;
+        set = state.range(1) >= 0 ? std::min(trapft::nufft_widest_set(setup), static_cast<std::int32_t>(state.range(1)))
+                                  : trapft::nufft_widest_set(setup);
         block = trapft::fast_block_lines(setup);
         points = trapft::nufft_grid_points(setup, block);
     }
@@ -159,7 +159,7 @@ void many_samples(benchmark::State& state) {
         prepared p(s, 1e-12, sweep);
         const std::int32_t block = trapft::fast_block_lines(*p.plan);
         for (std::int32_t b = 0; b < sweep; b += block)
-            trapft::nufft_progression(*p.plan, p.plan->instruction_set, first + b * 1e-3, 1e-3,
+            trapft::nufft_progression(*p.plan, trapft::nufft_widest_set(*p.plan), first + b * 1e-3, 1e-3,
                                       std::min(block, sweep - b), *p.work, real.data() + b, imaginary.data() + b);
         benchmark::ClobberMemory();
     }
@@ -223,7 +223,7 @@ void sweep_or_pass(benchmark::State& state, bool sweep, int upsampling = -1) {
                 trapft::fast_block(*p.plan, frequency.data(), count, *work, real.data(), imaginary.data(), threads);
             } else {
                 const double dyadic = std::exp2(std::round(std::log2(step)));  // the nearest power of two
-                trapft::nufft_progression(*p.plan, p.plan->instruction_set, static_cast<double>(done) * dyadic,
+                trapft::nufft_progression(*p.plan, trapft::nufft_widest_set(*p.plan), static_cast<double>(done) * dyadic,
                                           dyadic, count, *work, real.data(), imaginary.data(), threads);
             }
         }

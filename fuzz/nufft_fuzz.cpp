@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "input/sample_set.hpp"
-#include "spectrum/nufft_engine.hpp"
+#include "nufft_hooks.hpp"
 #include "spectrum/phase_reduction.hpp"
 
 namespace {
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(finite && total <= 1.001L * std::numeric_limits<double>::max());
     const trapft::fast_plan& setup = *plan;
     check(trapft::fast_block_lines(setup) >= 1);
-    const int set = std::min(setup.instruction_set, static_cast<std::int32_t>(in.bits(1) % 3));
+    const int set = std::min(trapft::nufft_widest_set(setup), static_cast<std::int32_t>(in.bits(1) % 3));
     const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
     check(work != nullptr);
 

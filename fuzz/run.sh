@@ -14,7 +14,8 @@ libraries=()
 case "$target" in
   load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp) ;;
   arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp) ;;
-  nufft) sources=(spectrum/nufft_engine.cpp spectrum/nufft_kernel.cpp)
+  nufft) sources=(spectrum/nufft/{heuristics,kernel,transform,storage,prepare,grids,direct,stencils,evaluate,block}.cpp
+                 spectrum/nufft/stages{,_portable,_avx2,_avx512}.cpp spectrum/instruction_set.cpp tests/nufft_hooks.cpp)
          libraries=(-lfftw3) ;;
   g15) sources=(output/g15.cpp) ;;
   *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
@@ -22,7 +23,7 @@ esac
 
 mkdir -p "$build"
 binary="$build/${target}_fuzz"
-clang++ -std=c++20 -O1 -g -I. -ffp-contract=off -fno-omit-frame-pointer \
+clang++ -std=c++20 -O1 -g -I. -Itests -ffp-contract=off -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wconversion -Wshadow \
   -o "$binary" "fuzz/${target}_fuzz.cpp" "${sources[@]}" ${libraries[@]+"${libraries[@]}"}

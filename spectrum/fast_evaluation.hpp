@@ -29,6 +29,7 @@ enum class fast_status {
     ok,              // `plan` is ready
     not_applicable,  // a time, value or A is not finite: evaluate exactly
     unavailable,     // built without the fast evaluation
+    instruction_set_unavailable,  // TRAPFT_ISA names no instruction set this processor runs
     out_of_memory,   // nothing prepared; no line has been evaluated
 };
 

@@ -1,5 +1,6 @@
 #include "spectrum/phase_tables_sleef.hpp"
 
+#include "spectrum/instruction_set.hpp"
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
@@ -18,10 +19,11 @@ fill_function widest_fill() {
 }  // namespace
 
 int sleef_lanes() {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return 8;
-    if (__builtin_cpu_supports("avx")) return 4;
-    return 2;
+    switch (best_instruction_set()) {
+    case instruction_set::avx512: return 8;
+    case instruction_set::avx2: return 4;
+    default: return 2;
+    }
 }
 
 void fill_phase_tables(const double* times, const double* values, std::int32_t count, double omega,

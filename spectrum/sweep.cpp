@@ -16,6 +16,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/grid.hpp"
+#include "spectrum/instruction_set.hpp"
 #include "spectrum/limits.hpp"
 #include "spectrum/magnitude.hpp"
 #include "spectrum/spectrum.hpp"
@@ -462,6 +463,8 @@ const char* sweep_message(sweep_status status) {
     case sweep_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.";
     case sweep_status::invalid_tolerance: return "Invalid tolerance.";
     case sweep_status::fast_unavailable: return "The fast evaluation is not built in: it needs FFTW3.";
+    case sweep_status::invalid_instruction_set:
+        return "Invalid TRAPFT_ISA: give portable, avx2 or avx512, one this processor runs.";
     case sweep_status::write_failed: return "Error writing output.";
     case sweep_status::out_of_memory: return "Not enough memory for the sweep.";
     case sweep_status::threads_failed: return "Could not start the threads.";
@@ -476,6 +479,8 @@ sweep_status check_sweep_options(const sweep_options& options) {
     const double eps = options.tolerance;
     if (eps != 0.0 && !(eps >= min_tolerance && eps <= max_tolerance)) return sweep_status::invalid_tolerance;
     if (eps != 0.0 && !fast_evaluation_available()) return sweep_status::fast_unavailable;
+    instruction_set set = instruction_set::portable;
+    if (eps != 0.0 && !chosen_instruction_set(set)) return sweep_status::invalid_instruction_set;
     return sweep_status::ok;
 }
 
@@ -505,6 +510,7 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {
         const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast, jobs);
         if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
+        if (prepared == fast_status::instruction_set_unavailable) return sweep_status::invalid_instruction_set;
         if (prepared == fast_status::not_applicable && samples.rows > 1) {
             // Some row is evaluated exactly: each row as it would be alone.
             for (std::int32_t r = 0; r < samples.rows; ++r) {

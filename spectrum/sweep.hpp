@@ -31,6 +31,7 @@ enum class sweep_status {
     invalid_part,       // not 1 ≤ part ≤ parts
     invalid_tolerance,  // neither 0 nor within 1e-14 to 0.1
     fast_unavailable,   // a tolerance, in a build without the fast evaluation
+    invalid_instruction_set,  // a tolerance, and TRAPFT_ISA names no set this processor runs
     write_failed,       // the sink refused bytes; what it took is a prefix of the output
     out_of_memory,      // before the first line
     threads_failed,     // before the first line

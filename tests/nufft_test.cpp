@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "spectrum/nufft_engine.hpp"
-#include "spectrum/nufft_kernel.hpp"
+#include "nufft_hooks.hpp"
+#include "spectrum/nufft/kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
 #include "spectrum/spectrum.hpp"
 #include "tools/kernel_measure.hpp"
@@ -92,7 +92,7 @@ void fast_sums(const trapft::fast_plan& setup, trapft::fast_work& work, double f
     im.assign(static_cast<std::size_t>(count), 0.0);
     const std::int32_t block = one_call ? count : trapft::fast_block_lines(setup);
     for (std::int32_t b = 0; b < count; b += block)
-        trapft::nufft_progression(setup, set < 0 ? setup.instruction_set : set, first + b * increment, increment,
+        trapft::nufft_progression(setup, set < 0 ? trapft::nufft_widest_set(setup) : set, first + b * increment, increment,
                                   std::min(block, count - b), work, re.data() + b, im.data() + b);
 }
 
@@ -211,7 +211,7 @@ TEST(nufft, matches_the_reference_sums) {
                 if (setup.upsampling != upsampling) continue;  // its kernel does not reach eps
                 ++upsampled[upsampling];
                 EXPECT_NEAR(setup.total[0], static_cast<double>(total), 1e-14 * static_cast<double>(total));
-                const std::int32_t best = setup.instruction_set;
+                const std::int32_t best = trapft::nufft_widest_set(setup);
                 for (std::int32_t set = 0; set <= best; ++set) {
                     const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
                     ASSERT_NE(work, nullptr);
@@ -310,7 +310,7 @@ TEST(nufft, refuses_numbers_that_are_not_finite) {
     ASSERT_NE(work, nullptr);
     for (const double first : {nan, inf}) {
         double re[3], im[3];
-        trapft::nufft_progression(*plan, plan->instruction_set, first, 1.0, 3, *work, re, im);
+        trapft::nufft_progression(*plan, trapft::nufft_widest_set(*plan), first, 1.0, 3, *work, re, im);
         for (int m = 0; m < 3; ++m) EXPECT_TRUE(std::isnan(re[m]) && std::isnan(im[m]));
     }
 }
@@ -415,7 +415,7 @@ void blocks_of(const trapft::fast_plan& plan, const std::vector<double>& frequen
     im.assign(frequencies.size(), 0.0);
     const std::int32_t block = trapft::fast_block_lines(plan);
     for (std::int32_t b = 0; b < count; b += block)
-        trapft::nufft_block(plan, set < 0 ? plan.instruction_set : set, frequencies.data() + b,
+        trapft::nufft_block(plan, set < 0 ? trapft::nufft_widest_set(plan) : set, frequencies.data() + b,
                             std::min(block, count - b), *work, re.data() + b, im.data() + b, threads);
 }
 
@@ -528,7 +528,7 @@ TEST(nufft, term_by_differences_stands_for_term_1) {
         const long double two_pi = 6.283185307179586476925286766559L;
         const double u = 2 * M_PI * std::fabs(c.increment) * plan->radius;
         const double bound = (6 * std::pow(u, 4) + 11 * eps / u) * static_cast<double>(total);
-        for (int set = 0; set <= plan->instruction_set; ++set) {
+        for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             std::vector<double> re(static_cast<std::size_t>(c.count)), im(re.size());
             trapft::nufft_term_by_differences(*plan, set, c.first, c.increment, c.count, *work, re.data(), im.data());
             for (std::int32_t m = 0; m < c.count; ++m) {
@@ -578,7 +578,7 @@ TEST(nufft, takes_lines_near_a_progression) {
         ASSERT_NE(plan, nullptr);
         const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
         ASSERT_NE(work, nullptr);
-        for (int set = 0; set <= plan->instruction_set; ++set) {
+        for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             std::vector<double> re(f.size()), im(f.size());
             trapft::nufft_block(*plan, set, f.data(), static_cast<std::int32_t>(f.size()), *work, re.data(), im.data(),
                                 1);
@@ -632,7 +632,7 @@ TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
             offsets[m] = m % 5 == 0 ? 0.0 : c.large_phases && m % 9 == 0 ? 0.01 : c.offset * unit(rng);
         if (c.not_finite) frequencies[17] = std::nan("");
         std::vector<double> re[3], im[3];
-        for (int set = 0; set <= plan->instruction_set; ++set) {
+        for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             re[set].assign(offsets.size(), 7.0);  // what a skipped line keeps
             im[set].assign(offsets.size(), 7.0);
             trapft::nufft_deconvolve(*plan, set, points, c.count, c.terms, c.offset == 0.0 ? nullptr : offsets.data(),
@@ -667,7 +667,7 @@ TEST(nufft, line_offsets_give_the_same_bits_with_every_instruction_set) {
         const double first = f.front(), increment = (f.back() - f.front()) / (lines - 1);
         std::vector<double> offsets[3];
         double largest[3] = {};
-        for (int set = 0; set <= plan->instruction_set; ++set) {
+        for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             offsets[set].assign(f.size(), 7.0);
             largest[set] = trapft::nufft_line_offsets(set, f.data(), lines, first, increment, offsets[set].data());
             if (set == 0) continue;
@@ -726,7 +726,7 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
         ASSERT_EQ(trapft::nufft_prepare(trapft::sample_rows(s.times, values, c.rows), c.tolerance, lines, -1, plan),
                   trapft::fast_status::ok);
         std::vector<double> re[3], im[3];
-        for (int set = 0; set <= plan->instruction_set; ++set) {
+        for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 2);
             ASSERT_NE(work, nullptr);
             const auto size = static_cast<std::size_t>(lines) * static_cast<std::size_t>(c.rows);

@@ -1,5 +1,7 @@
 // The fast evaluation's spreading kernel: its tables, polynomial pieces and Fourier transform.
-#include "spectrum/nufft_kernel.hpp"
+#include "spectrum/nufft/kernel.hpp"
+
+#include "spectrum/instruction_set.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -93,8 +95,9 @@ void gauss_legendre(int q, std::vector<wide>& nodes, std::vector<wide>& weights)
 // sanitizers' runtimes do not survive); the same operations in every case.
 void fill_correction(const double* coefficients, int terms, std::int32_t half, double* correction) {
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx512f")) return clenshaw_avx512(coefficients, terms, half, correction);
-    if (__builtin_cpu_supports("avx2")) return clenshaw_avx2(coefficients, terms, half, correction);
+    const instruction_set set = best_instruction_set();
+    if (set == instruction_set::avx512) return clenshaw_avx512(coefficients, terms, half, correction);
+    if (set == instruction_set::avx2) return clenshaw_avx2(coefficients, terms, half, correction);
 #endif
     clenshaw_modes(coefficients, terms, half, correction);
 }

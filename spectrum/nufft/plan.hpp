@@ -1,11 +1,14 @@
-// The fast evaluation's engine, for its own sources, unit test and benchmark only: the plan, the working storage and the stages of a block.
+// The fast evaluation's state: the plan of a run, the working storage of a block, and what its stages pass on.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "spectrum/fast_evaluation.hpp"
+#include "spectrum/instruction_set.hpp"
 #include "spectrum/sample_view.hpp"
 
 namespace trapft {
@@ -66,7 +69,7 @@ struct fast_plan {
     std::vector<double> correction;  // 1 / kernel transform at |mode| 0 … block_lines / 2
     std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to block_points
     std::vector<fftw_plan_owner> plans;     // in-place forward transforms of those sizes
-    int instruction_set = 0;         // best vector code: 0 SSE2, 1 AVX2 and FMA, 2 AVX-512
+    trapft::instruction_set instruction_set = trapft::instruction_set::portable;  // the vector code run
 };
 
 // One sub-grid's scratch for a chunk of samples.
@@ -103,54 +106,31 @@ struct fast_work {
     }
 };
 
-// The sums at the `count` frequencies f_m = first + m × increment (taken in
-// exact arithmetic), 1 ≤ count ≤ block_lines, with the vector code
-// `instruction_set` (at most plan.instruction_set) and `threads` threads: as fast_block.
-void nufft_progression(const fast_plan& plan, int instruction_set, double first, double increment, std::int32_t count,
-                       fast_work& work, double* real, double* imaginary, int threads = 1, std::size_t row_stride = 0);
+// The rows that one pass over the samples spreads together: the plan's rows
+// [first, first + count), count ≤ the work's rows.
+struct row_group {
+    std::int32_t first = 0;
+    std::int32_t count = 1;
+};
 
-// As fast_block, with the vector code `instruction_set`.
-void nufft_block(const fast_plan& plan, int instruction_set, const double* frequencies, std::int32_t count,
-                 fast_work& work, double* real, double* imaginary, int threads, std::size_t row_stride = 0);
+// Where a group's results go: row r of the group at real/imaginary + r × stride.
+struct group_results {
+    double* real = nullptr;
+    double* imaginary = nullptr;
+    std::size_t stride = 0;
 
-// The grid size for a block of `count` lines.
-std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count);
+    group_results from(std::int32_t line) const { return {real + line, imaginary + line, stride}; }
+    double* real_of(std::int32_t r) const { return real + static_cast<std::size_t>(r) * stride; }
+    double* imaginary_of(std::int32_t r) const { return imaginary + static_cast<std::size_t>(r) * stride; }
+};
 
-// As prepare_fast, with the kernel of `upsampling` (an index of
-// kernel_lines_eighths) where it meets the tolerance, or, when negative or
-// not, the one the costs choose.
-fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
-                          fast_plan_owner& plan);
 
-// The kernel's width that a plan of `tolerance` takes with `upsampling`, and
-// whether that kernel meets the tolerance.
-int nufft_kernel_width(double tolerance, int upsampling, bool& meets);
-
-// The stages of a block, for the benchmark, on the work's first group of
-// rows: rotation and placing of samples [begin, end) (end − begin ≤
-// nufft_chunk) for the progression's centre on a grid of `points`, with
-// `terms` Taylor terms, into sub-grid 0's scratch; spreading them onto its
-// grids; transforming a grid; dividing by the kernel's transform.
-void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
-                  std::int32_t begin, std::int32_t end, fast_work& work);
-void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work);
-void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid);
-// Deconvolves sub-grid 0's grids of row 0 (`terms` Taylor terms) into `count`
-// results, with the lines' `offsets` (null: none) and skipping the lines whose
-// `frequencies` entry is not finite (null: none is skipped), with the vector
-// code `instruction_set`: the same bits with every one.
-void nufft_deconvolve(const fast_plan& plan, int instruction_set, std::int32_t points, std::int32_t count, int terms,
-                      const double* offsets, const double* frequencies, fast_work& work, double* real,
-                      double* imaginary);
-// Term 1 (weights c_k τ_k) of the progression's `count` lines first + m·increment,
-// 5 ≤ count ≤ block_lines, from differences of term 0's lines alone, for row 0,
-// scaled back: as a block takes it when its lines lie close together.
-void nufft_term_by_differences(const fast_plan& plan, int instruction_set, double first, double increment,
-                               std::int32_t count, fast_work& work, double* real, double* imaginary);
-// Each line's exact offset from the progression first + m·increment into
-// `offsets`, and the largest, or the first that is not finite; the same bits
-// with every instruction set.
-double nufft_line_offsets(int instruction_set, const double* frequencies, std::int32_t lines, double first,
-                          double increment, double* offsets);
+// A result scaled back by 2^scale. The sums are at most A ≤ the largest
+// double in size, so one that the tolerance's error pushes past it is brought
+// back to the largest double, which is nearer the true sum, not to infinity.
+inline double unscale(double value, double scale) {
+    constexpr double largest = std::numeric_limits<double>::max();
+    return std::clamp(value * scale, -largest, largest);
+}
 
 }  // namespace trapft

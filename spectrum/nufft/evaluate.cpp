@@ -1,0 +1,28 @@
+// The stages that pick their instruction set's code: the lines' offsets, term 0's corrected lines and the deconvolution.
+#include "spectrum/nufft/evaluate.hpp"
+
+#include "spectrum/nufft/deconvolve.hpp"
+#include "spectrum/nufft/heuristics.hpp"
+#include "spectrum/nufft/stages.hpp"
+
+namespace trapft::nufft {
+
+double line_offsets(instruction_set set, const double* frequencies, std::int32_t lines, double first,
+                    double increment, double* offsets) {
+    return stages_for(set).offsets(frequencies, lines, first, increment, offsets);
+}
+
+void correct_lines(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points,
+                   std::int32_t from, std::int32_t to, fast_work& work) {
+    stages_for(set).correct(plan, rows, points, from, to, work);
+}
+
+void deconvolve(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
+                int terms, const double* offsets, const double* frequencies, fast_work& work,
+                const group_results& out, const difference_stencil* differences, std::int32_t from, std::int32_t to) {
+    const deconvolution d{plan, rows, points, centre_line(plan, points), plan.block_points / points, terms, offsets,
+                          frequencies, work, out, lines, differences};
+    stages_for(set).deconvolve(d, from, to < 0 ? lines : to);
+}
+
+}  // namespace trapft::nufft

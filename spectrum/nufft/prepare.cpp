@@ -1,0 +1,108 @@
+// Preparing a run: the samples measured, the kernel and blocks chosen, the tables and transforms' plans made.
+#include "spectrum/nufft/prepare.hpp"
+
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "spectrum/nufft/heuristics.hpp"
+#include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/plan.hpp"
+#include "spectrum/nufft/stages.hpp"
+#include "spectrum/nufft/transform.hpp"
+
+namespace trapft {
+namespace nufft {
+namespace {
+
+// What depends only on the number of samples, the tolerance and the lines:
+// the kernel, its tables, the block length and the transforms' plans.
+void make_tables(std::int64_t lines, int upsampling, fast_plan& plan) {
+    const block_choice blocks = choose_blocks(plan.tolerance, plan.count, lines, upsampling);
+    plan.upsampling = blocks.kernel.upsampling;
+    plan.width = blocks.kernel.width;
+    plan.gain = blocks.kernel.gain;
+    plan.rounding = blocks.kernel.rounding;
+    plan.truncation = blocks.kernel.truncation;
+    plan.block_points = static_cast<std::int32_t>(blocks.points);
+    plan.block_lines = static_cast<std::int32_t>(blocks.lines);
+    plan.degree = kernel_degree(plan.width);
+    plan.lanes = (plan.width + 7) / 8 * 8;
+    plan.kernel = kernel_pieces(plan.width, plan.upsampling, plan.degree, plan.lanes);
+    plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
+    plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
+    kernel_correction(plan.width, plan.upsampling, plan.block_lines / 2, plan.correction.data());
+    make_plans(plan, lines);
+}
+
+// Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
+// With a second thread, the tables are made on it while this one measures
+// the samples (the two fill different members of the plan). Neither depends
+// on the other, so the plan is the same either way.
+bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, instruction_set set,
+             int threads, fast_plan& plan) {
+    plan.count = static_cast<std::int32_t>(samples.times.size());
+    plan.tolerance = tolerance;
+    plan.instruction_set = set;
+    std::thread helper;
+    std::exception_ptr failure;
+    if (threads > 1) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    make_tables(lines, upsampling, plan);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No second thread: the tables are made below.
+        }
+    }
+    bool measured = false;
+    try {
+        measured = stages_for(set).measure(samples, plan);
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) {
+        helper.join();
+        if (failure) std::rethrow_exception(failure);
+    } else if (measured) {
+        make_tables(lines, upsampling, plan);
+    }
+    return measured;
+}
+
+}  // namespace
+
+fast_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
+                         fast_plan_owner& plan) {
+    instruction_set set = instruction_set::portable;
+    if (!chosen_instruction_set(set)) return fast_status::instruction_set_unavailable;
+    try {
+        fast_plan_owner made(new fast_plan);
+        if (!prepare(samples, tolerance, lines, upsampling, set, threads, *made)) return fast_status::not_applicable;
+        plan = std::move(made);
+        return fast_status::ok;
+    } catch (const std::bad_alloc&) {
+        return fast_status::out_of_memory;
+    }
+}
+
+}  // namespace nufft
+
+void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+
+bool fast_evaluation_available() { return true; }
+
+fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+                         int threads) {
+    return nufft::prepare_plan(samples, tolerance, lines, -1, threads, plan);
+}
+
+std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
+
+}  // namespace trapft

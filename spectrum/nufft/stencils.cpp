@@ -1,0 +1,36 @@
+// Term 1 from differences of term 0's neighbouring lines: the stencils, and the lines they read.
+#include "spectrum/nufft/stencils.hpp"
+
+#include <cmath>
+
+#include "spectrum/nufft/heuristics.hpp"
+#include "spectrum/phase_reduction.hpp"
+
+namespace trapft::nufft {
+
+bool differences_suffice(const fast_plan& plan, std::int32_t lines, double increment, double largest) {
+    if (lines < 5 || !(increment != 0.0)) return false;
+    const double x = two_pi * largest * plan.radius;
+    const double u = two_pi * std::fabs(increment) * plan.radius;
+    const double error = x * x / 2 + stencil_miss * x * ((u * u) * (u * u)) +
+                         stencil_gain * (largest / std::fabs(increment)) * (plan.tolerance + 64 * unit_roundoff);
+    return error <= plan.truncation && std::isfinite(1.0 / (12.0 * u));  // κ below is finite
+}
+
+difference_stencil make_stencil(const fast_plan& plan, double increment) {
+    difference_stencil st;
+    const unit_pair phase = fraction_of_product(increment, plan.centre);
+    for (int j = -4; j <= 4; ++j) {
+        const sine_cosine sc = sin_cos_cycles(reduce_unit(j * phase.hi + j * phase.lo));
+        st.sine[j + 4] = sc.sine;
+        st.cosine[j + 4] = sc.cosine;
+    }
+    st.kappa = 1.0 / (12.0 * (two_pi * increment * plan.radius));
+    return st;
+}
+
+// Term 1 = i κ Σ_q a_q σ^(q − s) G0_(w + q), the stencil at point s of lines w … w + 4
+// of term 0's corrected lines (re, im), for one line or a vector of them.
+// The central stencil pairs lines m ± j: σ^j W_(m+j) − σ^(−j) W_(m−j) =
+
+}  // namespace trapft::nufft

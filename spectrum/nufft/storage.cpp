@@ -1,0 +1,88 @@
+// Working storage: the grids, mapped fresh (on huge pages where the system allows), and each sub-grid's scratch.
+#include "spectrum/nufft/storage.hpp"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "spectrum/nufft/heuristics.hpp"
+
+namespace trapft::nufft {
+namespace {
+
+// Fresh pages for the grids, on huge pages where the system allows it: a
+// block touches its grids end to end, and small pages would cost a fault
+// each. Large mappings start on a huge page, so that grids of a whole number
+// of huge pages share none, and a grid that is never used is never touched.
+// Page-aligned, as the transforms' vector code wants. Null when memory runs out.
+mapped_array map_grids(std::size_t bytes) {
+    const bool huge = bytes >= huge_page;
+    const std::size_t mapped = huge ? bytes + huge_page : bytes;
+    void* const data = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) return mapped_array(nullptr, mapped_release{0});
+    char* start = static_cast<char*>(data);
+    if (huge) {
+        const std::size_t lead = (huge_page - reinterpret_cast<std::uintptr_t>(data) % huge_page) % huge_page;
+        start += lead;
+        if (lead > 0) munmap(data, lead);
+        if (lead < huge_page) munmap(start + bytes, huge_page - lead);
+#ifdef MADV_HUGEPAGE
+        madvise(start, bytes, MADV_HUGEPAGE);  // advice only: nothing to do when refused
+#endif
+    }
+    return mapped_array(reinterpret_cast<double*>(start), mapped_release{bytes});
+}
+
+}  // namespace
+}  // namespace trapft::nufft
+
+namespace trapft {
+
+void mapped_release::operator()(double* data) const { munmap(data, bytes); }
+
+void fast_work_release::operator()(fast_work* work) const { delete work; }
+
+fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
+    try {
+        fast_work_owner work(new fast_work);
+        if (!nufft::prepare_work(plan, threads, *work)) return nullptr;
+        return work;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+namespace nufft {
+
+bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
+    work.threads = std::max(threads, 1);
+    work.rows = std::clamp(plan.rows, 1, nufft_row_group);
+    const auto rows = static_cast<std::size_t>(work.rows);
+    work.grid_doubles = 2 * static_cast<std::size_t>(plan.block_points);
+    // Several rows spread onto many grids at the same place at once: grids a
+    // whole number of pages apart would contend for the same cache sets, so
+    // they are staggered by a few cache lines (one row's few grids are not).
+    if (work.rows > 1) work.grid_doubles += grid_stagger;
+    const std::size_t grids = static_cast<std::size_t>(plan.subgrids) * rows * (nufft_max_terms + 1);
+    work.grids = map_grids(sizeof(double) * work.grid_doubles * grids);
+    if (!work.grids) return false;
+    work.scratch.resize(static_cast<std::size_t>(plan.subgrids));
+    for (nufft_scratch& s : work.scratch) {
+        s.rotated.resize(2 * rows * nufft_max_terms * static_cast<std::size_t>(nufft_chunk));
+        s.weights.resize(nufft_chunk);
+        s.cosine.resize(nufft_chunk);
+        s.sine.resize(nufft_chunk);
+        s.tau.resize(nufft_chunk);
+        s.argument.resize(nufft_chunk);
+        s.first_point.resize(nufft_chunk);
+        s.per_point.resize(static_cast<std::size_t>(plan.block_points));
+    }
+    work.offsets = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(plan.block_lines));
+    work.compensation = std::make_unique_for_overwrite<double[]>(2 * rows * static_cast<std::size_t>(plan.block_lines));
+    return true;
+}
+
+}  // namespace nufft
+}  // namespace trapft
