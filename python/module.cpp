@@ -293,7 +293,8 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     case sweep_status::invalid_samples:
     case sweep_status::invalid_jobs:
     case sweep_status::invalid_part:
-    case sweep_status::invalid_tolerance: throw_value_error(sweep_message(status));
+    case sweep_status::invalid_tolerance:
+    case sweep_status::invalid_instruction_set: throw_value_error(sweep_message(status));
     case sweep_status::threads_failed:
     case sweep_status::write_failed: throw std::runtime_error(sweep_message(status));
     }
