@@ -9,6 +9,7 @@
 #include "input/sample_set.hpp"
 #include "output/npy_sink.hpp"
 #include "output/text_sink.hpp"
+#include "spectrum/limits.hpp"
 #include "spectrum/sweep.hpp"
 
 #ifndef TRAPFT_VERSION
@@ -51,34 +52,17 @@ int fail(const char* message, int status) {
     return status;
 }
 
-// The core's message of a sweep that did not run through, as one line.
-int fail_status(sweep_status status, int exit_status) {
-    std::fprintf(stderr, "%s\n", sweep_message(status));
-    return exit_status;
+// A message of the core's (without line feed), as one line.
+int fail_line(const char* message, int status) {
+    std::fprintf(stderr, "%s\n", message);
+    return status;
 }
 
+// The core's message of a sweep that did not run through, as one line.
+int fail_status(sweep_status status, int exit_status) { return fail_line(sweep_message(status), exit_status); }
+
 int report_load_failure(const load_result& result, std::int32_t capacity) {
-    switch (result.status) {
-    case load_status::not_a_number:
-        std::fprintf(stderr, "Error reading file: line %lld: not a number.\n",
-                     static_cast<long long>(result.line));
-        break;
-    case load_status::time_without_value:
-        std::fprintf(stderr, "Error reading file: line %lld: time without a value.\n",
-                     static_cast<long long>(result.line));
-        break;
-    case load_status::too_many_samples:
-        std::fprintf(stderr, "Error reading file: more than %d sample%s.\n", capacity, capacity == 1 ? "" : "s");
-        break;
-    case load_status::out_of_memory:
-        std::fputs("Error reading file: not enough memory for the samples.\n", stderr);
-        break;
-    case load_status::read_error:
-    case load_status::stopped:  // the tool never asks to stop
-    case load_status::ok:
-        std::fputs("Error reading file.\n", stderr);
-        break;
-    }
+    std::fprintf(stderr, "%s\n", load_message(result, capacity).c_str());
     return exit_failure;
 }
 
@@ -96,11 +80,11 @@ sample_set samples;
 // The message of an option that cannot be used, or null.
 const char* option_message(argument_status status) {
     switch (status) {
-    case argument_status::invalid_jobs: return "Invalid number of jobs.\n";
-    case argument_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.\n";
-    case argument_status::invalid_max_samples: return "Invalid maximum number of samples.\n";
-    case argument_status::invalid_tolerance: return "Invalid tolerance.\n";
-    case argument_status::invalid_format: return "Invalid format.\n";
+    case argument_status::invalid_jobs: return jobs_message;
+    case argument_status::invalid_part: return part_message;
+    case argument_status::invalid_max_samples: return capacity_message;
+    case argument_status::invalid_tolerance: return tolerance_message;
+    case argument_status::invalid_format: return "Invalid format.";
     default: return nullptr;
     }
 }
@@ -150,11 +134,11 @@ int main(int argc, char** argv) {
     case argument_status::usage: return fail(usage_line, exit_usage);
     case argument_status::invalid_start: return fail("Invalid start frequency.\n", exit_usage);
     case argument_status::invalid_end: return fail("Invalid end frequency.\n", exit_usage);
-    case argument_status::invalid_count: return fail("Invalid frequency count.\n", exit_usage);
+    case argument_status::invalid_count: return fail_line(count_message, exit_usage);
     case argument_status::unknown_option:
     case argument_status::missing_value:
     case argument_status::unexpected_value: return report_option(parsed, parameters.bad_option);
-    default: return fail(option_message(parsed), exit_usage);
+    default: return fail_line(option_message(parsed), exit_usage);
     }
 
     const bool to_terminal = isatty(STDOUT_FILENO) != 0;

@@ -17,6 +17,7 @@
 #include "input/sample_set.hpp"
 #include "nufft_hooks.hpp"
 #include "spectrum/phase_reduction.hpp"
+#include "exact_phase.hpp"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "input/pairs.hpp"
 #include "input/parallel_read.hpp"
 #include "input/sample_set.hpp"
+#include "spectrum/parallel.hpp"
 
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     samples.times.clear();
     samples.values.clear();
     // A regular file large enough is read in parallel, in pieces.
-    const long online = options.threads == 0 ? sysconf(_SC_NPROCESSORS_ONLN) : options.threads;
+    const int online = resolve_jobs(options.threads);
     std::int64_t begin = 0, end = 0;
     const bool regular = regular_file_range(stream, begin, end);
     if (online > 1 && regular) {

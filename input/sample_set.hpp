@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace trapft {
@@ -53,6 +54,11 @@ struct load_result {
 // what they hold is unspecified. Leaves the stream open. A large regular file
 // is read by up to options.threads threads, with the same result.
 load_result load_samples(std::FILE* stream, sample_set& samples, const read_options& options = {});
+
+// The one-line message of a load that failed with `result` (without line
+// feed), `capacity` being the pairs the load took at most: "Error reading
+// file: line 2: not a number.", "Error reading file." for a read error.
+std::string load_message(const load_result& result, std::int32_t capacity);
 
 // Reads one number as "%f" does from `text` (of `size` bytes): skips leading
 // white space, takes the longest prefix that can begin a floating-point number,

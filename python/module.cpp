@@ -107,7 +107,7 @@ sweep_options checked_options(int jobs, std::int32_t part, std::int32_t parts, d
 
 // Reads a sample file as the tool does; returns (times, values).
 py::tuple load(const std::string& path, bool double_precision, std::int32_t capacity) {
-    if (capacity < 1) throw_value_error("Invalid maximum number of samples.");
+    if (capacity < 1) throw_value_error(capacity_message);
     read_options reading;
     reading.capacity = capacity;
     reading.double_precision = double_precision;
@@ -152,19 +152,16 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     switch (loaded.status) {
     case load_status::ok: break;
     case load_status::not_a_number:
-        throw_value_error("Error reading file: line " + std::to_string(loaded.line) + ": not a number.");
     case load_status::time_without_value:
-        throw_value_error("Error reading file: line " + std::to_string(loaded.line) + ": time without a value.");
-    case load_status::too_many_samples:
-        throw_value_error("Error reading file: more than " + std::to_string(capacity) + " samples.");
-    case load_status::out_of_memory: throw_python(PyExc_MemoryError, "Error reading file: not enough memory for the samples.");
+    case load_status::too_many_samples: throw_value_error(load_message(loaded, capacity));
+    case load_status::out_of_memory: throw_python(PyExc_MemoryError, load_message(loaded, capacity).c_str());
     case load_status::stopped:  // a signal handler raised, KeyboardInterrupt as a rule
         if (PyErr_Occurred() != nullptr) throw py::error_already_set();
-        throw_python(PyExc_RuntimeError, "Error reading file: stopped.");
+        throw_python(PyExc_RuntimeError, load_message(loaded, capacity).c_str());
     case load_status::read_error:
         // The system's reason (a directory, an I/O error) where it gave one.
         if (reading_error == 0) {
-            PyErr_SetString(PyExc_OSError, "Error reading file.");
+            PyErr_SetString(PyExc_OSError, load_message(loaded, capacity).c_str());
         } else {
             errno = reading_error;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
@@ -204,7 +201,7 @@ bool chunked_frequencies(const frequency_grid& grid, line_range lines, double* o
 
 // Frequencies of the slice's lines of the running-sum grid.
 py::array_t<double> frequencies(double start, double end, std::int32_t count, std::int32_t part, std::int32_t parts) {
-    if (count < 0) throw_value_error("Invalid frequency count.");
+    if (count < 0) throw_value_error(count_message);
     checked_options(1, part, parts, 0.0);
     const frequency_grid grid = make_grid(start, end, count);
     const line_range lines = grid_slice(grid.count, part, parts);
@@ -225,7 +222,7 @@ py::array_t<double> frequencies(double start, double end, std::int32_t count, st
 py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
                    const py::array_t<double, py::array::c_style>& values, double start, double end,
                    std::int32_t count, double tolerance, int jobs, std::int32_t part, std::int32_t parts) {
-    if (count < 0) throw_value_error("Invalid frequency count.");
+    if (count < 0) throw_value_error(count_message);
     sweep_options options = checked_options(jobs, part, parts, tolerance);
     if (times.ndim() != 1) throw_value_error("times must be one-dimensional");
     if (values.ndim() != 1 && values.ndim() != 2) throw_value_error("values must be one- or two-dimensional");
@@ -320,6 +317,14 @@ PYBIND11_MODULE(_core, m) {
     limits["parts"] = py::make_tuple(1, max_count);
     limits["max_samples"] = py::make_tuple(1, max_count);
     m.attr("limits") = limits;
+    // Their messages, the core's words.
+    py::dict messages;
+    messages["tolerance"] = tolerance_message;
+    messages["jobs"] = jobs_message;
+    messages["count"] = count_message;
+    messages["part"] = part_message;
+    messages["max_samples"] = capacity_message;
+    m.attr("messages") = messages;
     m.def("load", &load, py::arg("path"), py::arg("double_precision"), py::arg("capacity"));
     m.def("frequencies", &frequencies, py::arg("start"), py::arg("end"), py::arg("count"), py::arg("part"),
           py::arg("parts"));

@@ -5,6 +5,14 @@
 
 namespace trapft {
 
+// Each range's message when a value falls outside it: the same words in the
+// tool, the library and the Python module (which adds the value and range).
+inline constexpr const char* tolerance_message = "Invalid tolerance.";
+inline constexpr const char* jobs_message = "Invalid number of jobs.";
+inline constexpr const char* part_message = "Invalid part: give K/P with 1 <= K <= P.";
+inline constexpr const char* count_message = "Invalid frequency count.";
+inline constexpr const char* capacity_message = "Invalid maximum number of samples.";
+
 // The fast evaluation's tolerance; 0 asks for the exact evaluation.
 inline constexpr double min_tolerance = 1e-14;
 inline constexpr double max_tolerance = 0.1;

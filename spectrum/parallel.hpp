@@ -9,6 +9,11 @@
 
 namespace trapft {
 
+// The threads a jobs count asks for: 0 is one per online processor; more
+// than four per processor would only wait their turn, so none past that.
+// Always 1 to max_jobs.
+int resolve_jobs(int jobs);
+
 // Runs task(i) for i < tasks on up to `threads` threads, this one among them;
 // which thread runs which task does not change what each task computes, and
 // a thread that cannot be started leaves its tasks to the others.

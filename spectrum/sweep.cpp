@@ -19,6 +19,7 @@
 #include "spectrum/instruction_set.hpp"
 #include "spectrum/limits.hpp"
 #include "spectrum/magnitude.hpp"
+#include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace trapft {
@@ -445,23 +446,15 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
     return status;
 }
 
-// Threads past four per online processor would only wait their turn.
-constexpr int threads_per_processor = 4;
-
-int online_processors() {
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online < 1 ? 1 : online > max_jobs ? max_jobs : static_cast<int>(online);
-}
-
 }  // namespace
 
 const char* sweep_message(sweep_status status) {
     switch (status) {
     case sweep_status::ok: return "";
     case sweep_status::invalid_samples: return "Times and values differ in length.";
-    case sweep_status::invalid_jobs: return "Invalid number of jobs.";
-    case sweep_status::invalid_part: return "Invalid part: give K/P with 1 <= K <= P.";
-    case sweep_status::invalid_tolerance: return "Invalid tolerance.";
+    case sweep_status::invalid_jobs: return jobs_message;
+    case sweep_status::invalid_part: return part_message;
+    case sweep_status::invalid_tolerance: return tolerance_message;
     case sweep_status::fast_unavailable: return "The fast evaluation is not built in: it needs FFTW3.";
     case sweep_status::invalid_instruction_set:
         return "Invalid TRAPFT_ISA: give portable, avx2 or avx512, one this processor runs.";
@@ -503,8 +496,7 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     plan.grid = make_grid(start, end, count);
     plan.slice = grid_slice(plan.grid.count, options.part, options.parts);
     plan.sinks = sinks;
-    const int processors = online_processors();
-    const int jobs = options.jobs == 0 ? processors : std::min(options.jobs, threads_per_processor * processors);
+    const int jobs = resolve_jobs(options.jobs);
 
     fast_plan_owner fast;
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {

@@ -17,6 +17,7 @@
 #include "nufft_hooks.hpp"
 #include "spectrum/nufft/kernel.hpp"
 #include "spectrum/phase_reduction.hpp"
+#include "exact_phase.hpp"
 #include "spectrum/spectrum.hpp"
 #include "tools/kernel_measure.hpp"
 
@@ -24,7 +25,7 @@ namespace {
 
 using trapft::sample_set;
 
-__extension__ typedef __float128 quad;
+using quad = trapft::exact_phase;
 
 sample_set make_set(const std::vector<double>& t, const std::vector<double>& x) {
     sample_set s;

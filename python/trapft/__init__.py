@@ -103,15 +103,16 @@ def _shown(value: object) -> str:
     return str(value)
 
 
-def _range_error(message: str, value: object, limit: str) -> ValueError:
-    """The core's `message` with the value given and the range allowed."""
+def _range_error(value: object, limit: str) -> ValueError:
+    """The core's message for `limit` with the value given and the range allowed."""
+    message = _core.messages[limit]
     low, high = (f"{bound:g}" if isinstance(bound, float) else str(bound) for bound in _core.limits[limit])
     return ValueError(f"{message[:-1]}: {_shown(value)} (allowed {low} to {high}).")
 
 
-def _real(value: object, name: str, message: Optional[str] = None) -> float:
+def _real(value: object, name: str, limit: Optional[str] = None) -> float:
     """`value` as a double, refusing what is not a real number; one too large
-    for a double is out of range (`message`, the core's, where it has one)."""
+    for a double is out of range (the core's message for `limit`, where given)."""
     if not isinstance(value, numbers.Real) and not (
         isinstance(value, np.ndarray) and value.ndim == 0 and value.dtype.kind in "fiu"
     ):
@@ -119,8 +120,8 @@ def _real(value: object, name: str, message: Optional[str] = None) -> float:
     try:
         return float(value)
     except OverflowError:
-        if message is not None:
-            raise _range_error(message, value, name) from None
+        if limit is not None:
+            raise _range_error(value, limit) from None
         raise ValueError(f"{name} does not fit in a float64: {_shown(value)}") from None
 
 
@@ -136,7 +137,7 @@ def _integer(value: object, name: str) -> int:
 def _count(count: object) -> int:
     n = _integer(count, "count")
     if not 0 <= n <= _INT32_MAX:
-        raise _range_error("Invalid frequency count.", n, "count")
+        raise _range_error(n, "count")
     return n
 
 
@@ -150,7 +151,7 @@ def _part(part: object) -> Tuple[int, int]:
     k = _integer(k, "part")
     parts = _integer(parts, "part")
     if not 1 <= k <= parts <= _INT32_MAX:
-        raise ValueError(f"Invalid part: give K/P with 1 <= K <= P (given {_shown(k)}/{_shown(parts)}).")
+        raise ValueError(f"{_core.messages['part'][:-1]} (given {_shown(k)}/{_shown(parts)}).")
     return k, parts
 
 
@@ -256,7 +257,7 @@ def load(
     if max_samples is not None:
         capacity = _integer(max_samples, "max_samples")
         if not 1 <= capacity <= _INT32_MAX:
-            raise _range_error("Invalid maximum number of samples.", capacity, "max_samples")
+            raise _range_error(capacity, "max_samples")
     name = os.fsencode(path)
     if b"\0" in name:
         raise ValueError("embedded null byte in path")
@@ -412,13 +413,13 @@ def spectrum(
     lines = _count(count)
     epsilon = 0.0
     if tolerance is not None:
-        epsilon = _real(tolerance, "tolerance", "Invalid tolerance.")
+        epsilon = _real(tolerance, "tolerance", "tolerance")
         low, high = _core.limits["tolerance"]
         if not low <= epsilon <= high:
-            raise _range_error("Invalid tolerance.", tolerance, "tolerance")
+            raise _range_error(tolerance, "tolerance")
     threads = _integer(jobs, "jobs")
     low, high = _core.limits["jobs"]
     if not low <= threads <= high:
-        raise _range_error("Invalid number of jobs.", threads, "jobs")
+        raise _range_error(threads, "jobs")
     k, parts = _part(part)
     return Spectrum(*_core.spectrum(t, x, first, last, lines, epsilon, threads, k, parts))

@@ -7,6 +7,7 @@ import numpy as np
 __version__: str
 fast_evaluation_available: bool
 limits: Dict[str, Tuple[float, float]]
+messages: Dict[str, str]
 
 def load(path: bytes, double_precision: bool, capacity: int) -> Tuple[np.ndarray, np.ndarray]: ...
 def frequencies(start: float, end: float, count: int, part: int, parts: int) -> np.ndarray: ...
