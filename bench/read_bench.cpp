@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 #include "output/result_line.hpp"
 #include "spectrum/spectrum.hpp"
 

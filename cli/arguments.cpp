@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "input/sample_set.hpp"
-#include "spectrum/limits.hpp"
+#include "trapft/reader.hpp"
+#include "trapft/limits.hpp"
 
 namespace trapft {
 namespace {

@@ -6,11 +6,11 @@
 
 #include "cli/arguments.hpp"
 #include "cli/progress.hpp"
-#include "input/sample_set.hpp"
-#include "output/npy_sink.hpp"
-#include "output/text_sink.hpp"
-#include "spectrum/limits.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/reader.hpp"
+#include "trapft/npy_sink.hpp"
+#include "trapft/text_sink.hpp"
+#include "trapft/limits.hpp"
+#include "trapft/sweep.hpp"
 
 #ifndef TRAPFT_VERSION
 #define TRAPFT_VERSION "unknown"

@@ -17,7 +17,7 @@
 
 #include "fuzz/plain_number.hpp"
 #include "input/parallel_read.hpp"
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 #include "nufft_hooks.hpp"
 #include "spectrum/phase_reduction.hpp"
 #include "exact_phase.hpp"

@@ -23,7 +23,7 @@ esac
 
 mkdir -p "$build"
 binary="$build/${target}_fuzz"
-clang++ -std=c++20 -O1 -g -I. -Itests -ffp-contract=off -fno-omit-frame-pointer \
+clang++ -std=c++20 -O1 -g -I. -Iinclude -Itests -ffp-contract=off -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wconversion -Wshadow \
   -o "$binary" "fuzz/${target}_fuzz.cpp" "${sources[@]}" ${libraries[@]+"${libraries[@]}"}

@@ -1,7 +1,7 @@
 // The one-line message of each way a load can fail, for every front end.
 #include <string>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace trapft {
 

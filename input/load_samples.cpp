@@ -3,7 +3,7 @@
 #include "input/float_scanner.hpp"
 #include "input/pairs.hpp"
 #include "input/parallel_read.hpp"
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 #include "spectrum/parallel.hpp"
 
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace trapft {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace trapft {
 

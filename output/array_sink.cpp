@@ -1,5 +1,5 @@
 // A sink that keeps the lines in memory, in tables the caller owns.
-#include "output/array_sink.hpp"
+#include "trapft/array_sink.hpp"
 
 namespace trapft {
 

@@ -1,5 +1,5 @@
 // Bytes to a file descriptor, buffered, so that a failed write leaves whole lines only.
-#include "output/file_output.hpp"
+#include "trapft/file_sink.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

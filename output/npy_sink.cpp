@@ -1,5 +1,5 @@
 // NumPy .npy output: one array of shape (lines, 4) of little-endian doubles.
-#include "output/npy_sink.hpp"
+#include "trapft/npy_sink.hpp"
 
 #include <bit>
 #include <cstdio>

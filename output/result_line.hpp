@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "spectrum/spectrum.hpp"
+#include "trapft/sink.hpp"
 
 namespace trapft {
 

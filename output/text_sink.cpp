@@ -1,9 +1,13 @@
 // Text and CSV output: the result lines, blank or comma separated.
-#include "output/text_sink.hpp"
+#include "trapft/text_sink.hpp"
 
 #include <cstring>
 
+#include "output/result_line.hpp"
+
 namespace trapft {
+
+std::size_t text_sink::line_bytes() const { return max_line_length; }
 
 bool text_sink::begin(std::int64_t) {
     return header_ == nullptr || out_.put(header_, std::strlen(header_));

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "input/sample_set.hpp"
-#include "output/array_sink.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/reader.hpp"
+#include "trapft/array_sink.hpp"
+#include "trapft/sweep.hpp"
 
 // trapft_core_timing FILE START END COUNT TOLERANCE JOBS: loads FILE as the
 // tool does (through single precision), then prints the seconds that

@@ -14,11 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "input/sample_set.hpp"
-#include "output/array_sink.hpp"
-#include "spectrum/grid.hpp"
-#include "spectrum/limits.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/array_sink.hpp"
+#include "trapft/limits.hpp"
+#include "trapft/reader.hpp"
+#include "trapft/sweep.hpp"
 
 #ifndef TRAPFT_VERSION
 #define TRAPFT_VERSION "unknown"
@@ -76,8 +75,6 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
-// Lines written between two looks for signals by frequencies().
-constexpr std::int64_t frequency_chunk = std::int64_t{1} << 20;
 
 py::array_t<double> empty_doubles(std::int64_t size) {
     return py::array_t<double>(static_cast<py::ssize_t>(size));
@@ -176,43 +173,19 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     return py::make_tuple(std::move(times), std::move(values));
 }
 
-// Writes the frequencies of `lines` at `out` a chunk at a time, the running
-// sum carried from chunk to chunk (the same bits as in one go), looking for
-// signals between chunks; false when a handler raised.
-bool chunked_frequencies(const frequency_grid& grid, line_range lines, double* out, signal_poll& poll) {
-    double frequency = grid.start;  // of line `line`
-    for (std::int64_t line = 0; line < lines.end;) {
-        if (!poll()) return false;
-        const frequency_grid from{frequency, grid.step, grid.count};
-        if (line < lines.first) {  // walking to the slice
-            const std::int64_t size = std::min(frequency_chunk, lines.first - line);
-            frequency = grid_frequency(from, size);
-            line += size;
-        } else {
-            const std::int64_t size = std::min(frequency_chunk, lines.end - line);
-            double* const at = out + (line - lines.first);
-            grid_frequencies(from, {0, size}, at);
-            frequency = at[size - 1] + grid.step;
-            line += size;
-        }
-    }
-    return true;
-}
-
 // Frequencies of the slice's lines of the running-sum grid.
 py::array_t<double> frequencies(double start, double end, std::int32_t count, std::int32_t part, std::int32_t parts) {
     if (count < 0) throw_value_error(count_message);
-    checked_options(1, part, parts, 0.0);
-    const frequency_grid grid = make_grid(start, end, count);
-    const line_range lines = grid_slice(grid.count, part, parts);
-    py::array_t<double> out = empty_doubles(lines.size());  // MemoryError before any work
-    bool finished = false;
+    sweep_options options = checked_options(1, part, parts, 0.0);
+    py::array_t<double> out = empty_doubles(sweep_lines(count, options));  // MemoryError before any work
+    sweep_status status = sweep_status::ok;
     {
         gil_released released;
         signal_poll poll(released);
-        finished = chunked_frequencies(grid, lines, out.mutable_data(), poll);
+        options.progress = [&poll](std::int64_t, std::int64_t) { return poll(); };
+        status = sweep_frequencies(start, end, count, options, out.mutable_data());
     }
-    if (!finished) throw py::error_already_set();
+    if (status != sweep_status::ok) throw py::error_already_set();  // a signal handler raised
     make_read_only(out);
     return out;
 }
@@ -255,10 +228,7 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
         gil_released released;
         signal_poll poll(released);
         options.progress = [&poll](std::int64_t, std::int64_t) { return poll(); };
-        if (rows == 0) {
-            const frequency_grid grid = make_grid(start, end, count);
-            grid_frequencies(grid, grid_slice(grid.count, part, parts), frequency_data);
-        }
+        if (rows == 0) status = sweep_frequencies(start, end, count, options, frequency_data);
         // One sink per row, the grid taken from the first; the rows are swept together.
         std::vector<array_sink> row_sinks;
         std::vector<spectrum_sink*> sinks;
@@ -278,7 +248,7 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
         const sample_rows batch_view(std::span<const double>(time_data, n),
                                      std::span<const double>(value_data, n * static_cast<std::size_t>(rows)),
                                      static_cast<std::int32_t>(rows));
-        status = run_sweep(batch_view, start, end, count, options, sinks);
+        if (status == sweep_status::ok) status = run_sweep(batch_view, start, end, count, options, sinks);
     }
     switch (status) {
     case sweep_status::ok: break;
@@ -306,9 +276,7 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The core of trapft on numpy arrays; use the functions of the package trapft.";
     m.attr("__version__") = TRAPFT_VERSION;
-    sweep_options fast;
-    fast.tolerance = 1e-9;
-    m.attr("fast_evaluation_available") = check_sweep_options(fast) != sweep_status::fast_unavailable;
+    m.attr("fast_evaluation_available") = fast_evaluation_available();
     // The ranges the core accepts, (lowest, highest), for the package's messages.
     py::dict limits;
     limits["tolerance"] = py::make_tuple(min_tolerance, max_tolerance);

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "spectrum/sample_view.hpp"
+#include "trapft/samples.hpp"
+#include "trapft/sweep.hpp"  // fast_evaluation_available
 
 namespace trapft {
 
@@ -21,9 +22,6 @@ struct fast_work_release {
 };
 using fast_plan_owner = std::unique_ptr<fast_plan, fast_plan_release>;
 using fast_work_owner = std::unique_ptr<fast_work, fast_work_release>;
-
-// Whether this build has the fast evaluation (it needs FFTW3).
-bool fast_evaluation_available();
 
 enum class fast_status {
     ok,              // `plan` is ready

@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "spectrum/limits.hpp"
+#include "trapft/limits.hpp"
 
 namespace trapft {
 namespace {

@@ -4,17 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "spectrum/sample_view.hpp"
+#include "trapft/samples.hpp"
+#include "trapft/sink.hpp"
 
 namespace trapft {
-
-// X(f) = real + i·imaginary at one frequency; magnitude is |X(f)|.
-struct spectrum_point {
-    double frequency;
-    double real;
-    double imaginary;
-    double magnitude;
-};
 
 // Samples the cosine and sine tables hold: the transform fills and
 // sums that many at a time, so its memory does not grow with the samples.

@@ -1,5 +1,5 @@
 // The sweep: the grid's lines cut into blocks and pieces, evaluated on threads, handed to the sink in order.
-#include "spectrum/sweep.hpp"
+#include "trapft/sweep.hpp"
 
 #include <unistd.h>
 
@@ -17,7 +17,7 @@
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/grid.hpp"
 #include "spectrum/instruction_set.hpp"
-#include "spectrum/limits.hpp"
+#include "trapft/limits.hpp"
 #include "spectrum/magnitude.hpp"
 #include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
@@ -474,6 +474,34 @@ sweep_status check_sweep_options(const sweep_options& options) {
     if (eps != 0.0 && !fast_evaluation_available()) return sweep_status::fast_unavailable;
     instruction_set set = instruction_set::portable;
     if (eps != 0.0 && !chosen_instruction_set(set)) return sweep_status::invalid_instruction_set;
+    return sweep_status::ok;
+}
+
+sweep_status sweep_frequencies(double start, double end, std::int32_t count, const sweep_options& options,
+                               double* out) {
+    const sweep_status checked = check_sweep_options(options);
+    if (checked != sweep_status::ok) return checked;
+    const frequency_grid grid = make_grid(start, end, count);
+    const line_range lines = grid_slice(grid.count, options.part, options.parts);
+    // A million lines at a time, the running sum carried from one to the
+    // next (the same bits as in one go), asking the callback between them.
+    constexpr std::int64_t chunk = std::int64_t{1} << 20;
+    double frequency = grid.start;  // of line `line`
+    for (std::int64_t line = 0; line < lines.end;) {
+        if (options.progress && !options.progress(std::max<std::int64_t>(line - lines.first, 0), lines.size()))
+            return sweep_status::stopped;
+        const frequency_grid from{frequency, grid.step, grid.count};
+        const bool before = line < lines.first;  // walking to the slice
+        const std::int64_t size = std::min(chunk, (before ? lines.first : lines.end) - line);
+        if (before) {
+            frequency = grid_frequency(from, size);
+        } else {
+            double* const at = out + (line - lines.first);
+            grid_frequencies(from, {0, size}, at);
+            frequency = at[size - 1] + grid.step;
+        }
+        line += size;
+    }
     return sweep_status::ok;
 }
 

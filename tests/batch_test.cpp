@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "output/array_sink.hpp"
+#include "trapft/array_sink.hpp"
 #include "spectrum/fast_evaluation.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/sweep.hpp"
 #include "random_samples.hpp"
 
 namespace {

@@ -26,7 +26,7 @@
 #include <thread>
 
 #include "input/parallel_read.hpp"
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <random>
 
-#include "input/sample_set.hpp"
+#include "trapft/reader.hpp"
 
 inline trapft::sample_set random_samples(std::int32_t n, std::uint64_t seed) {
     std::mt19937_64 rng(seed);

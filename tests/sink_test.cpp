@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "output/array_sink.hpp"
-#include "output/npy_sink.hpp"
-#include "output/text_sink.hpp"
+#include "trapft/array_sink.hpp"
+#include "trapft/npy_sink.hpp"
+#include "trapft/text_sink.hpp"
 #include "spectrum/fast_evaluation.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/sweep.hpp"
 #include "random_samples.hpp"
 #include "sweep_output.hpp"
 

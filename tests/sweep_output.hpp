@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "output/npy_sink.hpp"
-#include "output/text_sink.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/npy_sink.hpp"
+#include "trapft/text_sink.hpp"
+#include "trapft/sweep.hpp"
 
 namespace sweep_output {
 

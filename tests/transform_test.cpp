@@ -13,6 +13,7 @@
 #include "output/result_line.hpp"
 #include "reference.hpp"
 #include "spectrum/spectrum.hpp"
+#include "trapft/reader.hpp"
 #include "sweep_output.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <vector>
 
-#include "spectrum/nufft_kernel.hpp"
+#include "spectrum/nufft/kernel.hpp"
 
 namespace trapft {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "spectrum/nufft_kernel.hpp"
+#include "spectrum/nufft/kernel.hpp"
 #include "tools/kernel_measure.hpp"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "input/sample_set.hpp"
-#include "output/array_sink.hpp"
-#include "spectrum/sweep.hpp"
+#include "trapft/reader.hpp"
+#include "trapft/array_sink.hpp"
+#include "trapft/sweep.hpp"
 
 // Usage: spectrum_arrays SAMPLE_FILE START END COUNT [TOLERANCE]
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/instruction_set.hpp"
-#include "spectrum/sample_view.hpp"
+#include "trapft/samples.hpp"
 
 namespace trapft {
 

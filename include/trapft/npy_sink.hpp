@@ -1,7 +1,7 @@
 // NumPy .npy output: one array of shape (lines, 4) of little-endian doubles.
 #pragma once
 
-#include "output/file_output.hpp"
+#include "trapft/file_sink.hpp"
 
 namespace trapft {
 

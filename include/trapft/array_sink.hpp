@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "output/sink.hpp"
+#include "trapft/sink.hpp"
 
 namespace trapft {
 

@@ -6,6 +6,14 @@
 
 namespace trapft {
 
+// X(f) = real + i·imaginary at one frequency; magnitude is |X(f)|.
+struct spectrum_point {
+    double frequency;
+    double real;
+    double imaginary;
+    double magnitude;
+};
+
 // Consecutive lines of a sweep as parallel tables: `first` counts from the
 // first line of the run (of its slice, with parts).
 struct spectrum_lines {

@@ -5,8 +5,8 @@
 #include <functional>
 #include <span>
 
-#include "output/sink.hpp"
-#include "spectrum/sample_view.hpp"
+#include "trapft/samples.hpp"
+#include "trapft/sink.hpp"
 
 namespace trapft {
 
@@ -46,8 +46,18 @@ const char* sweep_message(sweep_status status);
 // fast_unavailable status that run_sweep would give.
 sweep_status check_sweep_options(const sweep_options& options);
 
+// Whether this build has the fast evaluation (a tolerance other than 0).
+bool fast_evaluation_available();
+
 // Lines of the run that run_sweep gives these arguments (0 when they are invalid).
 std::int64_t sweep_lines(std::int32_t count, const sweep_options& options);
+
+// The frequencies of the lines that run_sweep gives these arguments
+// (sweep_lines of them) into `out`, bit for bit the sweep's; the progress
+// callback is asked now and then, and can stop it. The options are checked
+// as run_sweep checks them; jobs and tolerance change nothing.
+sweep_status sweep_frequencies(double start, double end, std::int32_t count, const sweep_options& options,
+                               double* out);
 
 // Evaluates the lines of `count` frequencies from `start`, stepping by
 // (end − start) ÷ (count − 1) as a running sum (none when count ≤ 0), and

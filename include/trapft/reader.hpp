@@ -1,4 +1,4 @@
-// The loaded signal and the reading of sample files.
+// Reading sample files, and single numbers and counts, as the tool reads them.
 #pragma once
 
 #include <cstddef>
@@ -6,20 +6,13 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <vector>
+
+#include "trapft/samples.hpp"
 
 namespace trapft {
 
 // The default sample capacity; read_options::capacity changes it.
 inline constexpr std::int32_t max_samples = 16384;
-
-// Samples in file order, each number correctly rounded to float (and widened
-// exactly) or, on request, to double. The two tables have one entry per
-// sample; they grow with the samples read, never with the capacity.
-struct sample_set {
-    std::vector<double> times;
-    std::vector<double> values;
-};
 
 // How a sample file is read.
 struct read_options {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "output/sink.hpp"
+#include "trapft/sink.hpp"
 
 namespace trapft {
 

@@ -1,8 +1,7 @@
 // Text and CSV output: the result lines, blank or comma separated.
 #pragma once
 
-#include "output/file_output.hpp"
-#include "output/result_line.hpp"
+#include "trapft/file_sink.hpp"
 
 namespace trapft {
 
@@ -12,7 +11,7 @@ public:
     // `separator` between the numbers; `header`, if not null, a first line.
     explicit text_sink(char separator = ' ', const char* header = nullptr) : separator_(separator), header_(header) {}
 
-    std::size_t line_bytes() const override { return max_line_length; }
+    std::size_t line_bytes() const override;
     bool begin(std::int64_t lines) override;
     std::size_t format(const spectrum_lines& lines, char* out) override;
 

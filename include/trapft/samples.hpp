@@ -1,13 +1,21 @@
-// The samples the core evaluates: times and values in file order, borrowed from their owner.
+// The samples the core evaluates: a loaded set, and views of times and values borrowed from their owner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "input/sample_set.hpp"
+#include <vector>
 
 namespace trapft {
+
+// Samples in file order, each number correctly rounded to float (and widened
+// exactly) or, on request, to double. The two tables have one entry per
+// sample; they grow with the samples read, never with the capacity.
+struct sample_set {
+    std::vector<double> times;
+    std::vector<double> values;
+};
+
 
 // Parallel tables of times and values; the core reads them and never keeps
 // them past a call. A view whose tables differ in length is refused by the
