@@ -13,6 +13,8 @@ spectrum
     Evaluate the spectrum, exactly or within a tolerance.
 frequencies
     The frequency grid alone.
+fast_evaluation_available
+    Whether ``tolerance=`` is built in.
 """
 
 from __future__ import annotations
@@ -27,7 +29,7 @@ from numpy.typing import ArrayLike, NDArray
 
 from . import _core
 
-__all__ = ["Spectrum", "frequencies", "load", "spectrum", "__version__"]
+__all__ = ["Spectrum", "fast_evaluation_available", "frequencies", "load", "spectrum", "__version__"]
 
 __version__: str = _core.__version__
 
@@ -203,6 +205,18 @@ def _samples(data: ArrayLike, name: str) -> NDArray[np.float64]:
         if not np.all(same):
             raise ValueError(f"{name} hold numbers that float64 cannot represent exactly")
     return converted
+
+
+def fast_evaluation_available() -> bool:
+    """Whether this build has the fast evaluation (``tolerance=``).
+
+    Returns
+    -------
+    bool
+        False for a build without FFTW3, where a `tolerance` raises
+        NotImplementedError.
+    """
+    return bool(_core.fast_evaluation_available)
 
 
 def load(
