@@ -113,6 +113,45 @@ template <bool compensated, typename vector>
     }
 }
 
+// One sample near the grid's end, point by point: short of the end as the
+// vector code adds (fused), so that a sample's sums do not depend on where it
+// falls; wrapping around the end, plainly. `values` are the kernel's at its
+// `width` points from `start`; `k` its place in the chunk.
+template <int width, bool compensated>
+inline void spread_near_end(const double* values, std::int32_t start, std::int32_t points, std::int32_t rows,
+                            int terms, std::int32_t k, const double* rotated, double* const* grids,
+                            double* const* errors) {
+    const std::int32_t mask = points - 1;
+    const bool wraps = start + width > points;
+    for (int rp = 0; rp < rows * terms; ++rp) {
+        const int r = rp / terms;
+        const int p = rp % terms;
+        const std::size_t at =
+            2 * ((static_cast<std::size_t>(r) * nufft_max_terms + static_cast<std::size_t>(p)) * nufft_chunk +
+                 static_cast<std::size_t>(k));
+        double* const grid = grids[rp];
+        double* const error = errors[r];
+        for (int i = 0; i < width; ++i) {
+            const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
+            for (int part = 0; part < 2; ++part) {
+                double& g = grid[cell + static_cast<std::size_t>(part)];
+                const double factor = rotated[at + static_cast<std::size_t>(part)];
+                const double term = factor * values[i];
+                if (compensated && p == 0) {
+                    const double sum = g + term;
+                    const double back = sum - g;
+                    error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
+                    g = sum;
+                } else if (!wraps) {
+                    g = std::fma(factor, values[i], g);
+                } else {
+                    g = g + term;
+                }
+            }
+        }
+    }
+}
+
 // Adds each placed sample times the kernel's values to the grids of the
 // `terms` Taylor terms of each of `rows` rows (grids[r × terms + p]): the
 // pieces' polynomials by Horner's rule on vectors, once for every row, their
@@ -136,7 +175,6 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
     vector coefficients[degree + 1][blocks];
     for (int d = 0; d <= degree; ++d)
         for (int b = 0; b < blocks; ++b) load(coefficients[d][b], kernel + d * lanes + b * size_of);
-    const std::int32_t mask = points - 1;
     const double* const rotated = scratch.rotated.data();
     // Samples in file order often lie side by side on the grid; taking them
     // from four quarters of the chunk in turn keeps each sample's loads clear of
@@ -175,39 +213,9 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
             }
             continue;
         }
-        // Near the grid's end, point by point: short of the end as the vector
-        // code adds (fused), so that a sample's sums do not depend on where
-        // it falls; wrapping around the end, plainly.
         double values[lanes];
         for (int b = 0; b < blocks; ++b) store(values + b * size_of, v[b]);
-        const bool wraps = start + width > points;
-        for (int rp = 0; rp < rows * terms; ++rp) {
-            const int r = rp / terms;
-            const int p = rp % terms;
-            const std::size_t at =
-                2 * ((static_cast<std::size_t>(r) * nufft_max_terms + static_cast<std::size_t>(p)) * nufft_chunk +
-                     static_cast<std::size_t>(k));
-            double* const grid = grids[rp];
-            double* const error = errors[r];
-            for (int i = 0; i < width; ++i) {
-                const std::size_t cell = 2 * static_cast<std::size_t>((start + i) & mask);
-                for (int part = 0; part < 2; ++part) {
-                    double& g = grid[cell + static_cast<std::size_t>(part)];
-                    const double factor = rotated[at + static_cast<std::size_t>(part)];
-                    const double term = factor * values[i];
-                    if (compensated && p == 0) {
-                        const double sum = g + term;
-                        const double back = sum - g;
-                        error[cell + static_cast<std::size_t>(part)] += (g - (sum - back)) + (term - back);
-                        g = sum;
-                    } else if (!wraps) {
-                        g = std::fma(factor, values[i], g);
-                    } else {
-                        g = g + term;
-                    }
-                }
-            }
-        }
+        spread_near_end<width, compensated>(values, start, points, rows, terms, k, rotated, grids, errors);
     }
 }
 
