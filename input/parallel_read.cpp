@@ -6,11 +6,11 @@
 #include <iterator>
 #include <new>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "input/byte_reader.hpp"
 #include "input/pairs.hpp"
+#include "spectrum/parallel.hpp"
 
 namespace trapft {
 namespace {
@@ -165,16 +165,8 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
         read_piece(descriptor, begin, end, most, double_precision, buffers.data() + k * piece_buffer_bytes, parts[k]);
     };
     {
-        std::vector<std::jthread> threads;
-        std::size_t started = 1;
-        try {
-            threads.reserve(count - 1);
-            for (; started < count; ++started) threads.emplace_back(read, started);
-        } catch (const std::exception&) {
-            // Pieces without a thread are read here.
-        }
-        read(0);
-        for (std::size_t k = started; k < count; ++k) read(k);
+        thread_team team(static_cast<int>(count));  // pieces without a thread are read by the others
+        team.run(static_cast<int>(count), static_cast<int>(count), [&](int k) { read(static_cast<std::size_t>(k)); });
     }
 
     // The first failure in file order decides, unless the pair past the

@@ -1,9 +1,10 @@
-// The core's threads: how many a jobs count asks for, and one fan-out of tasks over threads.
+// The core's threads: how many a jobs count asks for, and a team of threads that stays to run fan-outs of tasks.
 #pragma once
 
-#include <algorithm>
-#include <atomic>
-#include <exception>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -14,29 +15,54 @@ namespace trapft {
 // Always 1 to max_jobs.
 int resolve_jobs(int jobs);
 
-// Runs task(i) for i < tasks on up to `threads` threads, this one among them;
-// which thread runs which task does not change what each task computes, and
-// a thread that cannot be started leaves its tasks to the others.
-template <typename F>
-void in_parallel(int tasks, int threads, F&& task) {
-    threads = std::clamp(threads, 1, std::max(tasks, 1));
-    if (threads == 1) {
-        for (int i = 0; i < tasks; ++i) task(i);
-        return;
-    }
-    std::atomic<int> next{0};
-    auto work = [&] {
-        for (int i = next++; i < tasks; i = next++) task(i);
-    };
-    std::vector<std::thread> helpers;
-    try {
-        helpers.reserve(static_cast<std::size_t>(threads - 1));
-        for (int h = 1; h < threads; ++h) helpers.emplace_back(work);
-    } catch (const std::exception&) {
-        // Fewer threads: the same results.
-    }
-    work();
-    for (std::thread& helper : helpers) helper.join();
+// The calling thread and up to threads − 1 helpers, started once and kept for
+// the team's life, that run fan-outs of tasks together: the one place the
+// core's stages start threads. A helper the system refuses leaves its share
+// to the others; which thread runs which task never changes what a task
+// computes.
+class thread_team {
+public:
+    explicit thread_team(int threads = 1);
+    ~thread_team();
+    thread_team(const thread_team&) = delete;
+    thread_team& operator=(const thread_team&) = delete;
+
+    // The threads that run a fan-out: the caller and the helpers started.
+    int threads() const { return static_cast<int>(helpers_.size()) + 1; }
+
+    // Runs task(i) for every i < tasks, on up to `most` of the team's threads,
+    // the caller among them, and returns when all have ended. Not to be
+    // entered from two threads at once, nor from a task.
+    void run(int tasks, int most, const std::function<void(int)>& task);
+
+    // Runs task(i) for every i < tasks on the helpers alone while the caller
+    // runs `beside`, then returns when all have ended; tasks beyond the
+    // helpers are left to the caller after `beside`. (The sweep's writer
+    // stays on the calling thread this way, its workers on the helpers.)
+    void run_beside(int tasks, const std::function<void(int)>& task, const std::function<void()>& beside);
+
+private:
+    void run_beside(int tasks, const std::function<void(int)>& task, const std::function<void()>* beside, int helpers);
+    void serve();
+    void take_tasks(std::unique_lock<std::mutex>& lock);
+
+    std::vector<std::thread> helpers_;
+    std::mutex mutex_;
+    std::condition_variable start_, done_;
+    const std::function<void(int)>* task_ = nullptr;
+    std::uint64_t round_ = 0;   // fan-outs begun
+    int tasks_ = 0;
+    int next_ = 0;              // the next task to take
+    int joining_ = 0;           // helpers that may join this round
+    int running_ = 0;           // helpers within the round
+    bool stopping_ = false;
+};
+
+// Runs task(i) for every i < tasks on `team` (up to `most` threads), or on
+// the caller alone where there is no team.
+inline void run_tasks(thread_team* team, int tasks, int most, const std::function<void(int)>& task) {
+    if (team != nullptr && most > 1 && tasks > 1) return team->run(tasks, most, task);
+    for (int i = 0; i < tasks; ++i) task(i);
 }
 
 }  // namespace trapft

@@ -11,7 +11,6 @@
 #include <new>
 #include <span>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "spectrum/fast_evaluation.hpp"
@@ -357,23 +356,22 @@ sweep_status write_in_order(shared_sweep& shared) {
 sweep_status sweep_together(sweep_state& state) {
     shared_sweep shared;
     shared.state = &state;
-    std::vector<std::thread> pool;
+    const int workers = static_cast<int>(state.workers.size());
+    thread_team team(workers + 1);
+    // Every worker must run: the writer waits for their pieces.
+    if (team.threads() != workers + 1) return sweep_status::threads_failed;
     sweep_status status = sweep_status::ok;
-    try {
-        pool.reserve(state.workers.size());
-        for (const std::unique_ptr<worker_state>& worker : state.workers)
-            pool.emplace_back(sweep_worker, std::ref(shared), std::ref(*worker));
-    } catch (const std::system_error&) {
-        status = sweep_status::threads_failed;
-    }
     // The sink begins once every thread runs, so that a failure to start them writes nothing.
-    if (status == sweep_status::ok) status = begin_sinks(*state.plan) ? write_in_order(shared) : sweep_status::write_failed;
-    {
-        std::lock_guard<std::mutex> lock(shared.mutex);
-        shared.stopped = true;
-    }
-    shared.work.notify_all();
-    for (std::thread& thread : pool) thread.join();
+    team.run_beside(
+        workers, [&](int w) { sweep_worker(shared, *state.workers[static_cast<std::size_t>(w)]); },
+        [&] {
+            status = begin_sinks(*state.plan) ? write_in_order(shared) : sweep_status::write_failed;
+            {
+                std::lock_guard<std::mutex> lock(shared.mutex);
+                shared.stopped = true;
+            }
+            shared.work.notify_all();
+        });
     return status;
 }
 

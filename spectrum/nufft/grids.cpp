@@ -71,7 +71,7 @@ void spread_and_transform(const fast_plan& plan, instruction_set set, row_group 
     const std::int32_t limit = plain_limit(plan);
     const std::int32_t chunks = (plan.count + nufft_chunk - 1) / nufft_chunk;
     const nufft_stages& stages = stages_for(set);
-    in_parallel(subgrids, threads, [&](int s) {
+    run_tasks(work.team.get(), subgrids, threads, [&](int s) {
         nufft_scratch& scratch = work.scratch[static_cast<std::size_t>(s)];
         double* grids[nufft_row_group * nufft_max_terms];
         double* errors[nufft_row_group];
@@ -108,7 +108,7 @@ void spread_and_transform(const fast_plan& plan, instruction_set set, row_group 
     // Each grid gathered in a fixed order (each sub-grid's term 0 with its
     // errors, then the sub-grids in turn) and transformed, grids side by side.
     // (A sub-grid's cleared range lies within the grid: see chunk_reach.)
-    in_parallel(rows.count * terms, threads, [&](int rp) {
+    run_tasks(work.team.get(), rows.count * terms, threads, [&](int rp) {
         const int r = rp / terms;
         const int p = rp % terms;
         if (p == 0)

@@ -9,6 +9,7 @@
 
 #include "spectrum/fast_evaluation.hpp"
 #include "spectrum/instruction_set.hpp"
+#include "spectrum/parallel.hpp"
 #include "trapft/samples.hpp"
 
 namespace trapft {
@@ -90,6 +91,7 @@ struct nufft_scratch {
 // Working storage for one block at a time, for a group of up to `rows` rows.
 struct fast_work {
     int threads = 1;
+    std::unique_ptr<thread_team> team;  // threads − 1 helpers, kept for every block (null for one thread)
     std::int32_t rows = 1;          // rows spread together: min(plan.rows, nufft_row_group)
     std::size_t grid_doubles = 0;   // one grid: 2 × block_points, staggered for several rows
     mapped_array grids;             // per sub-grid s and row r: nufft_max_terms term grids, then one error grid

@@ -3,14 +3,13 @@
 
 #include <exception>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "spectrum/nufft/heuristics.hpp"
 #include "spectrum/nufft/kernel.hpp"
 #include "spectrum/nufft/plan.hpp"
 #include "spectrum/nufft/stages.hpp"
 #include "spectrum/nufft/transform.hpp"
+#include "spectrum/parallel.hpp"
 
 namespace trapft {
 namespace nufft {
@@ -37,42 +36,32 @@ void make_tables(std::int64_t lines, int upsampling, fast_plan& plan) {
 }
 
 // Prepares `plan`; false when a number is not finite. Throws std::bad_alloc.
-// With a second thread, the tables are made on it while this one measures
-// the samples (the two fill different members of the plan). Neither depends
-// on the other, so the plan is the same either way.
+// With a second thread, the tables are made while the samples are measured
+// (the two fill different members of the plan). Neither depends on the
+// other, so the plan is the same either way.
 bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, instruction_set set,
              int threads, fast_plan& plan) {
     plan.count = static_cast<std::int32_t>(samples.times.size());
     plan.tolerance = tolerance;
     plan.instruction_set = set;
-    std::thread helper;
-    std::exception_ptr failure;
-    if (threads > 1) {
-        try {
-            helper = std::thread([&] {
-                try {
-                    make_tables(lines, upsampling, plan);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            // No second thread: the tables are made below.
-        }
-    }
     bool measured = false;
-    try {
+    if (threads < 2) {
         measured = stages_for(set).measure(samples, plan);
-    } catch (...) {
-        if (helper.joinable()) helper.join();
-        throw;
+        if (measured) make_tables(lines, upsampling, plan);
+        return measured;
     }
-    if (helper.joinable()) {
-        helper.join();
+    thread_team team(2);
+    std::exception_ptr failures[2];
+    run_tasks(&team, 2, 2, [&](int i) {
+        try {
+            if (i == 0) measured = stages_for(set).measure(samples, plan);
+            else make_tables(lines, upsampling, plan);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    });
+    for (const std::exception_ptr& failure : failures)
         if (failure) std::rethrow_exception(failure);
-    } else if (measured) {
-        make_tables(lines, upsampling, plan);
-    }
     return measured;
 }
 

@@ -58,6 +58,7 @@ namespace nufft {
 
 bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
     work.threads = std::max(threads, 1);
+    if (work.threads > 1) work.team = std::make_unique<thread_team>(work.threads);
     work.rows = std::clamp(plan.rows, 1, nufft_row_group);
     const auto rows = static_cast<std::size_t>(work.rows);
     work.grid_doubles = 2 * static_cast<std::size_t>(plan.block_points);
