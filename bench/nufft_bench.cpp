@@ -33,14 +33,14 @@ trapft::sample_set make_samples(std::int32_t n) {
 
 // A plan and one thread's storage, or the end of the run.
 struct prepared {
-    trapft::fast_plan_owner plan;
-    trapft::fast_work_owner work;
+    trapft::nufft_plan_owner plan;
+    trapft::nufft_work_owner work;
 
     prepared(const trapft::sample_set& s, double tolerance, std::int64_t sweep, int upsampling = -1) {
-        const trapft::fast_status status =
+        const trapft::nufft_status status =
             trapft::nufft_prepare(trapft::sample_rows(s), tolerance, sweep, upsampling, plan);
-        if (status != trapft::fast_status::ok) std::abort();
-        work = trapft::make_fast_work(*plan, 1);
+        if (status != trapft::nufft_status::ok) std::abort();
+        work = trapft::make_nufft_work(*plan, 1);
         if (work == nullptr) std::abort();
     }
 };
@@ -48,8 +48,8 @@ struct prepared {
 struct fixture {
     trapft::sample_set s = make_samples(samples);
     prepared p;
-    const trapft::fast_plan& setup;
-    trapft::fast_work& work;
+    const trapft::nufft_plan& setup;
+    trapft::nufft_work& work;
     int set;
     std::int32_t block = 0;
     std::int32_t points = 0;
@@ -60,7 +60,7 @@ struct fixture {
         // The second argument, where given, lowers the instruction set (0 SSE2, 1 AVX2, 2 AVX-512).
         set = state.range(1) >= 0 ? std::min(trapft::nufft_widest_set(setup), static_cast<std::int32_t>(state.range(1)))
                                   : trapft::nufft_widest_set(setup);
-        block = trapft::fast_block_lines(setup);
+        block = trapft::nufft_block_lines(setup);
         points = trapft::nufft_grid_points(setup, block);
     }
 };
@@ -157,7 +157,7 @@ void many_samples(benchmark::State& state) {
     std::vector<double> real(static_cast<std::size_t>(sweep)), imaginary(real.size());
     for (auto _ : state) {
         prepared p(s, 1e-12, sweep);
-        const std::int32_t block = trapft::fast_block_lines(*p.plan);
+        const std::int32_t block = trapft::nufft_block_lines(*p.plan);
         for (std::int32_t b = 0; b < sweep; b += block)
             trapft::nufft_progression(*p.plan, trapft::nufft_widest_set(*p.plan), first + b * 1e-3, 1e-3,
                                       std::min(block, sweep - b), *p.work, real.data() + b, imaginary.data() + b);
@@ -169,7 +169,7 @@ void many_samples(benchmark::State& state) {
 // lines from 0 to 400, (d) 10^6 samples two milliseconds apart on average ×
 // 10^5 lines from 0 to 400, (e) 16384 samples × 65536 lines from 0 to 400,
 // each a plan for the whole sweep (preparation not timed). `sweep`: the
-// running-sum grid in blocks at fixed lines through fast_block, as the sweep
+// running-sum grid in blocks at fixed lines through nufft_evaluate, as the sweep
 // hands them over (with `threads` threads in each block); `pass`: the same
 // lines as exact progressions of one increment, block by block.
 struct shape {
@@ -207,8 +207,8 @@ void sweep_or_pass(benchmark::State& state, bool sweep, int upsampling = -1) {
         if (p.plan->upsampling != upsampling) return state.SkipWithError("kernel short of tolerance");
         state.counters["chosen"] = prepared(s, tolerance, sh.lines).plan->upsampling == upsampling ? 1 : 0;
     }
-    trapft::fast_work_owner work = trapft::make_fast_work(*p.plan, threads);
-    const std::int32_t block = trapft::fast_block_lines(*p.plan);
+    trapft::nufft_work_owner work = trapft::make_nufft_work(*p.plan, threads);
+    const std::int32_t block = trapft::nufft_block_lines(*p.plan);
     std::vector<double> frequency(static_cast<std::size_t>(block)), real(frequency.size()), imaginary(frequency.size());
     const double step = 400.0 / static_cast<double>(sh.lines - 1);
     for (auto _ : state) {
@@ -220,7 +220,7 @@ void sweep_or_pass(benchmark::State& state, bool sweep, int upsampling = -1) {
                     frequency[static_cast<std::size_t>(j)] = f;
                     f = f + step;
                 }
-                trapft::fast_block(*p.plan, frequency.data(), count, *work, real.data(), imaginary.data(), threads);
+                trapft::nufft_evaluate(*p.plan, frequency.data(), count, *work, real.data(), imaginary.data(), threads);
             } else {
                 const double dyadic = std::exp2(std::round(std::log2(step)));  // the nearest power of two
                 trapft::nufft_progression(*p.plan, trapft::nufft_widest_set(*p.plan), static_cast<double>(done) * dyadic,

@@ -115,23 +115,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         total += std::fabs(c[static_cast<std::size_t>(k)]);
     }
 
-    trapft::fast_plan_owner plan;
-    const trapft::fast_status status =
+    trapft::nufft_plan_owner plan;
+    const trapft::nufft_status status =
         trapft::nufft_prepare(trapft::sample_rows(samples), tolerance, lines, upsampling, plan);
-    check(status == trapft::fast_status::ok || status == trapft::fast_status::not_applicable);
-    if (status != trapft::fast_status::ok) {
+    check(status == trapft::nufft_status::ok || status == trapft::nufft_status::not_applicable);
+    if (status != trapft::nufft_status::ok) {
         // Refused only for a number that is not finite or an A beyond double.
         check(!finite || total > 0.999L * std::numeric_limits<double>::max());
         return 0;
     }
     check(finite && total <= 1.001L * std::numeric_limits<double>::max());
-    const trapft::fast_plan& setup = *plan;
-    check(trapft::fast_block_lines(setup) >= 1);
+    const trapft::nufft_plan& setup = *plan;
+    check(trapft::nufft_block_lines(setup) >= 1);
     const int set = std::min(trapft::nufft_widest_set(setup), static_cast<std::int32_t>(in.bits(1) % 3));
-    const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
+    const trapft::nufft_work_owner work = trapft::make_nufft_work(setup, 1);
     check(work != nullptr);
 
-    const std::int32_t block = trapft::fast_block_lines(setup);
+    const std::int32_t block = trapft::nufft_block_lines(setup);
     const std::int32_t lines_here = std::min(count, block);
     std::vector<double> re(static_cast<std::size_t>(lines_here)), im(re.size());
     // Either one exact progression, or (as the sweep hands them over) a
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (running) {
         const int threads = 1 + static_cast<int>(in.bits(1) % 2);
-        const trapft::fast_work_owner shared = trapft::make_fast_work(setup, threads);
+        const trapft::nufft_work_owner shared = trapft::make_nufft_work(setup, threads);
         check(shared != nullptr);
         trapft::nufft_block(setup, set, frequencies.data(), lines_here, *shared, re.data(), im.data(), threads);
     } else {
@@ -200,12 +200,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<double> values = samples.values;
     for (int k = 0; k < n; ++k) values.push_back(factor * samples.values[static_cast<std::size_t>(k)]);
     auto evaluate = [&](trapft::sample_rows rows, std::vector<double>& real, std::vector<double>& imaginary) {
-        trapft::fast_plan_owner made;
-        if (trapft::nufft_prepare(rows, tolerance, lines, upsampling, made) != trapft::fast_status::ok) return false;
+        trapft::nufft_plan_owner made;
+        if (trapft::nufft_prepare(rows, tolerance, lines, upsampling, made) != trapft::nufft_status::ok) return false;
         const auto size = static_cast<std::size_t>(lines_here);
         real.assign(size * static_cast<std::size_t>(rows.rows), 0.0);
         imaginary.assign(real.size(), 0.0);
-        const trapft::fast_work_owner storage = trapft::make_fast_work(*made, 2);
+        const trapft::nufft_work_owner storage = trapft::make_nufft_work(*made, 2);
         check(storage != nullptr);
         if (running)
             trapft::nufft_block(*made, set, frequencies.data(), lines_here, *storage, real.data(), imaginary.data(), 2, size);

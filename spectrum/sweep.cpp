@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 #include "spectrum/grid.hpp"
 #include "spectrum/instruction_set.hpp"
 #include "trapft/limits.hpp"
@@ -48,7 +48,7 @@ struct sweep_plan {
     frequency_grid grid;
     line_range slice;
     std::int32_t block_lines = 1;      // most lines per block
-    const fast_plan* fast = nullptr;   // null: the exact evaluation
+    const nufft_plan* fast = nullptr;   // null: the exact evaluation
     int block_threads = 1;             // fast evaluation: threads that share a block
     std::span<spectrum_sink* const> sinks;  // one per row
     std::size_t piece_bytes = 0;       // most bytes a sink makes of a piece
@@ -108,8 +108,8 @@ struct block_slot {
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
-void evaluate_fast_block(const sweep_plan& plan, block_slot& slot, fast_work& work) {
-    fast_block(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
+void evaluate_nufft_block(const sweep_plan& plan, block_slot& slot, nufft_work& work) {
+    nufft_evaluate(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
                plan.block_threads, static_cast<std::size_t>(plan.block_lines));
 }
 
@@ -127,7 +127,7 @@ bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) 
 // One thread's storage, all reserved before the first line.
 struct worker_state {
     spectrum_work work;
-    fast_work_owner fast_work;  // the fast evaluation only
+    nufft_work_owner nufft;  // the fast evaluation only
     double real[piece_lines];
     double imaginary[piece_lines];
     double magnitude[piece_lines];
@@ -138,8 +138,8 @@ struct worker_state {
 std::unique_ptr<worker_state> make_worker(const sweep_plan& plan, bool evaluates) {
     auto worker = std::make_unique<worker_state>();
     if (plan.fast != nullptr && evaluates) {
-        worker->fast_work = make_fast_work(*plan.fast, plan.block_threads);
-        if (worker->fast_work == nullptr) return nullptr;
+        worker->nufft = make_nufft_work(*plan.fast, plan.block_threads);
+        if (worker->nufft == nullptr) return nullptr;
     }
     return worker;
 }
@@ -237,7 +237,7 @@ sweep_status sweep_alone(sweep_state& state) {
     std::int64_t done = 0;
     if (!begin_sinks(plan)) return sweep_status::write_failed;
     while (take_block(plan, state.source, slot)) {
-        if (plan.fast != nullptr) evaluate_fast_block(plan, slot, *worker.fast_work);
+        if (plan.fast != nullptr) evaluate_nufft_block(plan, slot, *worker.nufft);
         for (std::int64_t index = slot.next_piece; index < slot.pieces_end; ++index) {
             fill_piece(plan, slot, index, worker, piece);
             const sweep_status status = deliver(state, piece, done);
@@ -309,7 +309,7 @@ void sweep_worker(shared_sweep& shared, worker_state& worker) {
             }
             continue;
         }
-        const bool can_take = plan.fast == nullptr || worker.fast_work != nullptr;
+        const bool can_take = plan.fast == nullptr || worker.nufft != nullptr;
         block_slot* const slot = shared.source_done || !can_take ? nullptr : free_block_slot(shared);
         if (slot != nullptr) {
             if (!take_block(plan, shared.state->source, *slot)) {
@@ -319,7 +319,7 @@ void sweep_worker(shared_sweep& shared, worker_state& worker) {
             }
             if (plan.fast != nullptr) {
                 lock.unlock();
-                evaluate_fast_block(plan, *slot, *worker.fast_work);
+                evaluate_nufft_block(plan, *slot, *worker.nufft);
                 lock.lock();
                 slot->evaluated = true;
                 shared.work.notify_all();  // its pieces may all be formatted at once
@@ -524,12 +524,12 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     plan.sinks = sinks;
     const int jobs = resolve_jobs(options.jobs);
 
-    fast_plan_owner fast;
+    nufft_plan_owner fast;
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {
-        const fast_status prepared = prepare_fast(samples, options.tolerance, plan.grid.count, fast, jobs);
-        if (prepared == fast_status::out_of_memory) return sweep_status::out_of_memory;
-        if (prepared == fast_status::instruction_set_unavailable) return sweep_status::invalid_instruction_set;
-        if (prepared == fast_status::not_applicable && samples.rows > 1) {
+        const nufft_status prepared = prepare_nufft(samples, options.tolerance, plan.grid.count, fast, jobs);
+        if (prepared == nufft_status::out_of_memory) return sweep_status::out_of_memory;
+        if (prepared == nufft_status::instruction_set_unavailable) return sweep_status::invalid_instruction_set;
+        if (prepared == nufft_status::not_applicable && samples.rows > 1) {
             // Some row is evaluated exactly: each row as it would be alone.
             for (std::int32_t r = 0; r < samples.rows; ++r) {
                 spectrum_sink* const one[1] = {sinks[static_cast<std::size_t>(r)]};
@@ -541,7 +541,7 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     }
     if (fast != nullptr) {
         plan.fast = fast.get();
-        plan.block_lines = fast_block_lines(*fast);
+        plan.block_lines = nufft_block_lines(*fast);
     } else {
         plan.block_lines = exact_block_lines(samples.times.size() * static_cast<std::size_t>(samples.rows),
                                              plan.slice.size(), jobs);

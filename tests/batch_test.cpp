@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "trapft/array_sink.hpp"
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 #include "trapft/sweep.hpp"
 #include "random_samples.hpp"
 

@@ -21,10 +21,10 @@ instruction_set as_set(int set) { return static_cast<instruction_set>(set); }
 
 }  // namespace
 
-std::int32_t nufft_grid_points(const fast_plan& plan, std::int32_t count) { return grid_points(plan, count); }
+std::int32_t nufft_grid_points(const nufft_plan& plan, std::int32_t count) { return grid_points(plan, count); }
 
-fast_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
-                          fast_plan_owner& plan) {
+nufft_status nufft_prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling,
+                          nufft_plan_owner& plan) {
     return prepare_plan(samples, tolerance, lines, upsampling, 1, plan);
 }
 
@@ -34,14 +34,14 @@ int nufft_kernel_width(double tolerance, int upsampling, bool& meets) {
     return k.width;
 }
 
-void nufft_rotate(const fast_plan& plan, double first, double increment, std::int32_t points, int terms,
-                  std::int32_t begin, std::int32_t end, fast_work& work) {
+void nufft_rotate(const nufft_plan& plan, double first, double increment, std::int32_t points, int terms,
+                  std::int32_t begin, std::int32_t end, nufft_work& work) {
     stages_for(plan.instruction_set)
         .rotate(plan, row_group{0, work.rows}, first, increment, centre_line(plan, points), points, terms, begin, end,
                 work.scratch[0]);
 }
 
-void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::int32_t size, fast_work& work) {
+void nufft_spread(const nufft_plan& plan, std::int32_t points, int terms, std::int32_t size, nufft_work& work) {
     double* grids[nufft_row_group * nufft_max_terms];
     double* errors[nufft_row_group];
     for (std::int32_t r = 0; r < work.rows; ++r) {
@@ -53,17 +53,17 @@ void nufft_spread(const fast_plan& plan, std::int32_t points, int terms, std::in
         .spread[scratch.compensated](plan, spread_target{points, terms, work.rows, size, grids, errors}, scratch);
 }
 
-void nufft_transform(const fast_plan& plan, std::int32_t points, double* grid) { transform_grid(plan, points, grid); }
+void nufft_transform(const nufft_plan& plan, std::int32_t points, double* grid) { transform_grid(plan, points, grid); }
 
-void nufft_deconvolve(const fast_plan& plan, int set, std::int32_t points, std::int32_t count, int terms,
-                      const double* offsets, const double* frequencies, fast_work& work, double* real,
+void nufft_deconvolve(const nufft_plan& plan, int set, std::int32_t points, std::int32_t count, int terms,
+                      const double* offsets, const double* frequencies, nufft_work& work, double* real,
                       double* imaginary) {
     deconvolve(plan, as_set(set), row_group{0, 1}, points, count, terms, offsets, frequencies, work,
                group_results{real, imaginary, 0});
 }
 
-void nufft_term_by_differences(const fast_plan& plan, int set, double first, double increment, std::int32_t count,
-                               fast_work& work, double* real, double* imaginary) {
+void nufft_term_by_differences(const nufft_plan& plan, int set, double first, double increment, std::int32_t count,
+                               nufft_work& work, double* real, double* imaginary) {
     const row_group rows{0, 1};
     const std::int32_t points = grid_points(plan, count);
     spread_and_transform(plan, as_set(set), rows, first, increment, 0.0, points, 1, work, 1);
@@ -82,15 +82,15 @@ double nufft_line_offsets(int set, const double* frequencies, std::int32_t lines
     return line_offsets(as_set(set), frequencies, lines, first, increment, offsets);
 }
 
-void nufft_progression(const fast_plan& plan, int set, double first, double increment, std::int32_t count,
-                       fast_work& work, double* real, double* imaginary, int threads, std::size_t row_stride) {
+void nufft_progression(const nufft_plan& plan, int set, double first, double increment, std::int32_t count,
+                       nufft_work& work, double* real, double* imaginary, int threads, std::size_t row_stride) {
     if (count <= 0) return;
     by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
         progression(plan, as_set(set), rows, first, increment, count, work, out, threads);
     });
 }
 
-void nufft_block(const fast_plan& plan, int set, const double* frequencies, std::int32_t count, fast_work& work,
+void nufft_block(const nufft_plan& plan, int set, const double* frequencies, std::int32_t count, nufft_work& work,
                  double* real, double* imaginary, int threads, std::size_t row_stride) {
     by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
         block(plan, as_set(set), rows, frequencies, count, work, out, threads);

@@ -75,23 +75,23 @@ void reference_sums(const sample_set& s, double first, double increment, std::in
 
 // Prepares the fast evaluation, or fails the test; with the kernel of
 // `upsampling` where it meets the tolerance, when that is not negative.
-trapft::fast_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines, int upsampling = -1) {
-    trapft::fast_plan_owner plan;
-    const trapft::fast_status status =
-        upsampling < 0 ? trapft::prepare_fast(s, tolerance, lines, plan)
+trapft::nufft_plan_owner prepared(const sample_set& s, double tolerance, std::int64_t lines, int upsampling = -1) {
+    trapft::nufft_plan_owner plan;
+    const trapft::nufft_status status =
+        upsampling < 0 ? trapft::prepare_nufft(s, tolerance, lines, plan)
                        : trapft::nufft_prepare(trapft::sample_rows(s), tolerance, lines, upsampling, plan);
-    EXPECT_EQ(status, trapft::fast_status::ok);
+    EXPECT_EQ(status, trapft::nufft_status::ok);
     return plan;
 }
 
-// The sweep in blocks of at most fast_block_lines, as a caller runs it, or
+// The sweep in blocks of at most nufft_block_lines, as a caller runs it, or
 // (one_call) in a single call, however long, with the vector code `set`.
-void fast_sums(const trapft::fast_plan& setup, trapft::fast_work& work, double first, double increment,
+void fast_sums(const trapft::nufft_plan& setup, trapft::nufft_work& work, double first, double increment,
                std::int32_t count, std::vector<double>& re, std::vector<double>& im, bool one_call = false,
                int set = -1) {
     re.assign(static_cast<std::size_t>(count), 0.0);
     im.assign(static_cast<std::size_t>(count), 0.0);
-    const std::int32_t block = one_call ? count : trapft::fast_block_lines(setup);
+    const std::int32_t block = one_call ? count : trapft::nufft_block_lines(setup);
     for (std::int32_t b = 0; b < count; b += block)
         trapft::nufft_progression(setup, set < 0 ? trapft::nufft_widest_set(setup) : set, first + b * increment, increment,
                                   std::min(block, count - b), work, re.data() + b, im.data() + b);
@@ -206,15 +206,15 @@ TEST(nufft, matches_the_reference_sums) {
 
         for (const double eps : tolerances)
             for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
-                const trapft::fast_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count, upsampling);
+                const trapft::nufft_plan_owner plan = prepared(s, eps, c.lines != 0 ? c.lines : count, upsampling);
                 ASSERT_NE(plan, nullptr);
-                const trapft::fast_plan& setup = *plan;
+                const trapft::nufft_plan& setup = *plan;
                 if (setup.upsampling != upsampling) continue;  // its kernel does not reach eps
                 ++upsampled[upsampling];
                 EXPECT_NEAR(setup.total[0], static_cast<double>(total), 1e-14 * static_cast<double>(total));
                 const std::int32_t best = trapft::nufft_widest_set(setup);
                 for (std::int32_t set = 0; set <= best; ++set) {
-                    const trapft::fast_work_owner work = trapft::make_fast_work(setup, 1);
+                    const trapft::nufft_work_owner work = trapft::make_nufft_work(setup, 1);
                     ASSERT_NE(work, nullptr);
                     std::vector<double> re, im;
                     fast_sums(setup, *work, c.first, c.increment, count, re, im, c.lines != 0, set);
@@ -254,9 +254,9 @@ TEST(nufft, holds_the_bound_for_a_single_weight) {
                 // Two samples 2 apart with values (1, 0): c = (1, 0), A = 1.
                 const double t0 = 0.37 + offset / 16.0 / 1024;
                 const sample_set s = make_set({t0, t0 + 2.0}, {1.0, 0.0});
-                const trapft::fast_plan_owner plan = prepared(s, eps, 1024, upsampling);
+                const trapft::nufft_plan_owner plan = prepared(s, eps, 1024, upsampling);
                 ASSERT_NE(plan, nullptr);
-                const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+                const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
                 ASSERT_NE(work, nullptr);
                 std::vector<double> re, im;
                 fast_sums(*plan, *work, -300.0, 1.0 / 1024 * 601, 1024, re, im);
@@ -299,15 +299,15 @@ TEST(nufft, refuses_numbers_that_are_not_finite) {
         {{0, 1e300, 2e300, 3e300, 4e300, 5e300, 6e300, 7e300, 8e300, 9e300}, std::vector<double>(10, 1e10), false},
     };
     for (const refusal& c : cases) {
-        trapft::fast_plan_owner plan;
-        EXPECT_EQ(trapft::prepare_fast(make_set(c.t, c.x), 1e-9, 100, plan),
-                  c.prepared ? trapft::fast_status::ok : trapft::fast_status::not_applicable) << c.t.size();
+        trapft::nufft_plan_owner plan;
+        EXPECT_EQ(trapft::prepare_nufft(make_set(c.t, c.x), 1e-9, 100, plan),
+                  c.prepared ? trapft::nufft_status::ok : trapft::nufft_status::not_applicable) << c.t.size();
         EXPECT_EQ(plan != nullptr, c.prepared);
     }
     // A frequency that is not finite gives NaN lines, as the exact evaluation does.
-    const trapft::fast_plan_owner plan = prepared(make_set({0, 1, 2}, {1, 2, 3}), 1e-9, 100);
+    const trapft::nufft_plan_owner plan = prepared(make_set({0, 1, 2}, {1, 2, 3}), 1e-9, 100);
     ASSERT_NE(plan, nullptr);
-    const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+    const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
     ASSERT_NE(work, nullptr);
     for (const double first : {nan, inf}) {
         double re[3], im[3];
@@ -339,9 +339,9 @@ TEST(nufft, chooses_blocks_by_the_sweep) {
                             {1000000, 100000, 131072, 1e-6}};
     for (const sizing& c : cases) {
         const sample_set s = make_shape(shape::sorted, c.samples, 3);
-        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.lines);
+        const trapft::nufft_plan_owner plan = prepared(s, c.tolerance, c.lines);
         ASSERT_NE(plan, nullptr);
-        EXPECT_EQ(trapft::fast_block_lines(*plan), c.block) << c.samples << " × " << c.lines << " at " << c.tolerance;
+        EXPECT_EQ(trapft::nufft_block_lines(*plan), c.block) << c.samples << " × " << c.lines << " at " << c.tolerance;
         EXPECT_EQ(plan->upsampling, c.upsampling) << c.samples << " × " << c.lines << " at " << c.tolerance;
     }
 }
@@ -350,18 +350,18 @@ TEST(nufft, chooses_blocks_by_the_sweep) {
 // alone.
 TEST(nufft, shares_a_setup_between_threads) {
     const sample_set s = make_shape(shape::unsorted_repeated, 2000, 5);
-    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 8192);
+    const trapft::nufft_plan_owner plan = prepared(s, 1e-12, 8192);
     ASSERT_NE(plan, nullptr);
     std::vector<double> alone_re[2], alone_im[2], shared_re[2], shared_im[2];
     for (int i = 0; i < 2; ++i) {
-        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
         ASSERT_NE(work, nullptr);
         fast_sums(*plan, *work, i * 40.0, 1.0 / 128, 8192, alone_re[i], alone_im[i]);
     }
     std::vector<std::thread> threads;
     for (int i = 0; i < 2; ++i)
         threads.emplace_back([&, i] {
-            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+            const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
             if (work != nullptr) fast_sums(*plan, *work, i * 40.0, 1.0 / 128, 8192, shared_re[i], shared_im[i]);
         });
     for (std::thread& t : threads) t.join();
@@ -406,15 +406,15 @@ std::vector<double> running_sum(double start, double end, std::int32_t count) {
     return f;
 }
 
-// fast_block over `frequencies` in blocks at fixed lines, as the sweep calls it.
-void blocks_of(const trapft::fast_plan& plan, const std::vector<double>& frequencies, int threads,
+// nufft_evaluate over `frequencies` in blocks at fixed lines, as the sweep calls it.
+void blocks_of(const trapft::nufft_plan& plan, const std::vector<double>& frequencies, int threads,
                std::vector<double>& re, std::vector<double>& im, int set = -1) {
-    const trapft::fast_work_owner work = trapft::make_fast_work(plan, threads);
+    const trapft::nufft_work_owner work = trapft::make_nufft_work(plan, threads);
     ASSERT_NE(work, nullptr);
     const auto count = static_cast<std::int32_t>(frequencies.size());
     re.assign(frequencies.size(), 0.0);
     im.assign(frequencies.size(), 0.0);
-    const std::int32_t block = trapft::fast_block_lines(plan);
+    const std::int32_t block = trapft::nufft_block_lines(plan);
     for (std::int32_t b = 0; b < count; b += block)
         trapft::nufft_block(plan, set < 0 ? trapft::nufft_widest_set(plan) : set, frequencies.data() + b,
                             std::min(block, count - b), *work, re.data() + b, im.data() + b, threads);
@@ -454,7 +454,7 @@ TEST(nufft, corrects_the_offsets_of_the_running_sum) {
         reference_at(s, f, ref_re, ref_im, total);
         for (const double eps : {1e-14, 1e-12, 1e-9, 1e-6})
             for (int upsampling = 0; upsampling < trapft::kernel_upsamplings; ++upsampling) {
-                const trapft::fast_plan_owner plan = prepared(s, eps, c.count, upsampling);
+                const trapft::nufft_plan_owner plan = prepared(s, eps, c.count, upsampling);
                 ASSERT_NE(plan, nullptr);
                 if (plan->upsampling != upsampling) continue;  // its kernel does not reach eps
                 std::vector<double> re, im;
@@ -480,7 +480,7 @@ TEST(nufft, takes_lines_whose_differences_overflow) {
     long double total = 0;
     reference_at(s, f, ref_re, ref_im, total);
     for (const double eps : {1e-12, 1e-6}) {
-        const trapft::fast_plan_owner plan = prepared(s, eps, static_cast<std::int64_t>(f.size()));
+        const trapft::nufft_plan_owner plan = prepared(s, eps, static_cast<std::int64_t>(f.size()));
         ASSERT_NE(plan, nullptr);
         std::vector<double> re, im;
         blocks_of(*plan, f, 1, re, im);
@@ -520,9 +520,9 @@ TEST(nufft, term_by_differences_stands_for_term_1) {
     for (const term_case& c : cases) {
         SCOPED_TRACE(c.name);
         const sample_set s = make_shape(c.kind, 400, 43);
-        const trapft::fast_plan_owner plan = prepared(s, eps, c.count);
+        const trapft::nufft_plan_owner plan = prepared(s, eps, c.count);
         ASSERT_NE(plan, nullptr);
-        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
         ASSERT_NE(work, nullptr);
         long double total = 0;
         const std::vector<long double> w = weights_of(s, total);
@@ -575,9 +575,9 @@ TEST(nufft, takes_lines_near_a_progression) {
         std::vector<long double> ref_re, ref_im;
         long double total = 0;
         reference_at(s, f, ref_re, ref_im, total);
-        const trapft::fast_plan_owner plan = prepared(s, c.eps, static_cast<std::int64_t>(f.size()));
+        const trapft::nufft_plan_owner plan = prepared(s, c.eps, static_cast<std::int64_t>(f.size()));
         ASSERT_NE(plan, nullptr);
-        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
         ASSERT_NE(work, nullptr);
         for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             std::vector<double> re(f.size()), im(f.size());
@@ -600,7 +600,7 @@ TEST(nufft, takes_lines_near_a_progression) {
 // lines straddles mode 0.
 TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
     const sample_set s = make_shape(shape::sorted, 3000, 31);
-    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 1001);
+    const trapft::nufft_plan_owner plan = prepared(s, 1e-12, 1001);
     ASSERT_NE(plan, nullptr);
     struct deconvolution_case {
         const char* name;
@@ -621,7 +621,7 @@ TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (const deconvolution_case& c : cases) {
         SCOPED_TRACE(c.name);
-        const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 1);
+        const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
         ASSERT_NE(work, nullptr);
         const std::int32_t points = trapft::nufft_grid_points(*plan, c.count);
         for (int p = 0; p < c.terms; ++p) {
@@ -651,7 +651,7 @@ TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
 // differences that overflow.
 TEST(nufft, line_offsets_give_the_same_bits_with_every_instruction_set) {
     const sample_set s = make_shape(shape::sorted, 100, 3);
-    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 100);
+    const trapft::nufft_plan_owner plan = prepared(s, 1e-12, 100);
     ASSERT_NE(plan, nullptr);
     std::vector<double> overflowing(21);
     for (std::size_t m = 0; m < overflowing.size(); ++m) overflowing[m] = (static_cast<double>(m) - 10.0) * 1.5e307;
@@ -723,17 +723,17 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
         for (std::int32_t r = 0; r < c.rows; ++r)
             for (const double v : c.samples.values) values.push_back(v * (r + 1));
         const auto lines = static_cast<std::int32_t>(c.frequencies.size());
-        trapft::fast_plan_owner plan;
+        trapft::nufft_plan_owner plan;
         ASSERT_EQ(trapft::nufft_prepare(trapft::sample_rows(s.times, values, c.rows), c.tolerance, lines, -1, plan),
-                  trapft::fast_status::ok);
+                  trapft::nufft_status::ok);
         std::vector<double> re[3], im[3];
         for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
-            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, 2);
+            const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 2);
             ASSERT_NE(work, nullptr);
             const auto size = static_cast<std::size_t>(lines) * static_cast<std::size_t>(c.rows);
             re[set].assign(size, 0.0);
             im[set].assign(size, 0.0);
-            const std::int32_t block = trapft::fast_block_lines(*plan);
+            const std::int32_t block = trapft::nufft_block_lines(*plan);
             for (std::int32_t b = 0; b < lines; b += block)
                 trapft::nufft_block(*plan, set, c.frequencies.data() + b, std::min(block, lines - b),
                                     *work, re[set].data() + b, im[set].data() + b, 2,
@@ -750,7 +750,7 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
 TEST(nufft, threads_in_a_block_give_the_same_bits) {
     const sample_set s = make_shape(shape::unsorted_repeated, 20000, 9);
     const std::vector<double> f = running_sum(0.0, 90.0, 3000);
-    const trapft::fast_plan_owner plan = prepared(s, 1e-12, 3000);
+    const trapft::nufft_plan_owner plan = prepared(s, 1e-12, 3000);
     ASSERT_NE(plan, nullptr);
     ASSERT_GT(plan->subgrids, 1);
     std::vector<double> re[3], im[3];
@@ -769,7 +769,7 @@ TEST(nufft, a_reused_work_gives_the_bits_of_a_fresh_one) {
     for (double& t : s.times) t += 200.0;  // the samples keep off the grid's start and wrap nowhere
     const std::vector<double> before = running_sum(0.0, 90.0, 3000);
     const std::vector<double> after = running_sum(5.0, 5.55, 1000);
-    const trapft::fast_plan_owner plan = prepared(s, 1e-6, 3000);
+    const trapft::nufft_plan_owner plan = prepared(s, 1e-6, 3000);
     ASSERT_NE(plan, nullptr);
     ASSERT_GT(plan->subgrids, 1);
     for (int threads = 1; threads <= 2; ++threads) {
@@ -777,15 +777,15 @@ TEST(nufft, a_reused_work_gives_the_bits_of_a_fresh_one) {
         const auto count = static_cast<std::int32_t>(after.size());
         std::vector<double> re[2], im[2];
         for (int reused = 0; reused < 2; ++reused) {
-            const trapft::fast_work_owner work = trapft::make_fast_work(*plan, threads);
+            const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, threads);
             ASSERT_NE(work, nullptr);
             std::vector<double> scratch(before.size());
             if (reused == 1)
-                trapft::fast_block(*plan, before.data(), static_cast<std::int32_t>(before.size()), *work,
+                trapft::nufft_evaluate(*plan, before.data(), static_cast<std::int32_t>(before.size()), *work,
                                    scratch.data(), scratch.data(), threads);
             re[reused].assign(after.size(), 0.0);
             im[reused].assign(after.size(), 0.0);
-            trapft::fast_block(*plan, after.data(), count, *work, re[reused].data(), im[reused].data(), threads);
+            trapft::nufft_evaluate(*plan, after.data(), count, *work, re[reused].data(), im[reused].data(), threads);
         }
         EXPECT_EQ(re[1], re[0]);
         EXPECT_EQ(im[1], im[0]);
@@ -819,7 +819,7 @@ TEST(nufft, holds_the_bound_on_coherent_sums) {
         long long twice[4] = {0, 0, 0, 0};
         for (std::int32_t k = 0; k < c.samples; ++k) twice[k % 4] += (k == 0 || k == c.samples - 1) ? 1 : 2;
         const double total = (c.samples - 1.0) * 0.1;
-        const trapft::fast_plan_owner plan = prepared(s, c.tolerance, c.count, c.upsampling);
+        const trapft::nufft_plan_owner plan = prepared(s, c.tolerance, c.count, c.upsampling);
         ASSERT_NE(plan, nullptr);
         if (c.upsampling >= 0) {
             EXPECT_EQ(plan->upsampling, c.upsampling);
@@ -893,11 +893,11 @@ TEST(nufft, holds_the_bound_at_a_kernels_threshold_on_coherent_sums) {
         s.values.push_back(0.1);
     }
     const std::int32_t count = 98304;
-    const trapft::fast_plan_owner plan = prepared(s, tolerance, count, 2);
+    const trapft::nufft_plan_owner plan = prepared(s, tolerance, count, 2);
     ASSERT_NE(plan, nullptr);
     ASSERT_EQ(plan->upsampling, 2);
     ASSERT_EQ(plan->width, 15);
-    auto work = trapft::make_fast_work(*plan, 1);
+    auto work = trapft::make_nufft_work(*plan, 1);
     ASSERT_NE(work, nullptr);
     std::vector<double> re, im;
     fast_sums(*plan, *work, -0.447265625, 1.0 / 1024, count, re, im);

@@ -13,7 +13,7 @@
 #include "trapft/array_sink.hpp"
 #include "trapft/npy_sink.hpp"
 #include "trapft/text_sink.hpp"
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 #include "trapft/sweep.hpp"
 #include "random_samples.hpp"
 #include "sweep_output.hpp"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 #include "spectrum/spectrum.hpp"
 #include "random_samples.hpp"
 #include "sweep_output.hpp"

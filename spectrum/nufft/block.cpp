@@ -64,7 +64,7 @@ std::int32_t run_end(const double* frequencies, std::int32_t first, std::int32_t
 // Whether a pass per exact run costs less than `budget` (one pass with the
 // Taylor terms): so when the samples are few and the grid's transforms
 // dominate, as for a block of many lines that crosses a binade or two.
-bool runs_are_cheaper(const fast_plan& plan, const double* frequencies, std::int32_t count, double budget) {
+bool runs_are_cheaper(const nufft_plan& plan, const double* frequencies, std::int32_t count, double budget) {
     const double samples = static_cast<double>(plan.count);
     double cost = 0.0;
     for (std::int32_t first = 0; first < count && cost < budget;) {
@@ -86,8 +86,8 @@ bool runs_are_cheaper(const fast_plan& plan, const double* frequencies, std::int
 
 }  // namespace
 
-void progression(const fast_plan& plan, instruction_set set, row_group rows, double first, double increment,
-                 std::int32_t count, fast_work& work, const group_results& out, int threads) {
+void progression(const nufft_plan& plan, instruction_set set, row_group rows, double first, double increment,
+                 std::int32_t count, nufft_work& work, const group_results& out, int threads) {
     if (count <= 0) return;
     if (count == 1) increment = 0.0;
     if (!std::isfinite(first) || !std::isfinite(increment)) {
@@ -127,8 +127,8 @@ namespace {
 
 // Each longest run of finite frequencies whose neighbours differ exactly by
 // one increment, as its own progression: a pass over the samples each.
-void exact_runs(const fast_plan& plan, instruction_set set, row_group rows, const double* frequencies,
-                std::int32_t count, fast_work& work, const group_results& out, int threads) {
+void exact_runs(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
+                std::int32_t count, nufft_work& work, const group_results& out, int threads) {
     std::int32_t first = 0;
     while (first < count) {
         const double f = frequencies[first];
@@ -156,7 +156,7 @@ void exact_runs(const fast_plan& plan, instruction_set set, row_group rows, cons
 
 // Taylor terms: the fewest whose truncation x^P / P! is within its share,
 // for offsets up to `most` (nufft_max_terms + 1 where none is).
-int taylor_terms(const fast_plan& plan, double most) {
+int taylor_terms(const nufft_plan& plan, double most) {
     const double x = two_pi * most * plan.radius;
     int terms = 1;
     double remainder = x;
@@ -206,7 +206,7 @@ struct progression_fit {
 // The progression through the first and last lines; then, where it leaves
 // smaller offsets, the least-squares line through the offsets (not when term
 // 1 can come from differences: the fit costs about as much).
-progression_fit fit_progression(const fast_plan& plan, instruction_set set, const double* frequencies,
+progression_fit fit_progression(const nufft_plan& plan, instruction_set set, const double* frequencies,
                                 std::int32_t lines, double* offsets) {
     progression_fit p{frequencies[0], (frequencies[lines - 1] - frequencies[0]) / static_cast<double>(lines - 1)};
     p.largest = line_offsets(set, frequencies, lines, p.first, p.increment, offsets);
@@ -225,9 +225,9 @@ progression_fit fit_progression(const fast_plan& plan, instruction_set set, cons
 
 // One pass over the samples for the fitted progression, with `terms` Taylor
 // terms, term 1 from differences where `differences`.
-void one_pass(const fast_plan& plan, instruction_set set, row_group rows, const double* frequencies,
+void one_pass(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
               std::int32_t lines, std::int32_t points, const progression_fit& p, int terms, bool differences,
-              fast_work& work, const group_results& out, int threads) {
+              nufft_work& work, const group_results& out, int threads) {
     const int grids = differences ? 1 : terms;
     spread_and_transform(plan, set, rows, p.first, p.increment, 0.0, points, grids, work, threads);
     double* const offsets = work.offsets.get();
@@ -251,8 +251,8 @@ void one_pass(const fast_plan& plan, instruction_set set, row_group rows, const 
 
 }  // namespace
 
-void block(const fast_plan& plan, instruction_set set, row_group rows, const double* frequencies,
-           std::int32_t count, fast_work& work, group_results out, int threads) {
+void block(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
+           std::int32_t count, nufft_work& work, group_results out, int threads) {
     std::int32_t a = 0, b = count - 1;
     while (a < count && !std::isfinite(frequencies[a])) ++a;
     while (b > a && !std::isfinite(frequencies[b])) --b;
@@ -282,7 +282,7 @@ void block(const fast_plan& plan, instruction_set set, row_group rows, const dou
 
 namespace trapft {
 
-void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+void nufft_evaluate(const nufft_plan& plan, const double* frequencies, std::int32_t count, nufft_work& work,
                 double* real, double* imaginary, int threads, std::size_t row_stride) {
     threads = std::clamp(threads, 1, work.threads);
     nufft::by_groups(plan, work, count, real, imaginary, row_stride,

@@ -14,17 +14,17 @@ namespace trapft::nufft {
 // The sums at the `count` frequencies first + m·increment (taken in exact
 // arithmetic) for one group of rows, a block at a time where they are more
 // than a block holds.
-void progression(const fast_plan& plan, instruction_set set, row_group rows, double first, double increment,
-                 std::int32_t count, fast_work& work, const group_results& out, int threads);
+void progression(const nufft_plan& plan, instruction_set set, row_group rows, double first, double increment,
+                 std::int32_t count, nufft_work& work, const group_results& out, int threads);
 
-// A block's lines for one group of rows: as fast_block.
-void block(const fast_plan& plan, instruction_set set, row_group rows, const double* frequencies,
-           std::int32_t count, fast_work& work, group_results out, int threads);
+// A block's lines for one group of rows: as nufft_evaluate.
+void block(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
+           std::int32_t count, nufft_work& work, group_results out, int threads);
 
 // Runs `evaluate(rows, results)` for each group of the plan's rows that the
 // work holds, then zeroes the rows whose weights are all zero.
 template <typename F>
-void by_groups(const fast_plan& plan, const fast_work& work, std::int32_t count, double* real, double* imaginary,
+void by_groups(const nufft_plan& plan, const nufft_work& work, std::int32_t count, double* real, double* imaginary,
                std::size_t row_stride, F&& evaluate) {
     for (std::int32_t first = 0; first < plan.rows; first += work.rows) {
         const row_group rows{first, std::min(work.rows, plan.rows - first)};

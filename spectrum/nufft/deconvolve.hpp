@@ -15,14 +15,14 @@
 namespace trapft::nufft {
 
 // The correction of mode j on a grid `stride` times coarser than the table's.
-inline double correction_at(const fast_plan& plan, std::int32_t j, std::int32_t stride) {
+inline double correction_at(const nufft_plan& plan, std::int32_t j, std::int32_t stride) {
     return plan.correction[static_cast<std::size_t>((j < 0 ? -j : j) * stride)];
 }
 
 // The same for modes j … j + lanes − 1: loaded whole, or reversed below mode
 // 0, where the modes are the table's own, else entry by entry.
 template <typename vector>
-[[gnu::always_inline]] inline void correction_of(const fast_plan& plan, std::int32_t j, std::int32_t stride,
+[[gnu::always_inline]] inline void correction_of(const nufft_plan& plan, std::int32_t j, std::int32_t stride,
                                                  vector& factor) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const double* const table = plan.correction.data();
@@ -42,8 +42,8 @@ template <typename vector>
 // kernel's transform, into corrected_lines; a vector of lines at a time where
 // they lie side by side on the grid. The same bits with every instruction set.
 template <typename vector>
-[[gnu::always_inline]] inline void correct_vectors(const fast_plan& plan, row_group rows, std::int32_t points,
-                                                   std::int32_t from, std::int32_t to, fast_work& work) {
+[[gnu::always_inline]] inline void correct_vectors(const nufft_plan& plan, row_group rows, std::int32_t points,
+                                                   std::int32_t from, std::int32_t to, nufft_work& work) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const std::int32_t centre = centre_line(plan, points);
     const std::int32_t stride = plan.block_points / points;
@@ -83,7 +83,7 @@ template <typename vector>
 // or without (offsets null); lines whose `frequencies` entry is not finite are
 // skipped (frequencies may be null: every line).
 struct deconvolution {
-    const fast_plan& plan;
+    const nufft_plan& plan;
     row_group rows;
     std::int32_t points;
     std::int32_t centre;  // the progression's centre line, mode 0: centre_line
@@ -91,7 +91,7 @@ struct deconvolution {
     int terms;
     const double* offsets;
     const double* frequencies;
-    fast_work& work;
+    nufft_work& work;
     const group_results& out;
     std::int32_t lines;
     // Term 0 from corrected_lines and term 1 from its differences, or null:
@@ -114,7 +114,7 @@ template <typename number>
 // z = 2π δ R, then times e^(−2πi δ t_c) (for a phase of 2^-10 cycles or more,
 // reduced exactly).
 inline void deconvolve_line(const deconvolution& d, std::int32_t m) {
-    const fast_plan& plan = d.plan;
+    const nufft_plan& plan = d.plan;
     if (d.frequencies != nullptr && !std::isfinite(d.frequencies[m])) return;
     const std::int32_t j = m - d.centre;
     const std::size_t at = 2 * static_cast<std::size_t>(j & (d.points - 1));
@@ -181,7 +181,7 @@ inline void deconvolve_plain(const deconvolution& d, std::int32_t from, std::int
 template <typename vector>
 [[gnu::always_inline]] inline void deconvolve_vectors(const deconvolution& d, std::int32_t from, std::int32_t to) {
     constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
-    const fast_plan& plan = d.plan;
+    const nufft_plan& plan = d.plan;
     const std::int32_t mask = d.points - 1;
     constexpr double largest = std::numeric_limits<double>::max();
     const vector zero = {};

@@ -20,7 +20,7 @@ namespace {
 
 }  // namespace
 
-bool zero_rows(const fast_plan& plan, row_group rows, std::int32_t count, const group_results& out) {
+bool zero_rows(const nufft_plan& plan, row_group rows, std::int32_t count, const group_results& out) {
     bool all = true;
     for (std::int32_t r = 0; r < rows.count; ++r) {
         if (plan.total[static_cast<std::size_t>(rows.first + r)] != 0.0) {
@@ -33,8 +33,8 @@ bool zero_rows(const fast_plan& plan, row_group rows, std::int32_t count, const 
     return all;
 }
 
-void direct_sums(const fast_plan& plan, row_group rows, const double* frequencies, std::int32_t count,
-                 fast_work& work, const group_results& out) {
+void direct_sums(const nufft_plan& plan, row_group rows, const double* frequencies, std::int32_t count,
+                 nufft_work& work, const group_results& out) {
     double* const errors = work.compensation.get();
     auto real_error = [&](std::int32_t r) {
         return errors + 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(count);

@@ -12,13 +12,13 @@ double line_offsets(instruction_set set, const double* frequencies, std::int32_t
     return stages_for(set).offsets(frequencies, lines, first, increment, offsets);
 }
 
-void correct_lines(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points,
-                   std::int32_t from, std::int32_t to, fast_work& work) {
+void correct_lines(const nufft_plan& plan, instruction_set set, row_group rows, std::int32_t points,
+                   std::int32_t from, std::int32_t to, nufft_work& work) {
     stages_for(set).correct(plan, rows, points, from, to, work);
 }
 
-void deconvolve(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
-                int terms, const double* offsets, const double* frequencies, fast_work& work,
+void deconvolve(const nufft_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
+                int terms, const double* offsets, const double* frequencies, nufft_work& work,
                 const group_results& out, const difference_stencil* differences, std::int32_t from, std::int32_t to) {
     const deconvolution d{plan, rows, points, centre_line(plan, points), plan.block_points / points, terms, offsets,
                           frequencies, work, out, lines, differences};

@@ -18,16 +18,16 @@ double line_offsets(instruction_set set, const double* frequencies, std::int32_t
 
 // Term 0 of each row's lines [from, to) of a grid of `points`, divided by the
 // kernel's transform, into corrected_lines.
-void correct_lines(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points,
-                   std::int32_t from, std::int32_t to, fast_work& work);
+void correct_lines(const nufft_plan& plan, instruction_set set, row_group rows, std::int32_t points,
+                   std::int32_t from, std::int32_t to, nufft_work& work);
 
 // The results of lines [from, to) of a block of `lines` (all of them when
 // `to` is negative) transformed on `points`, with `terms` Taylor terms and
 // the lines' `offsets` (null: none), skipping lines whose `frequencies` entry
 // is not finite (null: none is skipped); term 1 from `differences` where
 // given. The same bits with every instruction set.
-void deconvolve(const fast_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
-                int terms, const double* offsets, const double* frequencies, fast_work& work,
+void deconvolve(const nufft_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
+                int terms, const double* offsets, const double* frequencies, nufft_work& work,
                 const group_results& out, const difference_stencil* differences = nullptr, std::int32_t from = 0,
                 std::int32_t to = -1);
 

@@ -49,7 +49,7 @@ void clear_grids(nufft_scratch& scratch, double* const* grids, int count, std::s
 // The doubles of the grids that the chunk's samples reach: from the first
 // point of the lowest to the last lane of the highest, or every one when a
 // sample wraps around the grid's end.
-std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nufft_scratch& scratch,
+std::pair<std::size_t, std::size_t> chunk_reach(const nufft_plan& plan, const nufft_scratch& scratch,
                                                 std::int32_t size, std::int32_t points, std::size_t doubles) {
     std::int32_t low = points, high = 0;
     for (std::int32_t k = 0; k < size; ++k) {
@@ -63,8 +63,8 @@ std::pair<std::size_t, std::size_t> chunk_reach(const fast_plan& plan, const nuf
 
 }  // namespace
 
-void spread_and_transform(const fast_plan& plan, instruction_set set, row_group rows, double first,
-                          double increment, double shift, std::int32_t points, int terms, fast_work& work,
+void spread_and_transform(const nufft_plan& plan, instruction_set set, row_group rows, double first,
+                          double increment, double shift, std::int32_t points, int terms, nufft_work& work,
                           int threads) {
     const std::size_t doubles = 2 * static_cast<std::size_t>(points);
     const int subgrids = plan.subgrids;

@@ -16,7 +16,7 @@ namespace trapft::nufft {
 // is cleared when it gathers the others, grids side by side, and only the
 // others' reach is added to it: the rest would add zeros, which change
 // nothing (a grid never holds −0).
-void spread_and_transform(const fast_plan& plan, instruction_set set, row_group rows, double first, double increment,
-                          double shift, std::int32_t points, int terms, fast_work& work, int threads);
+void spread_and_transform(const nufft_plan& plan, instruction_set set, row_group rows, double first, double increment,
+                          double shift, std::int32_t points, int terms, nufft_work& work, int threads);
 
 }  // namespace trapft::nufft

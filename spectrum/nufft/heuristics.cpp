@@ -64,12 +64,12 @@ block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t 
     return best;
 }
 
-std::int32_t plain_limit(const fast_plan& plan) {
+std::int32_t plain_limit(const nufft_plan& plan) {
     const double terms = plan.rounding / (unit_roundoff * plan.gain * plan.width);
     return static_cast<std::int32_t>(std::clamp(terms, 1.0, 1e9));
 }
 
-bool direct_is_cheaper(const fast_plan& plan, std::int32_t lines, std::int32_t points, int terms) {
+bool direct_is_cheaper(const nufft_plan& plan, std::int32_t lines, std::int32_t points, int terms) {
     const double samples = static_cast<double>(plan.count);
     return static_cast<double>(lines) * samples * direct_cost <=
            samples * sample_pass_cost(plan, terms) + terms * fft_pass_cost(points);

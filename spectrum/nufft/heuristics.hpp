@@ -63,7 +63,7 @@ inline std::int64_t next_power_of_two(std::int64_t value) {
 inline double sample_pass_cost(int width, int terms) {
     return sample_cost + (sample_cost_per_width + term_cost_per_width * (terms - 1)) * width;
 }
-inline double sample_pass_cost(const fast_plan& plan, int terms) { return sample_pass_cost(plan.width, terms); }
+inline double sample_pass_cost(const nufft_plan& plan, int terms) { return sample_pass_cost(plan.width, terms); }
 
 // The cost of transforming a grid of `points`.
 inline double fft_pass_cost(std::int64_t points) {
@@ -88,12 +88,12 @@ inline std::int64_t lines_on(int upsampling, std::int64_t points) {
 }
 
 // Mode 0's line on a grid of `points`: half the lines the grid holds.
-inline std::int32_t centre_line(const fast_plan& plan, std::int32_t points) {
+inline std::int32_t centre_line(const nufft_plan& plan, std::int32_t points) {
     return static_cast<std::int32_t>(lines_on(plan.upsampling, points) / 2);
 }
 
 // The least grid that holds `count` lines, a power of two.
-inline std::int32_t grid_for(const fast_plan& plan, std::int64_t count) {
+inline std::int32_t grid_for(const nufft_plan& plan, std::int64_t count) {
     const std::int64_t eighths = kernel_lines_eighths[plan.upsampling];
     return static_cast<std::int32_t>(
         std::max<std::int64_t>(next_power_of_two((8 * count + eighths - 1) / eighths), smallest_grid));
@@ -131,10 +131,10 @@ block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t 
 
 // Samples starting on one grid point that plain accumulation takes within
 // the plan's share for it: a cell then gathers at most width times as many.
-std::int32_t plain_limit(const fast_plan& plan);
+std::int32_t plain_limit(const nufft_plan& plan);
 
 // Whether summing directly costs less than one pass over the samples, for a
 // progression of `lines` lines on a grid of `points` with `terms` terms.
-bool direct_is_cheaper(const fast_plan& plan, std::int32_t lines, std::int32_t points, int terms);
+bool direct_is_cheaper(const nufft_plan& plan, std::int32_t lines, std::int32_t points, int terms);
 
 }  // namespace trapft::nufft

@@ -86,7 +86,7 @@ inline constexpr std::int32_t rows_together = 8;
 }
 
 // A row's A, and its scale by an exact power of two, so that its A lies in [1, 2).
-inline void set_row_scale(fast_plan& plan, std::size_t row, double total) {
+inline void set_row_scale(nufft_plan& plan, std::size_t row, double total) {
     plan.total[row] = total;
     if (total > 0.0) {
         const int scale = std::ilogb(total);
@@ -99,7 +99,7 @@ inline void set_row_scale(fast_plan& plan, std::size_t row, double total) {
 }
 
 // The times' extremes and each row's A and scale; false when a number is not finite.
-[[gnu::always_inline]] inline bool measure(sample_rows samples, fast_plan& plan) {
+[[gnu::always_inline]] inline bool measure(sample_rows samples, nufft_plan& plan) {
     const auto n = static_cast<std::int32_t>(samples.times.size());
     const double* t = samples.times.data();
     plan.times = t;

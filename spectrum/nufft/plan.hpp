@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 #include "spectrum/instruction_set.hpp"
 #include "spectrum/parallel.hpp"
 #include "trapft/samples.hpp"
@@ -31,7 +31,7 @@ struct mapped_release {
 };
 using mapped_array = std::unique_ptr<double[], mapped_release>;
 
-// Most Taylor terms in a block's offsets from its progression (see fast_block).
+// Most Taylor terms in a block's offsets from its progression (see nufft_evaluate).
 inline constexpr int nufft_max_terms = 3;
 // Samples handled at once between placing and spreading (small enough to stay in cache).
 inline constexpr std::int32_t nufft_chunk = 512;
@@ -45,7 +45,7 @@ inline constexpr std::int32_t nufft_row_group = 4;
 // weights c_k = w_k x_k · 2^-scale are made as they are needed. Each row of
 // values has its own scale and A; everything else is the times' and the
 // tolerance's, shared by the rows.
-struct fast_plan {
+struct nufft_plan {
     std::int32_t count = 0;          // samples
     std::int32_t rows = 1;
     const double* times = nullptr;   // t_k, borrowed
@@ -89,7 +89,7 @@ struct nufft_scratch {
 };
 
 // Working storage for one block at a time, for a group of up to `rows` rows.
-struct fast_work {
+struct nufft_work {
     int threads = 1;
     std::unique_ptr<thread_team> team;  // threads − 1 helpers, kept for every block (null for one thread)
     std::int32_t rows = 1;          // rows spread together: min(plan.rows, nufft_row_group)

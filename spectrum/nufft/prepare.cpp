@@ -17,7 +17,7 @@ namespace {
 
 // What depends only on the number of samples, the tolerance and the lines:
 // the kernel, its tables, the block length and the transforms' plans.
-void make_tables(std::int64_t lines, int upsampling, fast_plan& plan) {
+void make_tables(std::int64_t lines, int upsampling, nufft_plan& plan) {
     const block_choice blocks = choose_blocks(plan.tolerance, plan.count, lines, upsampling);
     plan.upsampling = blocks.kernel.upsampling;
     plan.width = blocks.kernel.width;
@@ -40,7 +40,7 @@ void make_tables(std::int64_t lines, int upsampling, fast_plan& plan) {
 // (the two fill different members of the plan). Neither depends on the
 // other, so the plan is the same either way.
 bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, instruction_set set,
-             int threads, fast_plan& plan) {
+             int threads, nufft_plan& plan) {
     plan.count = static_cast<std::int32_t>(samples.times.size());
     plan.tolerance = tolerance;
     plan.instruction_set = set;
@@ -67,31 +67,31 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsa
 
 }  // namespace
 
-fast_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
-                         fast_plan_owner& plan) {
+nufft_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
+                         nufft_plan_owner& plan) {
     instruction_set set = instruction_set::portable;
-    if (!chosen_instruction_set(set)) return fast_status::instruction_set_unavailable;
+    if (!chosen_instruction_set(set)) return nufft_status::instruction_set_unavailable;
     try {
-        fast_plan_owner made(new fast_plan);
-        if (!prepare(samples, tolerance, lines, upsampling, set, threads, *made)) return fast_status::not_applicable;
+        nufft_plan_owner made(new nufft_plan);
+        if (!prepare(samples, tolerance, lines, upsampling, set, threads, *made)) return nufft_status::not_applicable;
         plan = std::move(made);
-        return fast_status::ok;
+        return nufft_status::ok;
     } catch (const std::bad_alloc&) {
-        return fast_status::out_of_memory;
+        return nufft_status::out_of_memory;
     }
 }
 
 }  // namespace nufft
 
-void fast_plan_release::operator()(fast_plan* plan) const { delete plan; }
+void nufft_plan_release::operator()(nufft_plan* plan) const { delete plan; }
 
 bool fast_evaluation_available() { return true; }
 
-fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+nufft_status prepare_nufft(sample_rows samples, double tolerance, std::int64_t lines, nufft_plan_owner& plan,
                          int threads) {
     return nufft::prepare_plan(samples, tolerance, lines, -1, threads, plan);
 }
 
-std::int32_t fast_block_lines(const fast_plan& plan) { return plan.block_lines; }
+std::int32_t nufft_block_lines(const nufft_plan& plan) { return plan.block_lines; }
 
 }  // namespace trapft

@@ -3,14 +3,14 @@
 
 #include <cstdint>
 
-#include "spectrum/fast_evaluation.hpp"
+#include "spectrum/nufft/nufft.hpp"
 
 namespace trapft::nufft {
 
-// As prepare_fast, with the kernel of `upsampling` (an index of
+// As prepare_nufft, with the kernel of `upsampling` (an index of
 // kernel_lines_eighths) where it meets the tolerance, or, when negative or
 // not, the one the costs choose.
-fast_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
-                         fast_plan_owner& plan);
+nufft_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
+                         nufft_plan_owner& plan);
 
 }  // namespace trapft::nufft

@@ -21,7 +21,7 @@ namespace trapft::nufft {
 // From `first` 0 (as sweeps from 0 begin), first·t_k mod 1 is 0 and is not
 // worked out: the same bits.
 template <bool from_zero>
-[[gnu::always_inline]] inline void place_samples(const fast_plan& plan, double first, double increment,
+[[gnu::always_inline]] inline void place_samples(const nufft_plan& plan, double first, double increment,
                                                  double steps, std::int32_t points, std::int32_t begin,
                                                  std::int32_t end, nufft_scratch& scratch) {
     const double grid = static_cast<double>(points);
@@ -55,7 +55,7 @@ template <bool from_zero>
     }
 }
 
-[[gnu::always_inline]] inline void rotate_samples(const fast_plan& plan, row_group rows, double first,
+[[gnu::always_inline]] inline void rotate_samples(const nufft_plan& plan, row_group rows, double first,
                                                   double increment, double steps, std::int32_t points, int terms,
                                                   std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
     if (first == 0.0) place_samples<true>(plan, first, increment, steps, points, begin, end, scratch);
@@ -160,7 +160,7 @@ inline void spread_near_end(const double* values, std::int32_t start, std::int32
 // parts. With `compensated`, term 0 is added by two-sum, its rounding errors
 // gathered in errors[r].
 template <typename vector, int width, int fixed_terms, bool compensated, bool one_row>
-inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_terms, std::int32_t group,
+inline void spread_samples(const nufft_plan& plan, std::int32_t points, int any_terms, std::int32_t group,
                            std::int32_t size, const nufft_scratch& scratch, double* const* grids,
                            double* const* errors) {
     // One row: the terms fixed at compile time. Several: both counts at run
@@ -220,7 +220,7 @@ inline void spread_samples(const fast_plan& plan, std::int32_t points, int any_t
 }
 
 template <typename vector, int width, bool compensated>
-inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
+inline void spread_terms(const nufft_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
                          const nufft_scratch& scratch, double* const* grids, double* const* errors) {
     if (rows > 1)
         return spread_samples<vector, width, 0, compensated, false>(plan, points, terms, rows, size, scratch, grids,
@@ -236,7 +236,7 @@ inline void spread_terms(const fast_plan& plan, std::int32_t points, int terms, 
 }
 
 template <typename vector, bool compensated>
-inline void spread_any(const fast_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
+inline void spread_any(const nufft_plan& plan, std::int32_t points, int terms, std::int32_t rows, std::int32_t size,
                        const nufft_scratch& scratch, double* const* grids, double* const* errors) {
     switch (plan.width) {
 #define TRAPFT_WIDTH(w)                                                                                            \

@@ -13,16 +13,16 @@ namespace {
 using stage_vector = TRAPFT_STAGE_VECTOR;
 constexpr bool portable = sizeof(stage_vector) == 2 * sizeof(double);
 
-[[TRAPFT_STAGE_TARGET]] bool measure_stage(sample_rows samples, fast_plan& plan) { return measure(samples, plan); }
+[[TRAPFT_STAGE_TARGET]] bool measure_stage(sample_rows samples, nufft_plan& plan) { return measure(samples, plan); }
 
-[[TRAPFT_STAGE_TARGET]] void rotate_stage(const fast_plan& plan, row_group rows, double first, double increment,
+[[TRAPFT_STAGE_TARGET]] void rotate_stage(const nufft_plan& plan, row_group rows, double first, double increment,
                                           double steps, std::int32_t points, int terms, std::int32_t begin,
                                           std::int32_t end, nufft_scratch& scratch) {
     rotate_samples(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
 
 template <bool compensated>
-[[TRAPFT_STAGE_TARGET, gnu::flatten]] void spread_stage(const fast_plan& plan, const spread_target& to,
+[[TRAPFT_STAGE_TARGET, gnu::flatten]] void spread_stage(const nufft_plan& plan, const spread_target& to,
                                                         const nufft_scratch& scratch) {
     spread_any<stage_vector, compensated>(plan, to.points, to.terms, to.rows, to.size, scratch, to.grids, to.errors);
 }
@@ -33,8 +33,8 @@ template <bool compensated>
     else return offsets_of_vectors<vector4>(frequencies, lines, first, increment, offsets);
 }
 
-[[TRAPFT_STAGE_TARGET]] void correct_stage(const fast_plan& plan, row_group rows, std::int32_t points,
-                                           std::int32_t from, std::int32_t to, fast_work& work) {
+[[TRAPFT_STAGE_TARGET]] void correct_stage(const nufft_plan& plan, row_group rows, std::int32_t points,
+                                           std::int32_t from, std::int32_t to, nufft_work& work) {
     correct_vectors<stage_vector>(plan, rows, points, from, to, work);
 }
 

@@ -16,18 +16,18 @@ struct deconvolution;
 // that every table gives the same bits; a wider set only runs faster.
 struct nufft_stages {
     // The times' extremes and each row's A and scale; false when a number is not finite.
-    bool (*measure)(sample_rows samples, fast_plan& plan);
+    bool (*measure)(sample_rows samples, nufft_plan& plan);
     // Samples [begin, end)'s phases, places and rotated weights, into `scratch`.
-    void (*rotate)(const fast_plan& plan, row_group rows, double first, double increment, double steps,
+    void (*rotate)(const nufft_plan& plan, row_group rows, double first, double increment, double steps,
                    std::int32_t points, int terms, std::int32_t begin, std::int32_t end, nufft_scratch& scratch);
     // The placed samples onto the grids: [0] plainly, [1] with term 0 compensated.
-    void (*spread[2])(const fast_plan& plan, const spread_target& to, const nufft_scratch& scratch);
+    void (*spread[2])(const nufft_plan& plan, const spread_target& to, const nufft_scratch& scratch);
     // Each line's offset from a progression, and the largest (or the first that is not finite).
     double (*offsets)(const double* frequencies, std::int32_t lines, double first, double increment,
                       double* offsets);
     // Term 0's lines [from, to) divided by the kernel's transform, for the stencils.
-    void (*correct)(const fast_plan& plan, row_group rows, std::int32_t points, std::int32_t from, std::int32_t to,
-                    fast_work& work);
+    void (*correct)(const nufft_plan& plan, row_group rows, std::int32_t points, std::int32_t from, std::int32_t to,
+                    nufft_work& work);
     // Lines [from, to)'s results.
     void (*deconvolve)(const deconvolution& d, std::int32_t from, std::int32_t to);
 };

@@ -8,7 +8,7 @@
 
 namespace trapft::nufft {
 
-bool differences_suffice(const fast_plan& plan, std::int32_t lines, double increment, double largest) {
+bool differences_suffice(const nufft_plan& plan, std::int32_t lines, double increment, double largest) {
     if (lines < 5 || !(increment != 0.0)) return false;
     const double x = two_pi * largest * plan.radius;
     const double u = two_pi * std::fabs(increment) * plan.radius;
@@ -17,7 +17,7 @@ bool differences_suffice(const fast_plan& plan, std::int32_t lines, double incre
     return error <= plan.truncation && std::isfinite(1.0 / (12.0 * u));  // κ below is finite
 }
 
-difference_stencil make_stencil(const fast_plan& plan, double increment) {
+difference_stencil make_stencil(const nufft_plan& plan, double increment) {
     difference_stencil st;
     const unit_pair phase = fraction_of_product(increment, plan.centre);
     for (int j = -4; j <= 4; ++j) {

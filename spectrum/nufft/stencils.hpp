@@ -27,7 +27,7 @@ inline constexpr double stencil_gain = 11.0;
 // Whether term 1 may come from differences for a block of `lines` lines d
 // apart with offsets up to `largest`: the stencil's miss and the grid's error
 // through it, with the truncation after term 1, within the truncation's share.
-bool differences_suffice(const fast_plan& plan, std::int32_t lines, double increment, double largest);
+bool differences_suffice(const nufft_plan& plan, std::int32_t lines, double increment, double largest);
 
 // σ^j for j = −4 … 4 (at j + 4), and κ = 1 / (12 · 2π d R), for a progression d apart.
 struct difference_stencil {
@@ -38,7 +38,7 @@ struct difference_stencil {
 
 
 // σ^j and κ for a progression `increment` apart.
-difference_stencil make_stencil(const fast_plan& plan, double increment);
+difference_stencil make_stencil(const nufft_plan& plan, double increment);
 
 // c_j (W_(m+j) − W_(m−j)) + i s_j (W_(m+j) + W_(m−j)), half the products.
 template <typename number>
@@ -85,7 +85,7 @@ inline void term_of_line(const difference_stencil& st, const double* re, const d
 
 // Where row r's lines of term 0, divided by the kernel's transform, are kept
 // for the differences: the real parts, then the imaginary ones a block on.
-inline double* corrected_lines(const fast_plan& plan, fast_work& work, std::int32_t r) {
+inline double* corrected_lines(const nufft_plan& plan, nufft_work& work, std::int32_t r) {
     return work.compensation.get() + 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
 }
 

@@ -42,11 +42,11 @@ namespace trapft {
 
 void mapped_release::operator()(double* data) const { munmap(data, bytes); }
 
-void fast_work_release::operator()(fast_work* work) const { delete work; }
+void nufft_work_release::operator()(nufft_work* work) const { delete work; }
 
-fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
+nufft_work_owner make_nufft_work(const nufft_plan& plan, int threads) {
     try {
-        fast_work_owner work(new fast_work);
+        nufft_work_owner work(new nufft_work);
         if (!nufft::prepare_work(plan, threads, *work)) return nullptr;
         return work;
     } catch (const std::bad_alloc&) {
@@ -56,7 +56,7 @@ fast_work_owner make_fast_work(const fast_plan& plan, int threads) {
 
 namespace nufft {
 
-bool prepare_work(const fast_plan& plan, int threads, fast_work& work) {
+bool prepare_work(const nufft_plan& plan, int threads, nufft_work& work) {
     work.threads = std::max(threads, 1);
     if (work.threads > 1) work.team = std::make_unique<thread_team>(work.threads);
     work.rows = std::clamp(plan.rows, 1, nufft_row_group);

@@ -7,6 +7,6 @@ namespace trapft::nufft {
 
 // Sizes the work for blocks of `plan` shared by up to `threads` threads;
 // false when the grids cannot be mapped. Throws std::bad_alloc.
-bool prepare_work(const fast_plan& plan, int threads, fast_work& work);
+bool prepare_work(const nufft_plan& plan, int threads, nufft_work& work);
 
 }  // namespace trapft::nufft

@@ -48,7 +48,7 @@ void fftw_array_release::operator()(double* data) const { fftw_free(data); }
 
 namespace nufft {
 
-void make_plans(fast_plan& plan, std::int64_t lines) {
+void make_plans(nufft_plan& plan, std::int64_t lines) {
     const std::int32_t largest = plan.block_points;
     const std::int64_t rest = std::max<std::int64_t>(lines, 1) % plan.block_lines;
     std::vector<std::int32_t> sizes = {largest};
@@ -72,14 +72,14 @@ void make_plans(fast_plan& plan, std::int64_t lines) {
     }
 }
 
-std::int32_t grid_points(const fast_plan& plan, std::int32_t count) {
+std::int32_t grid_points(const nufft_plan& plan, std::int32_t count) {
     const std::int64_t least = grid_for(plan, count);
     for (const std::int32_t points : plan.plan_points)
         if (points >= least) return points;
     return plan.plan_points.back();
 }
 
-void transform_grid(const fast_plan& plan, std::int32_t points, double* grid) {
+void transform_grid(const nufft_plan& plan, std::int32_t points, double* grid) {
     std::size_t level = 0;
     while (plan.plan_points[level] != points) ++level;
     auto* data = reinterpret_cast<fftw_complex*>(grid);

@@ -11,12 +11,12 @@ namespace trapft::nufft {
 // points (cheap, for short blocks and runs), for the sweep's last block and
 // for full blocks; a block of another size uses the next larger plan. Throws
 // std::bad_alloc when memory runs out.
-void make_plans(fast_plan& plan, std::int64_t lines);
+void make_plans(nufft_plan& plan, std::int64_t lines);
 
 // The grid size for a block of `count` lines: the least planned size that holds them.
-std::int32_t grid_points(const fast_plan& plan, std::int32_t count);
+std::int32_t grid_points(const nufft_plan& plan, std::int32_t count);
 
 // Transforms the grid of `points` (a planned size) at `grid` in place.
-void transform_grid(const fast_plan& plan, std::int32_t points, double* grid);
+void transform_grid(const nufft_plan& plan, std::int32_t points, double* grid);
 
 }  // namespace trapft::nufft

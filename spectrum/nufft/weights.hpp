@@ -39,7 +39,7 @@ template <typename vector>
 }
 
 // c_k = w_k x_k · 2^-scale of row `row` for samples [begin, end), into out[k − begin].
-[[gnu::always_inline]] inline void row_weights(const fast_plan& plan, std::int32_t row, std::int32_t begin,
+[[gnu::always_inline]] inline void row_weights(const nufft_plan& plan, std::int32_t row, std::int32_t begin,
                                                std::int32_t end, double* out) {
     const std::int32_t n = plan.count;
     const double* const t = plan.times;

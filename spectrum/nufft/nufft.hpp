@@ -12,18 +12,18 @@ namespace trapft {
 
 // The engine's state for one run's samples (built once, then only read, by
 // every thread) and one thread's working storage; both are the engine's own.
-struct fast_plan;
-struct fast_work;
-struct fast_plan_release {
-    void operator()(fast_plan* plan) const;
+struct nufft_plan;
+struct nufft_work;
+struct nufft_plan_release {
+    void operator()(nufft_plan* plan) const;
 };
-struct fast_work_release {
-    void operator()(fast_work* work) const;
+struct nufft_work_release {
+    void operator()(nufft_work* work) const;
 };
-using fast_plan_owner = std::unique_ptr<fast_plan, fast_plan_release>;
-using fast_work_owner = std::unique_ptr<fast_work, fast_work_release>;
+using nufft_plan_owner = std::unique_ptr<nufft_plan, nufft_plan_release>;
+using nufft_work_owner = std::unique_ptr<nufft_work, nufft_work_release>;
 
-enum class fast_status {
+enum class nufft_status {
     ok,              // `plan` is ready
     not_applicable,  // a time, value or A is not finite: evaluate exactly
     unavailable,     // built without the fast evaluation
@@ -40,32 +40,32 @@ enum class fast_status {
 // not_applicable when any row has a number that is not finite. The plan keeps
 // pointers to the times and values, not copies: they must outlive it, unchanged.
 // Up to `threads` threads (two at most are used); the plan does not depend on them.
-fast_status prepare_fast(sample_rows samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+nufft_status prepare_nufft(sample_rows samples, double tolerance, std::int64_t lines, nufft_plan_owner& plan,
                          int threads = 1);
-inline fast_status prepare_fast(sample_view samples, double tolerance, std::int64_t lines, fast_plan_owner& plan,
+inline nufft_status prepare_nufft(sample_view samples, double tolerance, std::int64_t lines, nufft_plan_owner& plan,
                                 int threads = 1) {
-    return prepare_fast(sample_rows(samples), tolerance, lines, plan, threads);
+    return prepare_nufft(sample_rows(samples), tolerance, lines, plan, threads);
 }
 
 // The lines of one block: the sweep cuts its whole grid (not its slice) into
 // blocks of this many lines, so that every slice sees the same blocks. It
-// depends only on what prepare_fast was given.
-std::int32_t fast_block_lines(const fast_plan& plan);
+// depends only on what prepare_nufft was given.
+std::int32_t nufft_block_lines(const nufft_plan& plan);
 
 // Working storage for one block at a time, shared by up to `threads` threads
-// (see fast_block), with the grids of up to four rows (more are taken four at
+// (see nufft_evaluate), with the grids of up to four rows (more are taken four at
 // a time); null when memory runs out.
-fast_work_owner make_fast_work(const fast_plan& plan, int threads);
+nufft_work_owner make_nufft_work(const nufft_plan& plan, int threads);
 
 // real[m] = Σ w_k x_k cos(2π f_m t_k) and imaginary[m] = −Σ w_k x_k sin(2π f_m t_k)
 // (row r's at real[r × row_stride + m] and imaginary[r × row_stride + m])
-// at the `count` frequencies f_m = frequencies[m] (1 ≤ count ≤ fast_block_lines;
+// at the `count` frequencies f_m = frequencies[m] (1 ≤ count ≤ nufft_block_lines;
 // the grid's running sum, so steps need not be exactly equal), each within
 // tolerance × A of the sums with exact phases and exact arithmetic. Lines at
 // frequencies that are not finite are left unspecified (the sweep evaluates
-// them exactly). Up to `threads` threads (at most those make_fast_work was
+// them exactly). Up to `threads` threads (at most those make_nufft_work was
 // given) may share the block; the results do not depend on it.
-void fast_block(const fast_plan& plan, const double* frequencies, std::int32_t count, fast_work& work,
+void nufft_evaluate(const nufft_plan& plan, const double* frequencies, std::int32_t count, nufft_work& work,
                 double* real, double* imaginary, int threads, std::size_t row_stride = 0);
 
 }  // namespace trapft
