@@ -18,6 +18,7 @@
 #include "process.hpp"
 #include "reference.hpp"
 #include "spectrum/phase_tables.hpp"
+#include "trapft/reader.hpp"
 #include "spectrum/phase_tables_sleef.hpp"
 #include "output/result_line.hpp"
 #include "spectrum/spectrum.hpp"
