@@ -14,7 +14,7 @@ import pytest
 import trapft
 from conftest import bits
 
-HAS_FAST = trapft._core.fast_evaluation_available
+HAS_FAST = trapft.fast_evaluation_available()
 
 
 def child(script, **kwargs):
