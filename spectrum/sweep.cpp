@@ -10,7 +10,6 @@
 #include <mutex>
 #include <new>
 #include <span>
-#include <system_error>
 #include <vector>
 
 #include "spectrum/nufft/nufft.hpp"
