@@ -11,10 +11,7 @@
 #include "trapft/text_sink.hpp"
 #include "trapft/limits.hpp"
 #include "trapft/sweep.hpp"
-
-#ifndef TRAPFT_VERSION
-#define TRAPFT_VERSION "unknown"
-#endif
+#include "trapft/version.hpp"
 
 namespace {
 
@@ -130,7 +127,7 @@ int main(int argc, char** argv) {
     switch (parsed) {
     case argument_status::run: break;
     case argument_status::help: return print(usage_line, help_text);
-    case argument_status::version: return print("trapft " TRAPFT_VERSION "\n", "");
+    case argument_status::version: return print("trapft " TRAPFT_VERSION_STRING "\n", "");
     case argument_status::usage: return fail(usage_line, exit_usage);
     case argument_status::invalid_start: return fail("Invalid start frequency.\n", exit_usage);
     case argument_status::invalid_end: return fail("Invalid end frequency.\n", exit_usage);

@@ -18,10 +18,7 @@
 #include "trapft/limits.hpp"
 #include "trapft/reader.hpp"
 #include "trapft/sweep.hpp"
-
-#ifndef TRAPFT_VERSION
-#define TRAPFT_VERSION "unknown"
-#endif
+#include "trapft/version.hpp"
 
 namespace py = pybind11;
 
@@ -275,7 +272,7 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The core of trapft on numpy arrays; use the functions of the package trapft.";
-    m.attr("__version__") = TRAPFT_VERSION;
+    m.attr("__version__") = trapft::version;
     m.attr("fast_evaluation_available") = fast_evaluation_available();
     // The ranges the core accepts, (lowest, highest), for the package's messages.
     py::dict limits;
