@@ -2,7 +2,6 @@
 core's sources are listed once (pybind11's CMake-extension pattern)."""
 import os
 import pathlib
-import re
 import subprocess
 import sys
 
@@ -10,12 +9,6 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = pathlib.Path(__file__).resolve().parent
-
-
-def project_version():
-    """The version in CMakeLists.txt's project(), which the tool reports too."""
-    text = (ROOT / "CMakeLists.txt").read_text()
-    return re.search(r"project\(trapft\s+VERSION\s+([0-9.]+)", text).group(1)
 
 
 class CMakeExtension(Extension):
@@ -50,14 +43,8 @@ class CMakeBuild(build_ext):
 SCRATCH = ROOT / "build-pip"
 SCRATCH.mkdir(exist_ok=True)
 
+# The package's metadata, its version (the VERSION file's) included, is in pyproject.toml.
 setup(
-    name="trapft",
-    version=project_version(),
-    description="Trapezoidal Fourier transform of unevenly sampled data, on numpy arrays",
-    long_description="The continuous-time spectrum of unevenly sampled data by the trapezoidal rule: "
-    "the core of the command-line tool trapft as numpy functions.",
-    python_requires=">=3.8",
-    install_requires=["numpy"],
     packages=["trapft"],
     package_dir={"trapft": "python/trapft"},
     package_data={"trapft": ["py.typed", "_core.pyi"]},
