@@ -9,7 +9,7 @@ namespace {
 
 using namespace trapft::nufft;
 
-// The choices of the measured shapes (see README): a change here changes the
+// The choices of the measured shapes (see docs/fast-evaluation.md): a change here changes the
 // fast evaluation's last bits, and its speed, for them.
 TEST(heuristics, choose_the_kernel_and_blocks_of_the_measured_shapes) {
     struct choice_case {

@@ -359,7 +359,7 @@ def spectrum(
     tolerance : float, optional
         None (default): the exact evaluation. Otherwise 1e-14 to 0.1: the
         fast evaluation, within `tolerance` times the sum of
-        |trapezoid weight × value| of the exact sums.
+        ``abs(trapezoid weight × value)`` of the exact sums.
     jobs : int, optional
         Threads, 1 to 1024, or 0 for one per processor. Default 1. The
         numbers never depend on it.
