@@ -57,7 +57,7 @@ typedef struct trapft_arrays {
 /* Samples read from a file, owned by the library until trapft_free_samples. */
 typedef struct trapft_samples trapft_samples;
 
-/* The version, as "1.2.0". */
+/* The version, as "1.3.0". */
 const char *trapft_version(void);
 
 /* The tool's defaults. */
