@@ -1,3 +1,4 @@
+// The trapezoidal transform at one frequency, in the documented order of operations.
 #include "spectrum/spectrum.hpp"
 
 #include <algorithm>
@@ -14,7 +15,7 @@ constexpr double two_pi = 6.283185307179586;
 
 }  // namespace
 
-spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work) {
+spectrum_sums evaluate_sums(sample_view samples, double frequency, spectrum_work& work) {
     const auto n = static_cast<std::int32_t>(samples.size());
     const double* const t = samples.times.data();
     const double* const x = samples.values.data();
@@ -48,7 +49,15 @@ spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum
         last_sine = s[size - 1];
     }
 
-    return {frequency, cosine_sum, -sine_sum, spectrum_magnitude(cosine_sum, sine_sum)};
+    return {cosine_sum, sine_sum};
+}
+
+spectrum_point spectrum_line(double frequency, spectrum_sums sums) {
+    return {frequency, sums.cosine, -sums.sine, spectrum_magnitude(sums.cosine, sums.sine)};
+}
+
+spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work) {
+    return spectrum_line(frequency, evaluate_sums(samples, frequency, work));
 }
 
 }  // namespace trapft

@@ -20,8 +20,22 @@ struct spectrum_work {
     double sines[table_samples];    // value × sine of the phase
 };
 
-// The trapezoidal transform of `samples` at `frequency` (cycles per time unit),
-// evaluated in exactly the documented order of double-precision operations.
+// The two running sums of the transform: Σ of the trapezoids of x·cos and of
+// x·sin (the imaginary part is minus the second).
+struct spectrum_sums {
+    double cosine = 0.0;
+    double sine = 0.0;
+};
+
+// The sums of `samples` at `frequency` (cycles per time unit), evaluated in
+// exactly the documented order of double-precision operations.
+spectrum_sums evaluate_sums(sample_view samples, double frequency, spectrum_work& work);
+
+// The line that the sums make: frequency, cosine sum, minus the sine sum and
+// the magnitude, as every exact line is made.
+spectrum_point spectrum_line(double frequency, spectrum_sums sums);
+
+// The trapezoidal transform of `samples` at `frequency`: the line of its sums.
 spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work);
 
 }  // namespace trapft

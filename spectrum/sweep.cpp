@@ -17,6 +17,7 @@
 #include "spectrum/instruction_set.hpp"
 #include "trapft/limits.hpp"
 #include "spectrum/magnitude.hpp"
+#include "spectrum/non_finite.hpp"
 #include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -48,6 +49,9 @@ struct sweep_plan {
     line_range slice;
     std::int32_t block_lines = 1;      // most lines per block
     const nufft_plan* fast = nullptr;   // null: the exact evaluation
+    // The exact evaluation of samples that are not finite, from their runs
+    // alone (a tolerance was asked for); null: over every sample.
+    const non_finite_runs* non_finite = nullptr;
     int block_threads = 1;             // fast evaluation: threads that share a block
     std::span<spectrum_sink* const> sinks;  // one per row
     std::size_t piece_bytes = 0;       // most bytes a sink makes of a piece
@@ -168,7 +172,10 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
             // A frequency that is not finite has no phases to reduce: such lines
             // are the exact evaluation's, whatever it makes of them.
             if (plan.fast == nullptr || !std::isfinite(frequency)) {
-                const spectrum_point point = evaluate_spectrum(plan.samples.row(r), frequency, worker.work);
+                const spectrum_point point =
+                    plan.non_finite != nullptr
+                        ? evaluate_non_finite(plan.samples.row(r), *plan.non_finite, frequency, worker.work)
+                        : evaluate_spectrum(plan.samples.row(r), frequency, worker.work);
                 worker.real[j] = point.real;
                 worker.imaginary[j] = point.imaginary;
                 worker.magnitude[j] = point.magnitude;
@@ -524,6 +531,8 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     const int jobs = resolve_jobs(options.jobs);
 
     nufft_plan_owner fast;
+    non_finite_runs non_finite;
+    std::size_t exact_samples = samples.times.size() * static_cast<std::size_t>(samples.rows);
     if (options.tolerance > 0.0 && plan.slice.size() > 0) {
         const nufft_status prepared = prepare_nufft(samples, options.tolerance, plan.grid.count, fast, jobs);
         if (prepared == nufft_status::out_of_memory) return sweep_status::out_of_memory;
@@ -537,13 +546,23 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
             }
             return sweep_status::ok;
         }
+        // Lines that are not finite cost the samples near what makes them so.
+        if (prepared == nufft_status::not_applicable) {
+            try {
+                if (find_non_finite_runs(samples.row(0), non_finite)) {
+                    plan.non_finite = &non_finite;
+                    exact_samples = static_cast<std::size_t>(non_finite.samples);
+                }
+            } catch (const std::bad_alloc&) {
+                return sweep_status::out_of_memory;
+            }
+        }
     }
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = nufft_block_lines(*fast);
     } else {
-        plan.block_lines = exact_block_lines(samples.times.size() * static_cast<std::size_t>(samples.rows),
-                                             plan.slice.size(), jobs);
+        plan.block_lines = exact_block_lines(exact_samples, plan.slice.size(), jobs);
     }
     std::size_t line_bytes = 0;
     for (spectrum_sink* const sink : sinks) line_bytes = std::max(line_bytes, sink->line_bytes());
