@@ -1,7 +1,11 @@
 """Builds the Python module trapft through the project's own CMake, so that the
-core's sources are listed once (pybind11's CMake-extension pattern)."""
+core's sources are listed once (pybind11's CMake-extension pattern).
+
+The fast evaluation needs FFTW3 (libfftw3-dev): without it the build stops,
+unless TRAPFT_WITHOUT_FAST_EVALUATION=1 asks for a module without it."""
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 
@@ -9,6 +13,19 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = pathlib.Path(__file__).resolve().parent
+
+
+# What the build needs beyond setuptools, said in one line rather than in a
+# traceback from deep inside pip.
+PREREQUISITES = "apt-get install cmake g++ libfftw3-dev python3-dev python3-numpy pybind11-dev python3-wheel"
+if shutil.which("cmake") is None:
+    sys.exit(f"trapft's build needs CMake and a C++20 compiler: on Debian and Ubuntu, {PREREQUISITES}")
+try:
+    import wheel  # noqa: F401  (pip's --no-build-isolation build needs it, and says so badly)
+except ImportError:
+    sys.exit(f"trapft's build needs the wheel package: on Debian and Ubuntu, {PREREQUISITES}")
+
+WITHOUT_FAST = os.environ.get("TRAPFT_WITHOUT_FAST_EVALUATION", "") not in ("", "0")
 
 
 class CMakeExtension(Extension):
@@ -30,9 +47,14 @@ class CMakeBuild(build_ext):
             "-DTRAPFT_PYTHON=ON",
             f"-DPython_EXECUTABLE={sys.executable}",
             f"-DCMAKE_LIBRARY_OUTPUT_DIRECTORY={destination}",
-            "-DBUILD_TESTING=OFF",
-            "-DTRAPFT_BENCHMARKS=OFF",
+            "-DTRAPFT_TESTS=OFF",
+            "-DTRAPFT_C_INTERFACE=OFF",
+            "-DTRAPFT_INSTALL=OFF",
+            # A module without the fast evaluation only when asked for.
+            "-DTRAPFT_FAST_EVALUATION=OFF" if WITHOUT_FAST else "-DTRAPFT_REQUIRE_FAST_EVALUATION=ON",
         ]
+        print("trapft: building the core and the module with CMake (about a minute; pip -v shows it)",
+              file=sys.stderr)
         subprocess.run(configure, check=True)
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", str(os.cpu_count() or 1))
         subprocess.run(["cmake", "--build", str(build), "--target", "_core", "-j", jobs], check=True)

@@ -22,7 +22,7 @@ from __future__ import annotations
 import numbers
 import operator
 import os
-from typing import Iterator, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Iterator, Optional, Tuple, Union
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -33,12 +33,25 @@ __all__ = ["Spectrum", "fast_evaluation_available", "frequencies", "load", "spec
 
 __version__: str = _core.__version__
 
+
+def __dir__() -> list:
+    """The API, without the modules and names this one imports."""
+    return sorted(__all__)
+
 _INT32_MAX = 2**31 - 1
 
 PathLike = Union[str, "os.PathLike[str]"]
 
 
-class Spectrum:
+if TYPE_CHECKING:
+    # To a type checker a Spectrum unpacks as the pair it gives at run time,
+    # each with its dtype: ``f, X = s`` keeps X complex.
+    _Pair = Tuple[NDArray[np.float64], NDArray[np.complex128]]
+else:
+    _Pair = object
+
+
+class Spectrum(_Pair):
     """The result of :func:`spectrum`: frequencies, transform and magnitude.
 
     Attributes
@@ -85,10 +98,10 @@ class Spectrum:
     def __delattr__(self, name: str) -> None:
         raise AttributeError("a Spectrum is read-only")
 
-    def __iter__(self) -> Iterator[NDArray[np.generic]]:
+    def __iter__(self) -> Iterator[NDArray[np.generic]]:  # type: ignore[override]
         return iter((self.frequency, self.transform))
 
-    def __len__(self) -> int:
+    def __len__(self) -> int:  # type: ignore[override]
         return len(self.frequency)
 
     def __repr__(self) -> str:
@@ -147,11 +160,11 @@ def _part(part: object) -> Tuple[int, int]:
     if part is None:
         return 1, 1
     try:
-        k, parts = part  # type: ignore[misc]
+        given_k, given_parts = part  # type: ignore[misc]
     except (TypeError, ValueError):
         raise TypeError("part must be a pair (k, P) of integers") from None
-    k = _integer(k, "part")
-    parts = _integer(parts, "part")
+    k = _integer(given_k, "part")
+    parts = _integer(given_parts, "part")
     if not 1 <= k <= parts <= _INT32_MAX:
         raise ValueError(f"{_core.messages['part'][:-1]} (given {_shown(k)}/{_shown(parts)}).")
     return k, parts
@@ -205,6 +218,79 @@ def _samples(data: ArrayLike, name: str) -> NDArray[np.float64]:
         if not np.all(same):
             raise ValueError(f"{name} hold numbers that float64 cannot represent exactly")
     return converted
+
+
+_NAN_POLICIES = ("propagate", "omit", "raise")
+
+
+def _refuse_units(data: object, name: str) -> None:
+    """Refuses numbers that carry a unit (an astropy Quantity, a pint one),
+    whose unit would otherwise be dropped silently."""
+    unit = getattr(data, "unit", None)
+    if unit is None:
+        unit = getattr(data, "units", None)
+    if unit is not None and not isinstance(data, np.ma.MaskedArray) and type(data) is not np.ndarray:
+        raise TypeError(
+            f"{name} carry a unit ({unit}): pass {name}.to_value(unit), the numbers in the unit you mean "
+            "(the result's frequencies are then in cycles per that unit)"
+        )
+
+
+def _unmasked(data: ArrayLike) -> Tuple[ArrayLike, Optional[NDArray[np.bool_]]]:
+    """A masked array's data and its mask (True: left out); others as given."""
+    if isinstance(data, np.ma.MaskedArray):
+        mask = np.ma.getmaskarray(data)
+        return np.ma.getdata(data), (mask if mask.any() else None)
+    return data, None
+
+
+def _first_nan(t: NDArray[np.float64], x: NDArray[np.float64], keep: NDArray[np.bool_]) -> Optional[Tuple[int, int]]:
+    """(row, index) of the first kept sample whose time or value is NaN, rows
+    in order; None if there is none."""
+    bad = (np.isnan(t) | np.isnan(x)) & keep
+    if not bad.any():
+        return None
+    row = int(np.argmax(bad.any(axis=1)))
+    return row, int(np.argmax(bad[row]))
+
+
+def _series(
+    t: NDArray[np.float64],
+    x: NDArray[np.float64],
+    keep: Optional[NDArray[np.bool_]],
+    nan_policy: str,
+    sort: bool,
+) -> list:
+    """The series to evaluate: [(t, x)] for one call (x 1-D or 2-D), or one
+    (t, x) per row when the rows keep different samples."""
+    rows = x.reshape(-1, t.shape[0])
+    if keep is None and nan_policy == "propagate":
+        keep_rows = None
+    else:
+        keep_rows = np.ones(rows.shape, dtype=bool) if keep is None else np.broadcast_to(keep, rows.shape).copy()
+        if nan_policy == "raise":
+            found = _first_nan(np.broadcast_to(t, rows.shape), rows, keep_rows)
+            if found is not None:
+                row, index = found
+                where = f"sample {index}" + (f" of row {row}" if x.ndim == 2 else "")
+                raise ValueError(f"NaN in the time or value of {where} (nan_policy='raise')")
+        elif nan_policy == "omit":
+            keep_rows &= ~(np.isnan(t) | np.isnan(rows))
+        if keep_rows.all():
+            keep_rows = None
+
+    def ordered(ti: NDArray[np.float64], xi: NDArray[np.float64]) -> Tuple[NDArray[np.float64], NDArray[np.float64]]:
+        if not sort:
+            return ti, xi
+        order = np.argsort(ti, kind="stable")
+        return np.ascontiguousarray(ti[order]), np.ascontiguousarray(xi[..., order])
+
+    if keep_rows is None:
+        return [ordered(t, x)]
+    if (keep_rows == keep_rows[0]).all():
+        kept = keep_rows[0]
+        return [ordered(np.ascontiguousarray(t[kept]), np.ascontiguousarray(x[..., kept]))]
+    return [ordered(np.ascontiguousarray(t[k]), np.ascontiguousarray(r[k])) for r, k in zip(rows, keep_rows)]
 
 
 def fast_evaluation_available() -> bool:
@@ -330,6 +416,8 @@ def spectrum(
     tolerance: Optional[float] = None,
     jobs: int = 1,
     part: Optional[Tuple[int, int]] = None,
+    nan_policy: str = "propagate",
+    sort: bool = False,
 ) -> Spectrum:
     """The trapezoidal Fourier transform of samples at evenly stepped frequencies.
 
@@ -367,6 +455,18 @@ def spectrum(
         Only slice k of P equal slices of the lines (1 <= k <= P), the earlier
         slices one line longer where they differ. The slices put together in
         order are the whole result, bit for bit.
+    nan_policy : {'propagate', 'omit', 'raise'}, optional
+        What a NaN time or value does. 'propagate' (default): every line is
+        NaN, as the tool gives it (with `tolerance`, at the fast evaluation's
+        speed). 'omit': such samples are left out before anything else, so
+        the trapezoid joins their neighbours; in a batch, row by row.
+        'raise': ValueError naming the first such sample (and row). The
+        masked samples of a numpy masked array are always left out.
+    sort : bool, optional
+        False (default): the samples in the order given. True: in time order
+        (a stable sort: equal times keep their order). A series merged from
+        several instruments, or otherwise out of order, needs True: in the
+        order given, each step back in time counts with its negative width.
 
     Returns
     -------
@@ -380,12 +480,14 @@ def spectrum(
     ------
     TypeError
         Times or values that are not real numbers (complex, strings,
-        objects), or an option of the wrong type.
+        objects), numbers that carry a unit (an astropy ``Quantity``: pass
+        ``.to_value(unit)``), or an option of the wrong type.
     ValueError
         Wrong shapes (a scalar for `times` or `values` among them), numbers
-        that float64 cannot hold exactly, or an option out of range, with the
-        tool's message, the value given and the range allowed where it has
-        one ("Invalid tolerance: 0.2 (allowed 1e-14 to 0.1).").
+        that float64 cannot hold exactly, a NaN with ``nan_policy='raise'``,
+        an unknown `nan_policy`, or an option out of range, with the tool's
+        message, the value given and the range allowed where it has one
+        ("Invalid tolerance: 0.2 (allowed 1e-14 to 0.1).").
     NotImplementedError
         A tolerance, in a build without the fast evaluation.
     MemoryError
@@ -415,6 +517,12 @@ def spectrum(
     >>> round(float(f[s.magnitude.argmax()]), 2)
     1.5
     """
+    _refuse_units(times, "times")
+    _refuse_units(values, "values")
+    if nan_policy not in _NAN_POLICIES:
+        raise ValueError(f"nan_policy must be one of {', '.join(map(repr, _NAN_POLICIES))}, not {nan_policy!r}")
+    times, time_mask = _unmasked(times)
+    values, value_mask = _unmasked(values)
     t = _samples(times, "times")
     x = _samples(values, "values")
     if t.ndim != 1:
@@ -436,4 +544,15 @@ def spectrum(
     if not low <= threads <= high:
         raise _range_error(threads, "jobs")
     k, parts = _part(part)
-    return Spectrum(*_core.spectrum(t, x, first, last, lines, epsilon, threads, k, parts))
+    keep = None
+    if time_mask is not None or value_mask is not None:
+        keep = ~(np.zeros(x.shape, dtype=bool) if value_mask is None else value_mask)
+        if time_mask is not None:
+            keep &= ~time_mask
+    series = _series(t, x, keep, nan_policy, bool(sort))
+    if len(series) == 1:
+        ti, xi = series[0]
+        return Spectrum(*_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts))
+    # Rows that keep different samples: one call each, put together.
+    each = [_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts) for ti, xi in series]
+    return Spectrum(each[0][0], np.stack([e[1] for e in each]), np.stack([e[2] for e in each]))
