@@ -17,6 +17,7 @@
 #include "spectrum/instruction_set.hpp"
 #include "trapft/limits.hpp"
 #include "spectrum/magnitude.hpp"
+#include "spectrum/exact_rows.hpp"
 #include "spectrum/non_finite.hpp"
 #include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
@@ -52,6 +53,9 @@ struct sweep_plan {
     // The exact evaluation of samples that are not finite, from their runs
     // alone (a tolerance was asked for); null: over every sample.
     const non_finite_runs* non_finite = nullptr;
+    // The exact evaluation of several rows, sharing each line's phases; null:
+    // row by row.
+    const exact_rows* rows_exact = nullptr;
     int block_threads = 1;             // fast evaluation: threads that share a block
     std::span<spectrum_sink* const> sinks;  // one per row
     std::size_t piece_bytes = 0;       // most bytes a sink makes of a piece
@@ -131,6 +135,11 @@ bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) 
 struct worker_state {
     spectrum_work work;
     nufft_work_owner nufft;  // the fast evaluation only
+    // Several rows evaluated exactly together: their tables, and each row's
+    // sums of a piece's lines (rows × piece lines).
+    std::unique_ptr<exact_rows_work> rows_work;
+    std::vector<spectrum_sums> line_sums;  // one line's rows
+    std::vector<spectrum_sums> piece_sums;  // [r × lines + j]
     double real[piece_lines];
     double imaginary[piece_lines];
     double magnitude[piece_lines];
@@ -140,6 +149,12 @@ struct worker_state {
 // only formats does not.
 std::unique_ptr<worker_state> make_worker(const sweep_plan& plan, bool evaluates) {
     auto worker = std::make_unique<worker_state>();
+    if (plan.rows_exact != nullptr) {
+        const auto rows = static_cast<std::size_t>(plan.samples.rows);
+        worker->rows_work = std::make_unique<exact_rows_work>(*plan.rows_exact);
+        worker->line_sums.resize(rows);
+        worker->piece_sums.resize(rows * static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)));
+    }
     if (plan.fast != nullptr && evaluates) {
         worker->nufft = make_nufft_work(*plan.fast, plan.block_threads);
         if (worker->nufft == nullptr) return nullptr;
@@ -155,6 +170,17 @@ struct piece_slot {
     bool ready = false;
 };
 
+// Every row's sums of a piece's lines, exactly, sharing each line's phases,
+// into worker.piece_sums.
+void evaluate_piece_rows(const sweep_plan& plan, const double* frequencies, std::int32_t lines, worker_state& worker) {
+    const auto rows = static_cast<std::size_t>(plan.samples.rows);
+    for (std::int32_t j = 0; j < lines; ++j) {
+        evaluate_rows(*plan.rows_exact, frequencies[j], *worker.rows_work, worker.line_sums.data());
+        for (std::size_t r = 0; r < rows; ++r)
+            worker.piece_sums[r * static_cast<std::size_t>(lines) + static_cast<std::size_t>(j)] = worker.line_sums[r];
+    }
+}
+
 // Evaluates the lines of piece `index` of the block in `from` (the exact
 // evaluation here, the fast one from the block's sums) and has each row's
 // sink format them into `to`.
@@ -165,13 +191,21 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(piece_lines, b.printed - offset));
     const auto first = static_cast<std::int32_t>(b.skip + offset);
     const double* const frequencies = from.frequency.data() + first;
+    if (plan.rows_exact != nullptr) evaluate_piece_rows(plan, frequencies, lines, worker);
     for (std::int32_t r = 0; r < plan.samples.rows; ++r) {
         const std::size_t row = static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
         for (std::int32_t j = 0; j < lines; ++j) {
             const double frequency = frequencies[j];
-            // A frequency that is not finite has no phases to reduce: such lines
-            // are the exact evaluation's, whatever it makes of them.
-            if (plan.fast == nullptr || !std::isfinite(frequency)) {
+            if (plan.rows_exact != nullptr) {
+                const spectrum_point point = spectrum_line(
+                    frequency, worker.piece_sums[static_cast<std::size_t>(r) * static_cast<std::size_t>(lines) +
+                                                 static_cast<std::size_t>(j)]);
+                worker.real[j] = point.real;
+                worker.imaginary[j] = point.imaginary;
+                worker.magnitude[j] = point.magnitude;
+            } else if (plan.fast == nullptr || !std::isfinite(frequency)) {
+                // A frequency that is not finite has no phases to reduce: such
+                // lines are the exact evaluation's, whatever it makes of them.
                 const spectrum_point point =
                     plan.non_finite != nullptr
                         ? evaluate_non_finite(plan.samples.row(r), *plan.non_finite, frequency, worker.work)
@@ -558,10 +592,19 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
             }
         }
     }
+    exact_rows rows_exact;
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = nufft_block_lines(*fast);
     } else {
+        if (samples.rows > 1 && plan.slice.size() > 0) {
+            try {
+                make_exact_rows(samples, rows_exact);
+            } catch (const std::bad_alloc&) {
+                return sweep_status::out_of_memory;
+            }
+            plan.rows_exact = &rows_exact;
+        }
         plan.block_lines = exact_block_lines(exact_samples, plan.slice.size(), jobs);
     }
     std::size_t line_bytes = 0;
