@@ -21,7 +21,8 @@ struct fftw_plan_release {
 struct fftw_array_release {
     void operator()(double* data) const;
 };
-using fftw_plan_owner = std::unique_ptr<void, fftw_plan_release>;
+// Shared: the plans of small grids are kept for later runs (see make_plans).
+using fftw_plan_owner = std::shared_ptr<void>;
 using fftw_array = std::unique_ptr<double[], fftw_array_release>;
 
 // Memory mapped for a work's grids, given back whole.

@@ -8,6 +8,7 @@
 #include "spectrum/nufft/kernel.hpp"
 #include "spectrum/nufft/plan.hpp"
 #include "spectrum/nufft/stages.hpp"
+#include "spectrum/nufft/table_cache.hpp"
 #include "spectrum/nufft/transform.hpp"
 #include "spectrum/parallel.hpp"
 
@@ -28,10 +29,10 @@ void make_tables(std::int64_t lines, int upsampling, nufft_plan& plan) {
     plan.block_lines = static_cast<std::int32_t>(blocks.lines);
     plan.degree = kernel_degree(plan.width);
     plan.lanes = (plan.width + 7) / 8 * 8;
-    plan.kernel = kernel_pieces(plan.width, plan.upsampling, plan.degree, plan.lanes);
+    plan.kernel = cached_kernel_pieces(plan.width, plan.upsampling, plan.degree, plan.lanes);
     plan.subgrids = choose_subgrids(plan.count, plan.block_lines);
     plan.correction.resize(static_cast<std::size_t>(plan.block_lines / 2) + 1);
-    kernel_correction(plan.width, plan.upsampling, plan.block_lines / 2, plan.correction.data());
+    cached_kernel_correction(plan.width, plan.upsampling, plan.block_lines / 2, plan.correction.data());
     make_plans(plan, lines);
 }
 

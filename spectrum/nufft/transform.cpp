@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -37,6 +38,32 @@ bool room_to_plan(std::int32_t points) {
     return true;
 }
 
+// Grids up to this size keep their plans for the process's later runs, so
+// that many small calls plan once; their twiddle factors take some MiB in
+// all. Larger ones, whose transforms dwarf their planning, are planned anew.
+constexpr std::int32_t kept_plan_points = 1 << 16;
+
+// The kept plans, by size; never destroyed, like FFTW's own tables.
+std::map<std::int32_t, fftw_plan_owner>& kept_plans() {
+    static auto* const kept = new std::map<std::int32_t, fftw_plan_owner>;
+    return *kept;
+}
+
+// An in-place forward plan of `points` on arrays aligned as `data`, a kept
+// one where there is one. Called under the planner's lock.
+fftw_plan_owner plan_for(std::int32_t points, fftw_complex* data) {
+    if (points <= kept_plan_points) {
+        const auto found = kept_plans().find(points);
+        if (found != kept_plans().end()) return found->second;
+    }
+    if (!room_to_plan(points)) throw std::bad_alloc();
+    fftw_plan made = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+    if (made == nullptr) throw std::bad_alloc();
+    fftw_plan_owner owner(made, fftw_plan_release{});
+    if (points <= kept_plan_points) kept_plans().emplace(points, owner);
+    return owner;
+}
+
 }  // namespace
 
 void fftw_plan_release::operator()(void* plan) const {
@@ -64,10 +91,7 @@ void make_plans(nufft_plan& plan, std::int64_t lines) {
     plan.plan_points.reserve(sizes.size());
     const std::lock_guard<std::mutex> lock(fftw_planner());
     for (const std::int32_t points : sizes) {
-        if (!room_to_plan(points)) throw std::bad_alloc();
-        fftw_plan made = fftw_plan_dft_1d(points, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
-        if (made == nullptr) throw std::bad_alloc();
-        plan.plans.emplace_back(made);
+        plan.plans.push_back(plan_for(points, data));
         plan.plan_points.push_back(points);
     }
 }
