@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "spectrum/nufft/nufft.hpp"
@@ -171,6 +172,27 @@ TEST(run_sweep, fast_evaluation_falls_back_on_values_that_are_not_finite) {
         const std::string exact = sweep(samples, g.start, g.end, g.count, {});
         EXPECT_EQ(fast.substr(fast.find('\n')), exact.substr(exact.find('\n'))) << g.start << " to " << g.end;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Fast sweeps of one small shape reuse the tables and plans of the first:
+// later calls, and calls from several threads at once, give its bytes.
+TEST(run_sweep, small_fast_sweeps_of_one_shape_share_their_tables_safely) {
+    if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
+    const trapft::sample_set samples = random_samples(500, 21);
+    sweep_options options;
+    options.tolerance = 1e-9;
+    const std::string first = sweep(samples, 0, 20, 2000, options);
+    std::vector<std::string> together(4);
+    std::vector<std::thread> threads;
+    for (std::string& out : together)
+        threads.emplace_back([&] { out = sweep_output::sweep(samples, 0, 20, 2000, options).bytes; });
+    for (std::thread& thread : threads) thread.join();
+    for (const std::string& out : together) EXPECT_TRUE(out == first);
+    EXPECT_TRUE(sweep(samples, 0, 20, 2000, options) == first);
 }
 
 }  // namespace
