@@ -51,7 +51,8 @@ class CMakeBuild(build_ext):
             "-DTRAPFT_C_INTERFACE=OFF",
             "-DTRAPFT_INSTALL=OFF",
             # A module without the fast evaluation only when asked for.
-            "-DTRAPFT_FAST_EVALUATION=OFF" if WITHOUT_FAST else "-DTRAPFT_REQUIRE_FAST_EVALUATION=ON",
+            f"-DTRAPFT_FAST_EVALUATION={'OFF' if WITHOUT_FAST else 'ON'}",
+            f"-DTRAPFT_REQUIRE_FAST_EVALUATION={'OFF' if WITHOUT_FAST else 'ON'}",
         ]
         print("trapft: building the core and the module with CMake (about a minute; pip -v shows it)",
               file=sys.stderr)
