@@ -46,7 +46,7 @@ def compare(title, candidates, rounds, goal=None):
             seconds[name].append(run())
     (first, _), (second, _) = candidates
     a, b = statistics.median(seconds[first]), statistics.median(seconds[second])
-    print(f"{title}\n  {first}: {a:.4f} s   {second}: {b:.4f} s   ratio {a / b:.3f}"
+    print(f"{title}\n  {first}: {a:.4g} s   {second}: {b:.4g} s   ratio {a / b:.3f}"
           + (f"   (goal: {goal})" if goal else ""), flush=True)
     return a / b
 
