@@ -178,21 +178,38 @@ TEST(run_sweep, fast_evaluation_falls_back_on_values_that_are_not_finite) {
 
 namespace {
 
-// Fast sweeps of one small shape reuse the tables and plans of the first:
-// later calls, and calls from several threads at once, give its bytes.
-TEST(run_sweep, small_fast_sweeps_of_one_shape_share_their_tables_safely) {
+// Fast sweeps of small shapes reuse the tables and plans of the first of each
+// shape: calls of three shapes interleaved on four threads at once give the
+// bytes of each shape's first call.
+TEST(run_sweep, small_fast_sweeps_share_their_tables_safely) {
     if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
-    const trapft::sample_set samples = random_samples(500, 21);
-    sweep_options options;
-    options.tolerance = 1e-9;
-    const std::string first = sweep(samples, 0, 20, 2000, options);
-    std::vector<std::string> together(4);
+    struct shape {
+        trapft::sample_set samples;
+        double end;
+        std::int32_t count;
+        double tolerance;
+    };
+    const shape shapes[] = {{random_samples(500, 21), 20, 2000, 1e-9},
+                            {random_samples(300, 22), 90, 5000, 1e-12},
+                            {random_samples(800, 23), 7, 700, 1e-6}};
+    auto run = [](const shape& s) {
+        sweep_options options;
+        options.tolerance = s.tolerance;
+        return sweep_output::sweep(s.samples, 0, s.end, s.count, options).bytes;
+    };
+    std::vector<std::string> first;
+    for (const shape& s : shapes) first.push_back(run(s));
+    std::vector<std::string> together(12);
     std::vector<std::thread> threads;
-    for (std::string& out : together)
-        threads.emplace_back([&] { out = sweep_output::sweep(samples, 0, 20, 2000, options).bytes; });
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < 3; ++k) together[static_cast<std::size_t>(t * 3 + k)] = run(shapes[(t + k) % 3]);
+        });
     for (std::thread& thread : threads) thread.join();
-    for (const std::string& out : together) EXPECT_TRUE(out == first);
-    EXPECT_TRUE(sweep(samples, 0, 20, 2000, options) == first);
+    for (int t = 0; t < 4; ++t)
+        for (int k = 0; k < 3; ++k)
+            EXPECT_TRUE(together[static_cast<std::size_t>(t * 3 + k)] == first[static_cast<std::size_t>((t + k) % 3)])
+                << "thread " << t << ", shape " << (t + k) % 3;
 }
 
 }  // namespace

@@ -45,17 +45,28 @@ CASES = [
 ]
 
 
+def evaluations():
+    """The exact evaluation, and the fast one where it is built."""
+    return [None, 1e-9] if trapft.fast_evaluation_available() else [None]
+
+
+@pytest.mark.parametrize("tolerance", evaluations())
 @pytest.mark.parametrize("name, t, x, options, want", CASES, ids=[c[0] for c in CASES])
-def test_policies_evaluate_the_samples_kept(name, t, x, options, want):
-    same(trapft.spectrum(t, x, *GRID, **options), trapft.spectrum(*want, *GRID))
+def test_policies_evaluate_the_samples_kept(name, t, x, options, want, tolerance):
+    same(trapft.spectrum(t, x, *GRID, tolerance=tolerance, **options), trapft.spectrum(*want, *GRID, tolerance=tolerance))
 
 
-def test_a_batch_omits_row_by_row():
-    rows = np.vstack([X, with_nan(X, 40), np.ma.masked_array(X, mask=np.arange(201) == 80).filled(np.nan)])
-    got = trapft.spectrum(T, rows, *GRID, nan_policy="omit")
-    for r, drop in enumerate([[], [40], [80]]):
-        one = trapft.spectrum(*kept(T, rows[r], drop), *GRID)
-        assert bits(got.transform[r]) == bits(one.transform) and bits(got.magnitude[r]) == bits(one.magnitude)
+@pytest.mark.parametrize("tolerance", evaluations())
+def test_a_batch_omits_row_by_row(tolerance):
+    rows = np.vstack([X, with_nan(X, 40), with_nan(X, 0, 200), with_nan(X, 80)])
+    clean = np.vstack([X, 2 * X])  # rows that keep the same samples: one batch call
+    for t, rows, drops in ((T, rows, [[], [40], [0, 200], [80]]),
+                           (with_nan(T, 100), rows, [[100], [40, 100], [0, 100, 200], [80, 100]]),
+                           (with_nan(T, 100), clean, [[100], [100]])):
+        got = trapft.spectrum(t, rows, *GRID, nan_policy="omit", tolerance=tolerance)
+        for r, drop in enumerate(drops):
+            one = trapft.spectrum(*kept(T, rows[r], drop), *GRID, tolerance=tolerance)
+            assert bits(got.transform[r]) == bits(one.transform) and bits(got.magnitude[r]) == bits(one.magnitude)
 
 
 def test_sort_is_stable_on_equal_times():
