@@ -181,6 +181,48 @@ void evaluate_piece_rows(const sweep_plan& plan, const double* frequencies, std:
     }
 }
 
+// A line into the worker's tables at `j`.
+void put_line(worker_state& worker, std::int32_t j, const spectrum_point& point) {
+    worker.real[j] = point.real;
+    worker.imaginary[j] = point.imaginary;
+    worker.magnitude[j] = point.magnitude;
+}
+
+// Row r's `lines` lines from line `first` of the block in `from` into the
+// worker's tables: the way of evaluating them chosen once, not per line.
+void evaluate_row(const sweep_plan& plan, const block_slot& from, std::int32_t first, std::int32_t lines,
+                  std::int32_t r, worker_state& worker) {
+    const double* const frequencies = from.frequency.data() + first;
+    if (plan.rows_exact != nullptr) {
+        const spectrum_sums* const sums = worker.piece_sums.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(lines);
+        for (std::int32_t j = 0; j < lines; ++j) put_line(worker, j, spectrum_line(frequencies[j], sums[j]));
+        return;
+    }
+    const sample_view samples = plan.samples.row(r);
+    if (plan.fast == nullptr && plan.non_finite != nullptr) {
+        for (std::int32_t j = 0; j < lines; ++j)
+            put_line(worker, j, evaluate_non_finite(samples, *plan.non_finite, frequencies[j], worker.work));
+        return;
+    }
+    if (plan.fast == nullptr) {
+        for (std::int32_t j = 0; j < lines; ++j) put_line(worker, j, evaluate_spectrum(samples, frequencies[j], worker.work));
+        return;
+    }
+    const std::size_t row = static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines) +
+                            static_cast<std::size_t>(first);
+    for (std::int32_t j = 0; j < lines; ++j) {
+        // A frequency that is not finite has no phases to reduce: such lines
+        // are the exact evaluation's, whatever it makes of them.
+        if (!std::isfinite(frequencies[j])) {
+            put_line(worker, j, evaluate_spectrum(samples, frequencies[j], worker.work));
+            continue;
+        }
+        const double real = from.real[row + static_cast<std::size_t>(j)];
+        const double imaginary = from.imaginary[row + static_cast<std::size_t>(j)];
+        put_line(worker, j, {frequencies[j], real, imaginary, spectrum_magnitude(real, imaginary)});
+    }
+}
+
 // Evaluates the lines of piece `index` of the block in `from` (the exact
 // evaluation here, the fast one from the block's sums) and has each row's
 // sink format them into `to`.
@@ -193,34 +235,7 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const double* const frequencies = from.frequency.data() + first;
     if (plan.rows_exact != nullptr) evaluate_piece_rows(plan, frequencies, lines, worker);
     for (std::int32_t r = 0; r < plan.samples.rows; ++r) {
-        const std::size_t row = static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.block_lines);
-        for (std::int32_t j = 0; j < lines; ++j) {
-            const double frequency = frequencies[j];
-            if (plan.rows_exact != nullptr) {
-                const spectrum_point point = spectrum_line(
-                    frequency, worker.piece_sums[static_cast<std::size_t>(r) * static_cast<std::size_t>(lines) +
-                                                 static_cast<std::size_t>(j)]);
-                worker.real[j] = point.real;
-                worker.imaginary[j] = point.imaginary;
-                worker.magnitude[j] = point.magnitude;
-            } else if (plan.fast == nullptr || !std::isfinite(frequency)) {
-                // A frequency that is not finite has no phases to reduce: such
-                // lines are the exact evaluation's, whatever it makes of them.
-                const spectrum_point point =
-                    plan.non_finite != nullptr
-                        ? evaluate_non_finite(plan.samples.row(r), *plan.non_finite, frequency, worker.work)
-                        : evaluate_spectrum(plan.samples.row(r), frequency, worker.work);
-                worker.real[j] = point.real;
-                worker.imaginary[j] = point.imaginary;
-                worker.magnitude[j] = point.magnitude;
-            } else {
-                const double real = from.real[row + static_cast<std::size_t>(first + j)];
-                const double imaginary = from.imaginary[row + static_cast<std::size_t>(first + j)];
-                worker.real[j] = real;
-                worker.imaginary[j] = imaginary;
-                worker.magnitude[j] = spectrum_magnitude(real, imaginary);
-            }
-        }
+        evaluate_row(plan, from, first, lines, r, worker);
         spectrum_lines out;
         out.first = b.first_printed + offset;
         out.count = lines;
