@@ -13,10 +13,6 @@
 
 namespace trapft {
 namespace rows_lanes {
-using group_function = void (*)(const double* t, const double* x, std::int32_t first, std::int32_t size,
-                                const double* cosines, const double* sines, double* state);
-void sum_group_portable(const double*, const double*, std::int32_t, std::int32_t, const double*, const double*,
-                        double*);
 #if defined(__x86_64__)
 void sum_group_avx2(const double*, const double*, std::int32_t, std::int32_t, const double*, const double*, double*);
 void sum_group_avx512(const double*, const double*, std::int32_t, std::int32_t, const double*, const double*,
@@ -26,13 +22,12 @@ void sum_group_avx512(const double*, const double*, std::int32_t, std::int32_t, 
 
 namespace {
 
-constexpr double two_pi = 6.283185307179586;  // as in the one-row evaluation
 constexpr std::int32_t group_rows = exact_rows::lanes_per_group;
 constexpr std::size_t state_doubles = 4 * group_rows;  // sums and last products
 
 // The widest lanes this processor runs (TRAPFT_ISA's choice when it names one):
 // every set gives the same bits.
-rows_lanes::group_function group_function() {
+decltype(exact_rows::sum_group) group_function() {
     instruction_set set = best_instruction_set();
     if (!chosen_instruction_set(set)) set = best_instruction_set();
 #if defined(__x86_64__)
@@ -62,10 +57,11 @@ void make_exact_rows(sample_rows samples, exact_rows& out) {
     }
 }
 
-void evaluate_rows(const exact_rows& rows, double frequency, exact_rows_work& work, spectrum_sums* sums) {
+void evaluate_rows(const exact_rows& rows, double frequency, exact_rows_work& work, spectrum_sums* sums,
+                   std::size_t stride) {
     const auto n = static_cast<std::int32_t>(rows.samples.times.size());
     const double* const t = rows.samples.times.data();
-    const double omega = frequency * two_pi;
+    const double omega = exact_angular_frequency(frequency);
     // Every group summed a table at a time, so that the table stays in cache;
     // the groups' running sums wait in `state` between tables.
     double* const state = work.state.data();
@@ -81,7 +77,7 @@ void evaluate_rows(const exact_rows& rows, double frequency, exact_rows_work& wo
     }
     for (std::int32_t r = 0; r < rows.samples.rows; ++r) {
         const double* const group = state + static_cast<std::size_t>(r / group_rows) * state_doubles;
-        sums[r] = {group[r % group_rows], group[group_rows + r % group_rows]};
+        sums[static_cast<std::size_t>(r) * stride] = {group[r % group_rows], group[group_rows + r % group_rows]};
     }
 }
 

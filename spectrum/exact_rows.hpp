@@ -36,8 +36,9 @@ struct exact_rows_work {
     explicit exact_rows_work(const exact_rows& rows);
 };
 
-// Every row's sums at `frequency` into sums[r], bit for bit evaluate_sums on
-// that row alone.
-void evaluate_rows(const exact_rows& rows, double frequency, exact_rows_work& work, spectrum_sums* sums);
+// Every row's sums at `frequency` into sums[r × stride], bit for bit
+// evaluate_sums on that row alone.
+void evaluate_rows(const exact_rows& rows, double frequency, exact_rows_work& work, spectrum_sums* sums,
+                   std::size_t stride);
 
 }  // namespace trapft

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <limits>
 
-
 namespace trapft {
 namespace {
 
@@ -82,15 +81,15 @@ spectrum_point evaluate_non_finite(sample_view samples, const non_finite_runs& r
     // Each run's trapezoids summed by the exact evaluation itself; the finite
     // ones between runs only add finite amounts to sums that are not finite.
     spectrum_sums sums;
-    bool decided = true;
     for (const non_finite_runs::run& r : runs.runs) {
         const auto first = static_cast<std::size_t>(r.first);
         const auto size = static_cast<std::size_t>(r.end - r.first);
         const spectrum_sums part =
             evaluate_sums({samples.times.subspan(first, size), samples.values.subspan(first, size)}, frequency, work);
-        decided = decided && combine(sums.cosine, part.cosine) && combine(sums.sine, part.sine);
+        if (!combine(sums.cosine, part.cosine) || !combine(sums.sine, part.sine))
+            return evaluate_spectrum(samples, frequency, work);
     }
-    if (!decided || std::isfinite(sums.cosine) || std::isfinite(sums.sine)) return evaluate_spectrum(samples, frequency, work);
+    if (std::isfinite(sums.cosine) || std::isfinite(sums.sine)) return evaluate_spectrum(samples, frequency, work);
     return spectrum_line(frequency, sums);
 }
 

@@ -8,20 +8,13 @@
 #include "spectrum/phase_tables.hpp"
 
 namespace trapft {
-namespace {
-
-// The double nearest 2π, 0x401921FB54442D18.
-constexpr double two_pi = 6.283185307179586;
-
-}  // namespace
-
 spectrum_sums evaluate_sums(sample_view samples, double frequency, spectrum_work& work) {
     const auto n = static_cast<std::int32_t>(samples.size());
     const double* const t = samples.times.data();
     const double* const x = samples.values.data();
     double* const c = work.cosines;
     double* const s = work.sines;
-    const double omega = frequency * two_pi;
+    const double omega = exact_angular_frequency(frequency);
 
     // One table of samples at a time. c[k] = x_k × cos(ω t_k) and
     // s[k] = x_k × sin(ω t_k) are the products of the trapezoids below, each

@@ -20,6 +20,10 @@ struct spectrum_work {
     double sines[table_samples];    // value × sine of the phase
 };
 
+// The angular frequency ω = f × 2π of the exact evaluation, 2π being the
+// double nearest it (0x401921FB54442D18): every exact phase is ω × t.
+inline double exact_angular_frequency(double frequency) { return frequency * 6.283185307179586; }
+
 // The two running sums of the transform: Σ of the trapezoids of x·cos and of
 // x·sin (the imaginary part is minus the second).
 struct spectrum_sums {

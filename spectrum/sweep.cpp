@@ -138,7 +138,6 @@ struct worker_state {
     // Several rows evaluated exactly together: their tables, and each row's
     // sums of a piece's lines (rows × piece lines).
     std::unique_ptr<exact_rows_work> rows_work;
-    std::vector<spectrum_sums> line_sums;  // one line's rows
     std::vector<spectrum_sums> piece_sums;  // [r × lines + j]
     double real[piece_lines];
     double imaginary[piece_lines];
@@ -152,7 +151,6 @@ std::unique_ptr<worker_state> make_worker(const sweep_plan& plan, bool evaluates
     if (plan.rows_exact != nullptr) {
         const auto rows = static_cast<std::size_t>(plan.samples.rows);
         worker->rows_work = std::make_unique<exact_rows_work>(*plan.rows_exact);
-        worker->line_sums.resize(rows);
         worker->piece_sums.resize(rows * static_cast<std::size_t>(std::min(piece_lines, plan.block_lines)));
     }
     if (plan.fast != nullptr && evaluates) {
@@ -173,12 +171,9 @@ struct piece_slot {
 // Every row's sums of a piece's lines, exactly, sharing each line's phases,
 // into worker.piece_sums.
 void evaluate_piece_rows(const sweep_plan& plan, const double* frequencies, std::int32_t lines, worker_state& worker) {
-    const auto rows = static_cast<std::size_t>(plan.samples.rows);
-    for (std::int32_t j = 0; j < lines; ++j) {
-        evaluate_rows(*plan.rows_exact, frequencies[j], *worker.rows_work, worker.line_sums.data());
-        for (std::size_t r = 0; r < rows; ++r)
-            worker.piece_sums[r * static_cast<std::size_t>(lines) + static_cast<std::size_t>(j)] = worker.line_sums[r];
-    }
+    for (std::int32_t j = 0; j < lines; ++j)
+        evaluate_rows(*plan.rows_exact, frequencies[j], *worker.rows_work, worker.piece_sums.data() + j,
+                      static_cast<std::size_t>(lines));
 }
 
 // A line into the worker's tables at `j`.
@@ -199,7 +194,7 @@ void evaluate_row(const sweep_plan& plan, const block_slot& from, std::int32_t f
         return;
     }
     const sample_view samples = plan.samples.row(r);
-    if (plan.fast == nullptr && plan.non_finite != nullptr) {
+    if (plan.non_finite != nullptr) {  // exact, from the runs around what is not finite
         for (std::int32_t j = 0; j < lines; ++j)
             put_line(worker, j, evaluate_non_finite(samples, *plan.non_finite, frequencies[j], worker.work));
         return;
