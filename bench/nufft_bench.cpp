@@ -119,7 +119,7 @@ void deconvolution(benchmark::State& state) {
     std::fill(f.work.grid(0, 0, 0), f.work.grid(0, 0, 0) + 2 * f.points, 1.0);
     std::vector<double> real(static_cast<std::size_t>(f.block)), imaginary(real.size());
     for (auto _ : state) {
-        trapft::nufft_deconvolve(f.setup, f.set, f.points, f.block, 1, nullptr, nullptr, f.work, real.data(),
+        trapft::nufft_deconvolve(f.setup, f.set, f.points, f.block, 1, nullptr, nullptr, 0.0, 0.0, f.work, real.data(),
                                  imaginary.data());
         benchmark::ClobberMemory();
     }

@@ -58,16 +58,19 @@ TEST(nufft, deconvolution_gives_the_same_bits_with_every_instruction_set) {
             double* const grid = work->grid(0, 0, p);
             for (std::int32_t i = 0; i < 2 * points; ++i) grid[i] = i % 13 == 0 ? -0.0 : i % 29 == 0 ? 1e308 : unit(rng);
         }
-        std::vector<double> offsets(static_cast<std::size_t>(c.count)), frequencies(offsets.size(), 1.0);
-        for (std::size_t m = 0; m < offsets.size(); ++m)
+        std::vector<double> offsets(static_cast<std::size_t>(c.count)), frequencies(offsets.size());
+        const double first = 3.25, increment = 0.125;  // the lines' frequencies: the progression plus offsets
+        for (std::size_t m = 0; m < offsets.size(); ++m) {
             offsets[m] = m % 5 == 0 ? 0.0 : c.large_phases && m % 9 == 0 ? 0.01 : c.offset * unit(rng);
+            frequencies[m] = first + static_cast<double>(m) * increment + offsets[m];
+        }
         if (c.not_finite) frequencies[17] = std::nan("");
         std::vector<double> re[3], im[3];
         for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             re[set].assign(offsets.size(), 7.0);  // what a skipped line keeps
             im[set].assign(offsets.size(), 7.0);
             trapft::nufft_deconvolve(*plan, set, points, c.count, c.terms, c.offset == 0.0 ? nullptr : offsets.data(),
-                                     frequencies.data(), *work, re[set].data(), im[set].data());
+                                     frequencies.data(), first, increment, *work, re[set].data(), im[set].data());
             if (set == 0) continue;
             EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
             EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;

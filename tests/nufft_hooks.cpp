@@ -56,10 +56,10 @@ void nufft_spread(const nufft_plan& plan, std::int32_t points, int terms, std::i
 void nufft_transform(const nufft_plan& plan, std::int32_t points, double* grid) { transform_grid(plan, points, grid); }
 
 void nufft_deconvolve(const nufft_plan& plan, int set, std::int32_t points, std::int32_t count, int terms,
-                      const double* offsets, const double* frequencies, nufft_work& work, double* real,
-                      double* imaginary) {
-    deconvolve(plan, as_set(set), row_group{0, 1}, points, count, terms, offsets, frequencies, work,
-               group_results{real, imaginary, 0});
+                      const double* offsets, const double* frequencies, double first, double increment,
+                      nufft_work& work, double* real, double* imaginary) {
+    deconvolve(plan, as_set(set), row_group{0, 1}, points, count, terms, {frequencies, offsets, first, increment},
+               work, group_results{real, imaginary, 0});
 }
 
 void nufft_term_by_differences(const nufft_plan& plan, int set, double first, double increment, std::int32_t count,

@@ -44,12 +44,12 @@ void nufft_rotate(const nufft_plan& plan, double first, double increment, std::i
 void nufft_spread(const nufft_plan& plan, std::int32_t points, int terms, std::int32_t size, nufft_work& work);
 void nufft_transform(const nufft_plan& plan, std::int32_t points, double* grid);
 // Deconvolves sub-grid 0's grids of row 0 (`terms` Taylor terms) into `count`
-// results, with the lines' `offsets` (null: none) and skipping the lines whose
-// `frequencies` entry is not finite (null: none is skipped), with the vector
-// code `set`: the same bits with every one.
+// results, with the lines' `offsets` (null: none) from first + m·increment and
+// skipping the lines whose `frequencies` entry is not finite (null: none is
+// skipped, and no offsets), with the vector code `set`: the same bits with every one.
 void nufft_deconvolve(const nufft_plan& plan, int set, std::int32_t points, std::int32_t count, int terms,
-                      const double* offsets, const double* frequencies, nufft_work& work, double* real,
-                      double* imaginary);
+                      const double* offsets, const double* frequencies, double first, double increment,
+                      nufft_work& work, double* real, double* imaginary);
 // Term 1 (weights c_k τ_k) of the progression's `count` lines first + m·increment,
 // 5 ≤ count ≤ block_lines, from differences of term 0's lines alone, for row 0,
 // scaled back: as a block takes it when its lines lie close together.

@@ -346,24 +346,33 @@ TEST(nufft, term_by_differences_stands_for_term_1) {
 // (any caller's lines, not only a sweep's): close lines take term 1 from
 // differences of term 0's lines (one-sided at the block's ends), far ones
 // from its own grid. Each line within the bound with every instruction set.
+// A night's samples in Julian dates, with lines from near zero (so that the
+// fitted progression's first carries bits far below the lines'), make δ·t_c
+// over a hundred cycles, which δ's own rounding would put off by u·|δ·t_c|:
+// seen where the values are coherent and |X| is near A.
 TEST(nufft, takes_lines_near_a_progression) {
     struct jitter_case {
         const char* name;
-        double step, jitter, eps;
+        double first, step, jitter, eps;
+        double origin, scale;  // of the times
+        bool ones;             // every value 1
     };
     const jitter_case cases[] = {
-        {"close_lines_differences", 1e-3, 1e-7, 1e-6},     // x near 1e-5, u near 0.09
-        {"close_lines_at_1e-9_grids", 1e-3, 1e-7, 1e-9},   // the stencil's miss is past the share
-        {"far_lines_grids", 0.05, 1e-8, 1e-6},              // u near 4.4
-        {"tiny_offsets_differences", 1e-3, 1e-12, 1e-12},
+        {"close_lines_differences", 100.0, 1e-3, 1e-7, 1e-6, 0.0, 1.0, false},    // x near 1e-5, u near 0.09
+        {"close_lines_at_1e-9_grids", 100.0, 1e-3, 1e-7, 1e-9, 0.0, 1.0, false},  // the stencil's miss is past the share
+        {"far_lines_grids", 100.0, 0.05, 1e-8, 1e-6, 0.0, 1.0, false},             // u near 4.4
+        {"tiny_offsets_differences", 100.0, 1e-3, 1e-12, 1e-12, 0.0, 1.0, false},
+        {"a_night_in_julian_dates", 0.0, 0.9224246903269413, 5e-5, 1e-14, 2459000.5, 0.004, true},  // three terms
     };
-    const sample_set s = make_shape(shape::sorted, 400, 37);
     std::mt19937_64 rng(41);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (const jitter_case& c : cases) {
         SCOPED_TRACE(c.name);
+        sample_set s = make_shape(shape::sorted, 400, 37);
+        for (double& t : s.times) t = c.origin + c.scale * t;
+        if (c.ones) std::fill(s.values.begin(), s.values.end(), 1.0);
         std::vector<double> f(1500);
-        for (std::size_t m = 0; m < f.size(); ++m) f[m] = 100.0 + static_cast<double>(m) * c.step + c.jitter * unit(rng);
+        for (std::size_t m = 0; m < f.size(); ++m) f[m] = c.first + static_cast<double>(m) * c.step + c.jitter * unit(rng);
         std::vector<long double> ref_re, ref_im;
         long double total = 0;
         reference_at(s, f, ref_re, ref_im, total);

@@ -119,7 +119,7 @@ void progression(const nufft_plan& plan, instruction_set set, row_group rows, do
             }
         }
         spread_and_transform(plan, set, rows, first, increment, shift, points, 1, work, threads);
-        deconvolve(plan, set, rows, points, lines, 1, nullptr, nullptr, work, out.from(done));
+        deconvolve(plan, set, rows, points, lines, 1, {}, work, out.from(done));
     }
 }
 
@@ -235,9 +235,8 @@ void one_pass(const nufft_plan& plan, instruction_set set, row_group rows, const
     // dropped: the lines are then taken as the progression's.
     const bool negligible =
         terms == 1 && two_pi * p.largest * (plan.radius + std::fabs(plan.centre)) <= plan.truncation;
-    if (!differences)
-        return deconvolve(plan, set, rows, points, lines, terms, p.largest == 0.0 || negligible ? nullptr : offsets,
-                          frequencies, work, out);
+    const progression_lines at{frequencies, p.largest == 0.0 || negligible ? nullptr : offsets, p.first, p.increment};
+    if (!differences) return deconvolve(plan, set, rows, points, lines, terms, at, work, out);
     // Term 0's lines corrected a chunk ahead of their deconvolution, so that
     // the stencils find them in cache.
     const difference_stencil stencil = make_stencil(plan, p.increment);
@@ -245,7 +244,7 @@ void one_pass(const nufft_plan& plan, instruction_set set, row_group rows, const
     for (std::int32_t from = 0; from < lines; from += chunk) {
         const std::int32_t to = std::min(lines, from + chunk);
         correct_lines(plan, set, rows, points, from == 0 ? 0 : from + 2, std::min(lines, to + 2), work);
-        deconvolve(plan, set, rows, points, lines, terms, offsets, frequencies, work, out, &stencil, from, to);
+        deconvolve(plan, set, rows, points, lines, terms, at, work, out, &stencil, from, to);
     }
 }
 

@@ -81,7 +81,7 @@ template <typename vector>
 // Where lines' results are read from and written to: lines of a progression
 // transformed on `points`, with offsets (per line) and `terms` Taylor terms,
 // or without (offsets null); lines whose `frequencies` entry is not finite are
-// skipped (frequencies may be null: every line).
+// skipped (frequencies may be null: every line, and no offsets).
 struct deconvolution {
     const nufft_plan& plan;
     row_group rows;
@@ -91,6 +91,8 @@ struct deconvolution {
     int terms;
     const double* offsets;
     const double* frequencies;
+    unit_pair first_cycles;  // first·t_c and increment·t_c modulo 1, of the progression
+    unit_pair step_cycles;   // the offsets are taken from
     nufft_work& work;
     const group_results& out;
     std::int32_t lines;
@@ -109,10 +111,25 @@ template <typename number>
     cosine = 1.0 + a2 * (-0.5 + a2 * (1.0 / 24 + a2 * (-1.0 / 720 + a2 * (1.0 / 40320))));
 }
 
+// e^(−2πi δ t_c) for line m's offset δ. A phase of 2^-10 cycles or more is
+// f_m·t_c − (first + m·increment)·t_c, each reduced exactly: δ·t_c itself
+// would carry δ's rounding, u·|δ·t_c| cycles, unbounded as |t_c| grows.
+inline sine_cosine offset_phase(const deconvolution& d, std::int32_t m, double delta) {
+    sine_cosine sc{0.0, 1.0};
+    const double cycles = delta * d.plan.centre;
+    if (std::fabs(cycles) < 0x1p-10) {
+        short_phase(cycles, sc.sine, sc.cosine);
+    } else {
+        const unit_pair line = fraction_of_product(d.frequencies[m], d.plan.centre);
+        const double progression = phase_at(d.first_cycles, d.step_cycles, static_cast<double>(m));
+        sc = sin_cos_cycles(reduce_unit((line.hi - progression) + line.lo));
+    }
+    return sc;
+}
+
 // Line m's result for each row: the grids' mode j = m − h divided by the
 // kernel's transform; with an offset δ, Σ_p (−i z)^p / p! · term p,
-// z = 2π δ R, then times e^(−2πi δ t_c) (for a phase of 2^-10 cycles or more,
-// reduced exactly).
+// z = 2π δ R, then times e^(−2πi δ t_c).
 inline void deconvolve_line(const deconvolution& d, std::int32_t m) {
     const nufft_plan& plan = d.plan;
     if (d.frequencies != nullptr && !std::isfinite(d.frequencies[m])) return;
@@ -121,16 +138,7 @@ inline void deconvolve_line(const deconvolution& d, std::int32_t m) {
     const double factor = correction_at(plan, j, d.stride);
     const double delta = d.offsets == nullptr ? 0.0 : d.offsets[m];
     const double z = two_pi * delta * plan.radius;
-    sine_cosine sc{0.0, 1.0};
-    if (delta != 0.0) {
-        const double cycles = delta * plan.centre;
-        if (std::fabs(cycles) < 0x1p-10) {
-            short_phase(cycles, sc.sine, sc.cosine);
-        } else {
-            const unit_pair phase = fraction_of_product(delta, plan.centre);
-            sc = sin_cos_cycles(reduce_unit(phase.hi + phase.lo));
-        }
-    }
+    const sine_cosine sc = delta != 0.0 ? offset_phase(d, m, delta) : sine_cosine{0.0, 1.0};
     for (std::int32_t r = 0; r < d.rows.count; ++r) {
         const double* const grid = d.work.grid(0, r, 0);
         const double* const g_re = corrected_lines(plan, d.work, r);

@@ -18,10 +18,23 @@ void correct_lines(const nufft_plan& plan, instruction_set set, row_group rows, 
 }
 
 void deconvolve(const nufft_plan& plan, instruction_set set, row_group rows, std::int32_t points, std::int32_t lines,
-                int terms, const double* offsets, const double* frequencies, nufft_work& work,
-                const group_results& out, const difference_stencil* differences, std::int32_t from, std::int32_t to) {
-    const deconvolution d{plan, rows, points, centre_line(plan, points), plan.block_points / points, terms, offsets,
-                          frequencies, work, out, lines, differences};
+                int terms, const progression_lines& at, nufft_work& work, const group_results& out,
+                const difference_stencil* differences, std::int32_t from, std::int32_t to) {
+    const bool offset = at.offsets != nullptr;
+    const deconvolution d{plan,
+                          rows,
+                          points,
+                          centre_line(plan, points),
+                          plan.block_points / points,
+                          terms,
+                          at.offsets,
+                          at.frequencies,
+                          offset ? fraction_of_product(at.first, plan.centre) : unit_pair{0.0, 0.0},
+                          offset ? fraction_of_product(at.increment, plan.centre) : unit_pair{0.0, 0.0},
+                          work,
+                          out,
+                          lines,
+                          differences};
     stages_for(set).deconvolve(d, from, to < 0 ? lines : to);
 }
 
