@@ -37,7 +37,9 @@ trapft_status from_sweep(trapft::sweep_status status) {
     using trapft::sweep_status;
     switch (status) {
     case sweep_status::ok: return TRAPFT_OK;
-    case sweep_status::invalid_samples: return TRAPFT_NULL_ARGUMENT;  // not reached: views are built here
+    case sweep_status::invalid_samples:  // not reached: views are built here, unweighted, on a grid
+    case sweep_status::invalid_weights:
+    case sweep_status::invalid_frequencies: return TRAPFT_NULL_ARGUMENT;
     case sweep_status::invalid_jobs: return TRAPFT_INVALID_JOBS;
     case sweep_status::invalid_part: return TRAPFT_INVALID_PART;
     case sweep_status::invalid_tolerance: return TRAPFT_INVALID_TOLERANCE;

@@ -1,12 +1,14 @@
 // trapft._core: the core's reader, grid and sweep on numpy arrays, with the GIL released while they run.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <complex>
+#include <optional>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -187,11 +189,19 @@ py::array_t<double> frequencies(double start, double end, std::int32_t count, st
     return out;
 }
 
+using optional_doubles = std::optional<py::array_t<double, py::array::c_style>>;
+
 // The sweep of each row of `values` (one row when it is 1-D) into arrays
-// reserved first; returns (frequency, transform, magnitude).
+// reserved first, at the grid's frequencies or those of `list` (1-D) where
+// given, with the trapezoid's weights or `weights` (1-D, one per sample);
+// returns (frequency, transform, magnitude).
 py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
                    const py::array_t<double, py::array::c_style>& values, double start, double end,
-                   std::int32_t count, double tolerance, int jobs, std::int32_t part, std::int32_t parts) {
+                   std::int32_t count, double tolerance, int jobs, std::int32_t part, std::int32_t parts,
+                   const optional_doubles& list, const optional_doubles& weights) {
+    if (list && list->ndim() != 1) throw_value_error("frequencies must be one-dimensional");
+    if (list && list->shape(0) > INT32_MAX) throw_value_error("frequencies has more entries than 2**31 - 1");
+    if (list) count = static_cast<std::int32_t>(list->shape(0));
     if (count < 0) throw_value_error(count_message);
     sweep_options options = checked_options(jobs, part, parts, tolerance);
     if (times.ndim() != 1) throw_value_error("times must be one-dimensional");
@@ -203,6 +213,8 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     if (values.shape(values.ndim() - 1) != samples)
         throw_value_error("times and values differ in length (" + std::to_string(samples) + " and " +
                           std::to_string(values.shape(values.ndim() - 1)) + ")");
+    if (weights && (weights->ndim() != 1 || weights->shape(0) != samples))
+        throw_value_error("weights must be one-dimensional, one per sample (" + std::to_string(samples) + ")");
 
     // Everything the caller gets is reserved before any work.
     const std::int64_t lines = sweep_lines(count, options);
@@ -219,13 +231,17 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     auto* const transform_data = reinterpret_cast<double*>(transform.mutable_data());
     double* const magnitude_data = magnitude.mutable_data();
     const auto n = static_cast<std::size_t>(samples);
+    const std::span<const double> listed =
+        list ? std::span<const double>(list->data(), static_cast<std::size_t>(count)) : std::span<const double>();
+    const std::span<const double> weighting = weights ? std::span<const double>(weights->data(), n) : std::span<const double>();
 
     sweep_status status = sweep_status::ok;
     {
         gil_released released;
         signal_poll poll(released);
         options.progress = [&poll](std::int64_t, std::int64_t) { return poll(); };
-        if (rows == 0) status = sweep_frequencies(start, end, count, options, frequency_data);
+        if (rows == 0 && list) status = sweep_frequencies(listed, options, frequency_data);
+        else if (rows == 0) status = sweep_frequencies(start, end, count, options, frequency_data);
         // One sink per row, the grid taken from the first; the rows are swept together.
         std::vector<array_sink> row_sinks;
         std::vector<spectrum_sink*> sinks;
@@ -244,8 +260,9 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
         }
         const sample_rows batch_view(std::span<const double>(time_data, n),
                                      std::span<const double>(value_data, n * static_cast<std::size_t>(rows)),
-                                     static_cast<std::int32_t>(rows));
-        if (status == sweep_status::ok) status = run_sweep(batch_view, start, end, count, options, sinks);
+                                     static_cast<std::int32_t>(rows), weighting);
+        if (status == sweep_status::ok && list) status = run_sweep(batch_view, listed, options, sinks);
+        else if (status == sweep_status::ok) status = run_sweep(batch_view, start, end, count, options, sinks);
     }
     switch (status) {
     case sweep_status::ok: break;
@@ -255,6 +272,8 @@ py::tuple spectrum(const py::array_t<double, py::array::c_style>& times,
     case sweep_status::out_of_memory: throw_python(PyExc_MemoryError, sweep_message(status));
     case sweep_status::fast_unavailable: throw_python(PyExc_NotImplementedError, sweep_message(status));
     case sweep_status::invalid_samples:
+    case sweep_status::invalid_weights:
+    case sweep_status::invalid_frequencies:
     case sweep_status::invalid_jobs:
     case sweep_status::invalid_part:
     case sweep_status::invalid_tolerance:
@@ -294,5 +313,6 @@ PYBIND11_MODULE(_core, m) {
     m.def("frequencies", &frequencies, py::arg("start"), py::arg("end"), py::arg("count"), py::arg("part"),
           py::arg("parts"));
     m.def("spectrum", &spectrum, py::arg("times"), py::arg("values"), py::arg("start"), py::arg("end"),
-          py::arg("count"), py::arg("tolerance"), py::arg("jobs"), py::arg("part"), py::arg("parts"));
+          py::arg("count"), py::arg("tolerance"), py::arg("jobs"), py::arg("part"), py::arg("parts"),
+          py::arg("frequencies").none(true), py::arg("weights").none(true));
 }

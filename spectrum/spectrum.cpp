@@ -6,6 +6,7 @@
 
 #include "spectrum/magnitude.hpp"
 #include "spectrum/phase_tables.hpp"
+#include "spectrum/weighted_sums.hpp"
 
 namespace trapft {
 spectrum_sums evaluate_sums(sample_view samples, double frequency, spectrum_work& work) {
@@ -50,7 +51,8 @@ spectrum_point spectrum_line(double frequency, spectrum_sums sums) {
 }
 
 spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work) {
-    return spectrum_line(frequency, evaluate_sums(samples, frequency, work));
+    return spectrum_line(frequency, samples.weighted() ? evaluate_weighted_sums(samples, frequency, work)
+                                                       : evaluate_sums(samples, frequency, work));
 }
 
 }  // namespace trapft

@@ -31,15 +31,17 @@ struct spectrum_sums {
     double sine = 0.0;
 };
 
-// The sums of `samples` at `frequency` (cycles per time unit), evaluated in
-// exactly the documented order of double-precision operations.
+// The trapezoid sums of `samples` at `frequency` (cycles per time unit),
+// evaluated in exactly the documented order of double-precision operations;
+// the samples' own weights, if any, are not read.
 spectrum_sums evaluate_sums(sample_view samples, double frequency, spectrum_work& work);
 
 // The line that the sums make: frequency, cosine sum, minus the sine sum and
 // the magnitude, as every exact line is made.
 spectrum_point spectrum_line(double frequency, spectrum_sums sums);
 
-// The trapezoidal transform of `samples` at `frequency`: the line of its sums.
+// The transform of `samples` at `frequency`: the line of its sums, with the
+// trapezoid's weights or, where the samples carry them, their own.
 spectrum_point evaluate_spectrum(sample_view samples, double frequency, spectrum_work& work);
 
 }  // namespace trapft

@@ -18,6 +18,7 @@
 #include "trapft/limits.hpp"
 #include "spectrum/magnitude.hpp"
 #include "spectrum/exact_rows.hpp"
+#include "spectrum/frequency_list.hpp"
 #include "spectrum/non_finite.hpp"
 #include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
@@ -46,7 +47,8 @@ struct block {
 // its own sink; a piece is the same lines of every row.
 struct sweep_plan {
     sample_rows samples;
-    frequency_grid grid;
+    frequency_grid grid;               // its count is the list's, with a list
+    const double* list = nullptr;      // the caller's frequencies; null: the grid's running sum
     line_range slice;
     std::int32_t block_lines = 1;      // most lines per block
     const nufft_plan* fast = nullptr;   // null: the exact evaluation
@@ -71,7 +73,7 @@ struct block_source {
 block_source start_blocks(const sweep_plan& plan) {
     block_source source;
     source.line = plan.fast == nullptr ? plan.slice.first : plan.slice.first / plan.block_lines * plan.block_lines;
-    source.frequency = grid_frequency(plan.grid, source.line);
+    if (plan.list == nullptr) source.frequency = grid_frequency(plan.grid, source.line);
     return source;
 }
 
@@ -83,9 +85,13 @@ bool next_block(const sweep_plan& plan, block_source& source, block& b, double* 
     const std::int64_t end = plan.fast == nullptr ? plan.slice.end : plan.grid.count;
     b = {};
     b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, end - first));
-    for (std::int32_t j = 0; j < b.lines; ++j) {
-        frequencies[j] = source.frequency;
-        source.frequency = source.frequency + plan.grid.step;
+    if (plan.list != nullptr) {
+        std::copy_n(plan.list + first, b.lines, frequencies);
+    } else {
+        for (std::int32_t j = 0; j < b.lines; ++j) {
+            frequencies[j] = source.frequency;
+            source.frequency = source.frequency + plan.grid.step;
+        }
     }
     source.line += b.lines;
     const std::int64_t printed_first = std::max(first, plan.slice.first);
@@ -112,12 +118,17 @@ struct block_slot {
     // they are read, so never cleared.
     std::unique_ptr<double[]> real;
     std::unique_ptr<double[]> imaginary;
+    list_work list;  // the fast evaluation of a list: its sorting
 };
 
 // The fast evaluation's sums of a whole block, into its slot.
 void evaluate_nufft_block(const sweep_plan& plan, block_slot& slot, nufft_work& work) {
+    const auto stride = static_cast<std::size_t>(plan.block_lines);
+    if (plan.list != nullptr)
+        return evaluate_list(*plan.fast, slot.frequency.data(), slot.b.lines, slot.list, work, slot.real.get(),
+                             slot.imaginary.get(), plan.block_threads, stride);
     nufft_evaluate(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
-               plan.block_threads, static_cast<std::size_t>(plan.block_lines));
+               plan.block_threads, stride);
 }
 
 // Takes the next block of the slice into `slot`; false when the slice is done.
@@ -477,6 +488,7 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
             if (plan.fast != nullptr) {
                 slot.real = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
+                if (plan.list != nullptr) reserve_list_work(slot.list, plan.block_lines, plan.samples.rows);
             }
         }
         for (int k = 0; k < threads; ++k) {
@@ -500,6 +512,8 @@ const char* sweep_message(sweep_status status) {
     switch (status) {
     case sweep_status::ok: return "";
     case sweep_status::invalid_samples: return "Times and values differ in length.";
+    case sweep_status::invalid_weights: return "Weights and times differ in length.";
+    case sweep_status::invalid_frequencies: return "Too many frequencies: at most 2147483647.";
     case sweep_status::invalid_jobs: return jobs_message;
     case sweep_status::invalid_part: return part_message;
     case sweep_status::invalid_tolerance: return tolerance_message;
@@ -553,15 +567,27 @@ sweep_status sweep_frequencies(double start, double end, std::int32_t count, con
     return sweep_status::ok;
 }
 
+sweep_status sweep_frequencies(std::span<const double> frequencies, const sweep_options& options, double* out) {
+    const sweep_status checked = check_sweep_options(options);
+    if (checked != sweep_status::ok) return checked;
+    const line_range lines = grid_slice(static_cast<std::int64_t>(frequencies.size()), options.part, options.parts);
+    std::copy(frequencies.begin() + lines.first, frequencies.begin() + lines.end, out);
+    return sweep_status::ok;
+}
+
 std::int64_t sweep_lines(std::int32_t count, const sweep_options& options) {
     if (check_sweep_options(options) != sweep_status::ok) return 0;
     return grid_slice(std::max<std::int32_t>(count, 0), options.part, options.parts).size();
 }
 
-sweep_status run_sweep(sample_rows samples, double start, double end, std::int32_t count,
-                       const sweep_options& options, std::span<spectrum_sink* const> sinks) {
+namespace {
+
+// The lines of `grid`, or of `list` (grid.count of them) where given: run_sweep's work.
+sweep_status sweep_samples(sample_rows samples, frequency_grid grid, const double* list, const sweep_options& options,
+                           std::span<spectrum_sink* const> sinks) {
     const sweep_status checked = check_sweep_options(options);
     if (checked != sweep_status::ok) return checked;
+    if (samples.weighted() && samples.weights.size() != samples.times.size()) return sweep_status::invalid_weights;
     if (!samples.consistent() || sinks.size() != static_cast<std::size_t>(samples.rows) ||
         samples.times.size() > INT32_MAX)
         return sweep_status::invalid_samples;
@@ -569,7 +595,8 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
 
     sweep_plan plan;
     plan.samples = samples;
-    plan.grid = make_grid(start, end, count);
+    plan.grid = grid;
+    plan.list = list;
     plan.slice = grid_slice(plan.grid.count, options.part, options.parts);
     plan.sinks = sinks;
     const int jobs = resolve_jobs(options.jobs);
@@ -585,13 +612,14 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
             // Some row is evaluated exactly: each row as it would be alone.
             for (std::int32_t r = 0; r < samples.rows; ++r) {
                 spectrum_sink* const one[1] = {sinks[static_cast<std::size_t>(r)]};
-                const sweep_status status = run_sweep(samples.row(r), start, end, count, options, one);
+                const sweep_status status = sweep_samples(samples.row(r), grid, list, options, one);
                 if (status != sweep_status::ok) return status;
             }
             return sweep_status::ok;
         }
-        // Lines that are not finite cost the samples near what makes them so.
-        if (prepared == nufft_status::not_applicable) {
+        // Lines that are not finite cost the samples near what makes them so
+        // (the trapezoid's neighbours; the caller's weights have none).
+        if (prepared == nufft_status::not_applicable && !samples.weighted()) {
             try {
                 if (find_non_finite_runs(samples.row(0), non_finite)) {
                     plan.non_finite = &non_finite;
@@ -606,8 +634,9 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = nufft_block_lines(*fast);
+        if (list != nullptr) plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);
     } else {
-        if (samples.rows > 1 && plan.slice.size() > 0) {
+        if (samples.rows > 1 && plan.slice.size() > 0 && !samples.weighted()) {
             try {
                 make_exact_rows(samples, rows_exact);
             } catch (const std::bad_alloc&) {
@@ -627,10 +656,30 @@ sweep_status run_sweep(sample_rows samples, double start, double end, std::int32
     return sweep_with(plan, options, jobs);
 }
 
+}  // namespace
+
+sweep_status run_sweep(sample_rows samples, double start, double end, std::int32_t count,
+                       const sweep_options& options, std::span<spectrum_sink* const> sinks) {
+    return sweep_samples(samples, make_grid(start, end, count), nullptr, options, sinks);
+}
+
 sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
                        const sweep_options& options, spectrum_sink& sink) {
     spectrum_sink* const one[1] = {&sink};
     return run_sweep(sample_rows(samples), start, end, count, options, one);
+}
+
+sweep_status run_sweep(sample_rows samples, std::span<const double> frequencies, const sweep_options& options,
+                       std::span<spectrum_sink* const> sinks) {
+    if (frequencies.size() > static_cast<std::size_t>(INT32_MAX)) return sweep_status::invalid_frequencies;
+    const frequency_grid grid{0.0, 0.0, static_cast<std::int64_t>(frequencies.size())};
+    return sweep_samples(samples, grid, frequencies.data(), options, sinks);
+}
+
+sweep_status run_sweep(sample_view samples, std::span<const double> frequencies, const sweep_options& options,
+                       spectrum_sink& sink) {
+    spectrum_sink* const one[1] = {&sink};
+    return run_sweep(sample_rows(samples), frequencies, options, one);
 }
 
 }  // namespace trapft

@@ -1,4 +1,4 @@
-// The sweep as a library call: the grid's lines evaluated on threads and handed, in order, to a sink.
+// The sweep as a library call: the lines of a grid or of a list of frequencies evaluated on threads and handed, in order, to a sink.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,8 @@ enum class sweep_status {
     out_of_memory,      // before the first line
     threads_failed,     // before the first line
     stopped,            // the progress callback asked to stop
+    invalid_weights,    // weights given, but not one per sample
+    invalid_frequencies,  // a list of more than 2^31 − 1 frequencies
 };
 
 // The tool's one-line message for a status other than ok, without line feed
@@ -48,6 +50,9 @@ sweep_status check_sweep_options(const sweep_options& options);
 
 // Whether this build has the fast evaluation (a tolerance other than 0).
 bool fast_evaluation_available();
+
+// The listed frequencies of the slice that run_sweep gives a list, into `out`.
+sweep_status sweep_frequencies(std::span<const double> frequencies, const sweep_options& options, double* out);
 
 // Lines of the run that run_sweep gives these arguments (0 when they are invalid).
 std::int64_t sweep_lines(std::int32_t count, const sweep_options& options);
@@ -65,7 +70,9 @@ sweep_status sweep_frequencies(double start, double end, std::int32_t count, con
 // jobs and parts, the lines are those of the one-thread run; the fast
 // evaluation's are within its tolerance of the exact ones. Arguments are
 // checked before anything is reserved; memory is reserved before the first
-// line and does not grow with the count.
+// line and does not grow with the count. Samples with weights of their own
+// are summed as Σ w_k x_k e^(−i2πf t_k), the fast evaluation's A being
+// Σ |w_k x_k|.
 sweep_status run_sweep(sample_view samples, double start, double end, std::int32_t count,
                        const sweep_options& options, spectrum_sink& sink);
 
@@ -78,5 +85,15 @@ sweep_status run_sweep(sample_view samples, double start, double end, std::int32
 // rows × times long or the sinks not one per row.
 sweep_status run_sweep(sample_rows samples, double start, double end, std::int32_t count,
                        const sweep_options& options, std::span<spectrum_sink* const> sinks);
+
+// The same at the caller's `frequencies`, in their order (any order, repeats,
+// any sign; a part is a slice of the list). The exact evaluation of a listed
+// frequency is bit for bit a grid line's at that frequency; the fast
+// evaluation sorts the list a block at a time, so its lines depend on the
+// list alone, not on the jobs or parts. Memory grows with the list.
+sweep_status run_sweep(sample_view samples, std::span<const double> frequencies, const sweep_options& options,
+                       spectrum_sink& sink);
+sweep_status run_sweep(sample_rows samples, std::span<const double> frequencies, const sweep_options& options,
+                       std::span<spectrum_sink* const> sinks);
 
 }  // namespace trapft

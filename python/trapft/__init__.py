@@ -257,40 +257,47 @@ def _first_nan(t: NDArray[np.float64], x: NDArray[np.float64], keep: NDArray[np.
 def _series(
     t: NDArray[np.float64],
     x: NDArray[np.float64],
+    w: Optional[NDArray[np.float64]],
     keep: Optional[NDArray[np.bool_]],
     nan_policy: str,
     sort: bool,
 ) -> list:
-    """The series to evaluate: [(t, x)] for one call (x 1-D or 2-D), or one
-    (t, x) per row when the rows keep different samples."""
+    """The series to evaluate: [(t, x, w)] for one call (x 1-D or 2-D), or
+    one (t, x, w) per row when the rows keep different samples; w (the
+    weights, or None) follows the samples it belongs to."""
     rows = x.reshape(-1, t.shape[0])
     if keep is None and nan_policy == "propagate":
         keep_rows = None
     else:
         keep_rows = np.ones(rows.shape, dtype=bool) if keep is None else np.broadcast_to(keep, rows.shape).copy()
+        times_nan = np.isnan(t) if w is None else np.isnan(t) | np.isnan(w)
         if nan_policy == "raise":
-            found = _first_nan(np.broadcast_to(t, rows.shape), rows, keep_rows)
+            found = _first_nan(np.broadcast_to(np.where(times_nan, np.nan, t), rows.shape), rows, keep_rows)
             if found is not None:
                 row, index = found
                 where = f"sample {index}" + (f" of row {row}" if x.ndim == 2 else "")
-                raise ValueError(f"NaN in the time or value of {where} (nan_policy='raise')")
+                what = "time or value" if w is None else "time, value or weight"
+                raise ValueError(f"NaN in the {what} of {where} (nan_policy='raise')")
         elif nan_policy == "omit":
-            keep_rows &= ~(np.isnan(t) | np.isnan(rows))
+            keep_rows &= ~(times_nan | np.isnan(rows))
         if keep_rows.all():
             keep_rows = None
 
-    def ordered(ti: NDArray[np.float64], xi: NDArray[np.float64]) -> Tuple[NDArray[np.float64], NDArray[np.float64]]:
+    def part(a: Optional[NDArray[np.float64]], index: object) -> Optional[NDArray[np.float64]]:
+        return None if a is None else np.ascontiguousarray(a[index])
+
+    def ordered(ti: NDArray[np.float64], xi: NDArray[np.float64], wi: Optional[NDArray[np.float64]]) -> tuple:
         if not sort:
-            return ti, xi
+            return ti, xi, wi
         order = np.argsort(ti, kind="stable")
-        return np.ascontiguousarray(ti[order]), np.ascontiguousarray(xi[..., order])
+        return np.ascontiguousarray(ti[order]), np.ascontiguousarray(xi[..., order]), part(wi, order)
 
     if keep_rows is None:
-        return [ordered(t, x)]
+        return [ordered(t, x, w)]
     if (keep_rows == keep_rows[0]).all():
         kept = keep_rows[0]
-        return [ordered(np.ascontiguousarray(t[kept]), np.ascontiguousarray(x[..., kept]))]
-    return [ordered(np.ascontiguousarray(t[k]), np.ascontiguousarray(r[k])) for r, k in zip(rows, keep_rows)]
+        return [ordered(np.ascontiguousarray(t[kept]), np.ascontiguousarray(x[..., kept]), part(w, kept))]
+    return [ordered(np.ascontiguousarray(t[k]), np.ascontiguousarray(r[k]), part(w, k)) for r, k in zip(rows, keep_rows)]
 
 
 def fast_evaluation_available() -> bool:
@@ -409,21 +416,24 @@ def frequencies(
 def spectrum(
     times: ArrayLike,
     values: ArrayLike,
-    start: float,
-    end: float,
-    count: int,
+    start: Optional[float] = None,
+    end: Optional[float] = None,
+    count: Optional[int] = None,
     *,
+    frequencies: Optional[ArrayLike] = None,
+    weights: Union[str, ArrayLike] = "trapezoid",
     tolerance: Optional[float] = None,
     jobs: int = 1,
     part: Optional[Tuple[int, int]] = None,
     nan_policy: str = "propagate",
     sort: bool = False,
 ) -> Spectrum:
-    """The trapezoidal Fourier transform of samples at evenly stepped frequencies.
+    """The trapezoidal Fourier transform of samples at evenly stepped frequencies, or at any.
 
     X(f) = ∫ x(t)·e^(−i·2πf·t) dt by the trapezoidal rule over the samples in
     the order given (nothing is sorted; a step back in time counts with its
-    negative width), at `count` frequencies from `start` toward `end`.
+    negative width), at `count` frequencies from `start` toward `end`, or at
+    the listed `frequencies`; with `weights`, X(f) = Σ w_k·x_k·e^(−i·2πf·t_k).
 
     Parameters
     ----------
@@ -444,10 +454,22 @@ def spectrum(
         to reproduce a run of it).
     count : int
         Frequencies, 0 to 2**31 - 1; 0 gives empty arrays.
+    frequencies : array_like, optional
+        1-D, the frequencies to evaluate, in place of `start`, `end` and
+        `count` (giving both, or neither, is a TypeError): any order, repeats
+        and signs, returned in the order given. The exact evaluation of a
+        listed frequency is bit for bit that of a grid line at the same
+        double; the fast one sorts the list and holds its bound for any list.
+    weights : 'trapezoid' or array_like, optional
+        'trapezoid' (default): the trapezoidal rule's weights. Otherwise 1-D,
+        one real weight per sample, shared by every row:
+        X(f) = Σ w_k·x_k·e^(−i·2πf·t_k) (all ones: the plain non-uniform
+        DFT), with `tolerance` relative to Σ |w_k·x_k|. The weights follow
+        their samples through `nan_policy`, masks and `sort`.
     tolerance : float, optional
         None (default): the exact evaluation. Otherwise 1e-14 to 0.1: the
         fast evaluation, within `tolerance` times the sum of
-        ``abs(trapezoid weight × value)`` of the exact sums.
+        ``abs(weight × value)`` of the exact sums.
     jobs : int, optional
         Threads, 1 to 1024, or 0 for one per processor. Default 1. The
         numbers never depend on it.
@@ -531,8 +553,29 @@ def spectrum(
         raise ValueError(f"values must be one- or two-dimensional, not of shape {x.shape}")
     if x.shape[-1] != t.shape[0]:
         raise ValueError(f"times and values differ in length ({t.shape[0]} and {x.shape[-1]})")
-    first, last = _real(start, "start"), _real(end, "end")
-    lines = _count(count)
+    grid = (start, end, count)
+    if frequencies is not None and any(a is not None for a in grid):
+        raise TypeError("give either start, end and count or frequencies, not both")
+    listed = None
+    if frequencies is None:
+        if any(a is None for a in grid):
+            raise TypeError("give start, end and count, or frequencies")
+        first, last = _real(start, "start"), _real(end, "end")
+        lines = _count(count)
+    else:
+        _refuse_units(frequencies, "frequencies")
+        listed = _samples(frequencies, "frequencies")
+        if listed.ndim != 1:
+            raise ValueError(f"frequencies must be one-dimensional, not of shape {listed.shape}")
+        first, last, lines = 0.0, 0.0, listed.shape[0]
+    w = None
+    if not (isinstance(weights, str) and weights == "trapezoid"):
+        if isinstance(weights, str):
+            raise ValueError(f"weights must be 'trapezoid' or an array of one weight per sample, not {weights!r}")
+        _refuse_units(weights, "weights")
+        w = _samples(weights, "weights")
+        if w.shape != t.shape:
+            raise ValueError(f"weights must be one per sample, of shape {t.shape}, not {w.shape}")
     epsilon = 0.0
     if tolerance is not None:
         epsilon = _real(tolerance, "tolerance", "tolerance")
@@ -549,10 +592,10 @@ def spectrum(
         keep = ~(np.zeros(x.shape, dtype=bool) if value_mask is None else value_mask)
         if time_mask is not None:
             keep &= ~time_mask
-    series = _series(t, x, keep, nan_policy, bool(sort))
+    series = _series(t, x, w, keep, nan_policy, bool(sort))
     if len(series) == 1:
-        ti, xi = series[0]
-        return Spectrum(*_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts))
+        ti, xi, wi = series[0]
+        return Spectrum(*_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts, listed, wi))
     # Rows that keep different samples: one call each, put together.
-    each = [_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts) for ti, xi in series]
+    each = [_core.spectrum(ti, xi, first, last, lines, epsilon, threads, k, parts, listed, wi) for ti, xi, wi in series]
     return Spectrum(each[0][0], np.stack([e[1] for e in each]), np.stack([e[2] for e in each]))

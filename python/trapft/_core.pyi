@@ -1,6 +1,6 @@
 # Types of the compiled part of trapft; the package's functions check their
 # arguments and call these.
-from typing import Dict, Tuple
+from typing import Dict, Optional, Tuple
 
 import numpy as np
 
@@ -21,4 +21,6 @@ def spectrum(
     jobs: int,
     part: int,
     parts: int,
+    frequencies: Optional[np.ndarray],
+    weights: Optional[np.ndarray],
 ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]: ...

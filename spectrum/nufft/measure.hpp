@@ -85,6 +85,17 @@ inline constexpr std::int32_t rows_together = 8;
                    ((partial[r][0] + partial[r][1]) + (partial[r][2] + partial[r][3]));
 }
 
+// A = Σ |w_k x_k| of `rows` rows with the caller's weights w, in the same
+// four partial sums as row_totals.
+[[gnu::always_inline]] inline void weighted_row_totals(const double* w, std::int32_t n, const double* const* x,
+                                                       std::int32_t rows, double* total) {
+    for (std::int32_t r = 0; r < rows; ++r) {
+        double partial[4] = {};
+        for (std::int32_t k = 0; k < n; ++k) partial[k & 3] += std::fabs(w[k] * x[r][k]);
+        total[r] = (partial[0] + partial[1]) + (partial[2] + partial[3]);
+    }
+}
+
 // A row's A, and its scale by an exact power of two, so that its A lies in [1, 2).
 inline void set_row_scale(nufft_plan& plan, std::size_t row, double total) {
     plan.total[row] = total;
@@ -104,6 +115,7 @@ inline void set_row_scale(nufft_plan& plan, std::size_t row, double total) {
     const double* t = samples.times.data();
     plan.times = t;
     plan.values = samples.values.data();
+    plan.weights = samples.weighted() ? samples.weights.data() : nullptr;
     plan.rows = samples.rows;
     plan.scale.assign(static_cast<std::size_t>(samples.rows), 1.0);
     plan.shrink.assign(2 * static_cast<std::size_t>(samples.rows), 1.0);
@@ -115,7 +127,8 @@ inline void set_row_scale(nufft_plan& plan, std::size_t row, double total) {
         const double* x[rows_together];
         double total[rows_together] = {};
         for (std::int32_t r = 0; r < rows; ++r) x[r] = samples.row(first + r).values.data();
-        row_totals(t, n, x, rows, total);
+        if (plan.weights != nullptr) weighted_row_totals(plan.weights, n, x, rows, total);
+        else row_totals(t, n, x, rows, total);
         for (std::int32_t r = 0; r < rows; ++r) {
             if (!std::isfinite(total[r])) return false;
             set_row_scale(plan, static_cast<std::size_t>(first + r), total[r]);

@@ -33,7 +33,7 @@ enum class nufft_status {
 
 // Prepares the evaluation of each row of `samples` within `tolerance` × A,
 // where A = Σ |w_k · x_k| with the trapezoid weights w_k of the samples in
-// file order and that row's values, for a sweep of `lines` lines in all.
+// file order (or the samples' own weights) and that row's values, for a sweep of `lines` lines in all.
 // Tolerance from 1e-14 to 0.1; the view is consistent with at least one row
 // (the sweep checks both). Every row's results are bit for bit those of the
 // row prepared alone; the rows share what depends on the times only.
@@ -51,6 +51,9 @@ inline nufft_status prepare_nufft(sample_view samples, double tolerance, std::in
 // blocks of this many lines, so that every slice sees the same blocks. It
 // depends only on what prepare_nufft was given.
 std::int32_t nufft_block_lines(const nufft_plan& plan);
+
+// The rows the plan was prepared for.
+std::int32_t nufft_rows(const nufft_plan& plan);
 
 // Working storage for one block at a time, shared by up to `threads` threads
 // (see nufft_evaluate), with the grids of up to four rows (more are taken four at

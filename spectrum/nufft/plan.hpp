@@ -42,8 +42,9 @@ inline constexpr std::int32_t nufft_chunk = 512;
 inline constexpr std::int32_t nufft_row_group = 4;
 
 // What the engine keeps of one run's samples: built once, then only read by
-// every thread. The times and values are the caller's, not a copy; the
-// weights c_k = w_k x_k · 2^-scale are made as they are needed. Each row of
+// every thread. The times, values and weights are the caller's, not a copy;
+// the weights c_k = w_k x_k · 2^-scale are made as they are needed, w_k the
+// trapezoid's or the caller's. Each row of
 // values has its own scale and A; everything else is the times' and the
 // tolerance's, shared by the rows.
 struct nufft_plan {
@@ -51,6 +52,7 @@ struct nufft_plan {
     std::int32_t rows = 1;
     const double* times = nullptr;   // t_k, borrowed
     const double* values = nullptr; // x_k of each row, count each, borrowed
+    const double* weights = nullptr; // the caller's w_k, borrowed; null: the trapezoid's
     std::vector<double> scale;       // per row: 2^scale, by which its results are multiplied
     std::vector<double> shrink;      // per row: two factors whose product is 2^-scale, applied in turn
     std::vector<double> total;       // per row: A = Σ |c_k| (unscaled)

@@ -95,4 +95,6 @@ nufft_status prepare_nufft(sample_rows samples, double tolerance, std::int64_t l
 
 std::int32_t nufft_block_lines(const nufft_plan& plan) { return plan.block_lines; }
 
+std::int32_t nufft_rows(const nufft_plan& plan) { return plan.rows; }
+
 }  // namespace trapft

@@ -1,4 +1,4 @@
-// The trapezoid weights times the values, one sample or a vector of them at a time, as every stage makes them.
+// The weights times the values (the trapezoid's weights, one sample or a vector of them at a time, or the caller's), as every stage makes them.
 #pragma once
 
 #include <algorithm>
@@ -46,6 +46,11 @@ template <typename vector>
     const double* const x = plan.values + static_cast<std::size_t>(row) * static_cast<std::size_t>(n);
     const double down = plan.shrink[2 * static_cast<std::size_t>(row)];
     const double further = plan.shrink[2 * static_cast<std::size_t>(row) + 1];
+    if (plan.weights != nullptr) {
+        const double* const w = plan.weights;
+        for (std::int32_t k = begin; k < end; ++k) out[k - begin] = ((w[k] * x[k]) * down) * further;
+        return;
+    }
     if (n < 2) {
         std::fill(out, out + (end - begin), 0.0);  // a lone sample has weight zero
         return;

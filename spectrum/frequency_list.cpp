@@ -1,0 +1,56 @@
+// The fast evaluation of the caller's frequencies, in any order: sorted, evaluated a block at a time, put back.
+#include "spectrum/frequency_list.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace trapft {
+
+std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::int32_t engine_block) {
+    // About 2^22 sums in all (64 MiB for each of the block's two copies).
+    constexpr std::int64_t most_sums = std::int64_t{1} << 22;
+    const std::int64_t per_row = std::max<std::int64_t>(most_sums / std::max(rows, 1), engine_block);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(list_lines, 1, per_row));
+}
+
+void reserve_list_work(list_work& work, std::int32_t lines, std::int32_t rows) {
+    const auto size = static_cast<std::size_t>(lines);
+    work.order.reserve(size);
+    work.sorted.reserve(size);
+    work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
+    work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
+    work.lines = lines;
+}
+
+void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
+                   nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
+    work.order.clear();
+    for (std::int32_t j = 0; j < count; ++j)
+        if (std::isfinite(frequencies[j])) work.order.push_back(j);
+    std::sort(work.order.begin(), work.order.end(), [frequencies](std::int32_t a, std::int32_t b) {
+        return frequencies[a] < frequencies[b] || (frequencies[a] == frequencies[b] && a < b);
+    });
+    work.sorted.clear();
+    for (const std::int32_t j : work.order) work.sorted.push_back(frequencies[j]);
+
+    const auto finite = static_cast<std::int32_t>(work.sorted.size());
+    const std::int32_t block = nufft_block_lines(plan);
+    const auto stride = static_cast<std::size_t>(work.lines);
+    for (std::int32_t from = 0; from < finite; from += block)
+        nufft_evaluate(plan, work.sorted.data() + from, std::min(block, finite - from), engine, work.real.get() + from,
+                       work.imaginary.get() + from, threads, stride);
+    const std::int32_t rows = nufft_rows(plan);
+    for (std::int32_t r = 0; r < rows; ++r) {
+        const double* const sorted_real = work.real.get() + static_cast<std::size_t>(r) * stride;
+        const double* const sorted_imaginary = work.imaginary.get() + static_cast<std::size_t>(r) * stride;
+        double* const row_real = real + static_cast<std::size_t>(r) * row_stride;
+        double* const row_imaginary = imaginary + static_cast<std::size_t>(r) * row_stride;
+        for (std::int32_t i = 0; i < finite; ++i) {
+            const auto j = static_cast<std::size_t>(work.order[static_cast<std::size_t>(i)]);
+            row_real[j] = sorted_real[i];
+            row_imaginary[j] = sorted_imaginary[i];
+        }
+    }
+}
+
+}  // namespace trapft

@@ -1,0 +1,40 @@
+// The fast evaluation of the caller's frequencies, in any order: sorted, evaluated a block at a time, put back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "spectrum/nufft/nufft.hpp"
+
+namespace trapft {
+
+// Lines of a list sorted and evaluated together: the most that one sort
+// takes, so that close frequencies far apart in the list share the engine's
+// blocks. Depends on the list and the rows only, never on threads or parts.
+std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::int32_t engine_block);
+
+// A list block's storage, reserved before the first line: the order of its
+// finite frequencies, those frequencies sorted, and their sums in that order.
+struct list_work {
+    std::vector<std::int32_t> order;
+    std::vector<double> sorted;
+    std::unique_ptr<double[]> real;
+    std::unique_ptr<double[]> imaginary;
+    std::int32_t lines = 0;  // capacity of each row's sums
+};
+
+// Reserves `work` for blocks of `lines` lines of `rows` rows; may throw std::bad_alloc.
+void reserve_list_work(list_work& work, std::int32_t lines, std::int32_t rows);
+
+// The sums of `count` listed frequencies (count ≤ the reserved lines) for
+// every row of the plan, as nufft_evaluate gives them but in the list's order:
+// row r's line j at real[r × row_stride + j]. The finite frequencies are
+// evaluated sorted, ties in list order, a block of the engine's at a time, so
+// the results depend only on the list; lines whose frequency is not finite
+// are left unspecified.
+void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
+                   nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride);
+
+}  // namespace trapft
