@@ -77,7 +77,9 @@ bool parse_format(const char* text, output_format& format) {
     return true;
 }
 
-enum class option_id { jobs, part, max_samples, tolerance, format, double_precision, no_progress, help, version };
+enum class option_id {
+    jobs, part, max_samples, tolerance, format, frequencies, double_precision, no_progress, help, version
+};
 
 struct option_entry {
     const char* long_name;  // without the leading "--"
@@ -92,6 +94,7 @@ constexpr option_entry option_table[] = {
     {"max-samples", 0, true, option_id::max_samples},
     {"tolerance", 'e', true, option_id::tolerance},
     {"format", 'f', true, option_id::format},
+    {"frequencies", 0, true, option_id::frequencies},
     {"double", 0, false, option_id::double_precision},
     {"no-progress", 0, false, option_id::no_progress},
     {"help", 'h', false, option_id::help},
@@ -137,6 +140,7 @@ argument_status apply_option(option_id id, const char* value, run_parameters& pa
     case option_id::format:
         if (!parse_format(value, parameters.format)) return argument_status::invalid_format;
         break;
+    case option_id::frequencies: parameters.frequency_path = value; break;
     case option_id::double_precision: parameters.double_precision = true; break;
     case option_id::no_progress: parameters.progress = false; break;
     // Help and version stand alone; beside other arguments they are misuse.
@@ -223,6 +227,14 @@ argument_status parse_arguments(int argc, const char* const* argv, run_parameter
         if (status != argument_status::run) return status;
     }
     parameters.bad_option = nullptr;
+    if (parameters.frequency_path != nullptr) {
+        if (argc - index < 1) return argument_status::usage;
+        if (argc - index > 1) return argument_status::list_and_grid;
+        parameters.path = argv[index];
+        if (std::strcmp(parameters.path, "-") == 0 && std::strcmp(parameters.frequency_path, "-") == 0)
+            return argument_status::both_from_input;
+        return argument_status::run;
+    }
     if (argc - index < 4) return argument_status::usage;
 
     const char* const* positional = argv + index;

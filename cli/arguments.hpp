@@ -11,6 +11,7 @@ enum class output_format { text, csv, npy };
 
 struct run_parameters {
     const char* path;
+    const char* frequency_path; // --frequencies: the list's file; null: the grid of START END COUNT
     double start_frequency;
     double end_frequency;
     std::int32_t count;
@@ -45,11 +46,14 @@ enum class argument_status {
     invalid_max_samples,  // not an integer from 1 to 2147483647
     invalid_tolerance,    // not a decimal number from 1e-14 to 0.1
     invalid_format,       // not text, csv or npy
+    list_and_grid,        // --frequencies, and arguments after SAMPLE_FILE
+    both_from_input,      // --frequencies=- with SAMPLE_FILE -
 };
 
 // Options come before SAMPLE_FILE only, and "--" ends them; from SAMPLE_FILE
 // on, four positional arguments in order: path, start, end, count; later ones
-// change nothing and are listed in `ignored`. `parameters` is complete only
+// change nothing and are listed in `ignored`. With --frequencies, SAMPLE_FILE
+// alone. `parameters` is complete only
 // when the result is run; the path, `ignored` and bad_option point into argv.
 // Reads nothing at or past argv[argc].
 argument_status parse_arguments(int argc, const char* const* argv, run_parameters& parameters);

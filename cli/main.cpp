@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/arguments.hpp"
 #include "cli/progress.hpp"
@@ -24,6 +26,8 @@ constexpr int exit_usage = 2;
 constexpr const char* usage_line =
     "Usage: trapft [OPTION]... SAMPLE_FILE START_FREQUENCY END_FREQUENCY COUNT\n";
 
+constexpr const char* list_usage_line = "   or: trapft [OPTION]... --frequencies=FILE SAMPLE_FILE\n";
+
 constexpr const char* help_text =
     "Prints the continuous-time spectrum X(f) = integral of x(t)*exp(-i*2*pi*f*t) dt\n"
     "of the (time, value) pairs in SAMPLE_FILE (- for standard input), by the\n"
@@ -35,6 +39,9 @@ constexpr const char* help_text =
     "  -j, --jobs=N          evaluate on N threads (0: one per processor; default 1)\n"
     "      --part=K/P        print only the K-th of P equal slices of the lines\n"
     "      --max-samples=N   accept up to N samples (default 16384)\n"
+    "      --frequencies=FILE\n"
+    "                        the frequencies listed in FILE, one a line (- for\n"
+    "                        standard input), in place of START END COUNT\n"
     "      --double          read numbers in double precision, not single\n"
     "  -e, --tolerance=EPS   fast evaluation, each part within EPS times the sum of\n"
     "                        |weight x value| (EPS from 1e-14 to 0.1)\n"
@@ -64,15 +71,43 @@ int report_load_failure(const load_result& result, std::int32_t capacity) {
 }
 
 // Help and version go to standard output, which can fail like any output.
-int print(const char* first, const char* second) {
+int print(const char* first, const char* second, const char* third = "") {
     std::fputs(first, stdout);
     std::fputs(second, stdout);
+    std::fputs(third, stdout);
     if (std::fflush(stdout) != 0) return fail("Error writing output.\n", exit_failure);
     return exit_ok;
 }
 
 // One per run.
 sample_set samples;
+std::vector<double> frequency_list;
+
+// `text` with control characters as '?', for messages that quote it.
+std::string visible(const char* text) {
+    std::string shown(text);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return shown;
+}
+
+// Reads the list of --frequencies; false (the message printed) when it cannot.
+bool load_list(const run_parameters& parameters, int& exit_status) {
+    const bool from_input = std::strcmp(parameters.frequency_path, "-") == 0;
+    std::FILE* const file = from_input ? stdin : std::fopen(parameters.frequency_path, "r");
+    exit_status = exit_failure;
+    if (file == nullptr) {
+        std::fprintf(stderr, "Error opening frequency file %s.\n", visible(parameters.frequency_path).c_str());
+        return false;
+    }
+    read_options reading;
+    reading.double_precision = parameters.double_precision;
+    const load_result loaded = load_frequencies(file, frequency_list, reading);
+    if (!from_input) std::fclose(file);
+    if (loaded.status == load_status::ok) return true;
+    std::fprintf(stderr, "%s\n", frequency_load_message(loaded, visible(parameters.frequency_path)).c_str());
+    return false;
+}
 
 // The message of an option that cannot be used, or null.
 const char* option_message(argument_status status) {
@@ -82,6 +117,9 @@ const char* option_message(argument_status status) {
     case argument_status::invalid_max_samples: return capacity_message;
     case argument_status::invalid_tolerance: return tolerance_message;
     case argument_status::invalid_format: return "Invalid format.";
+    case argument_status::list_and_grid:
+        return "Give either --frequencies=FILE or START_FREQUENCY END_FREQUENCY COUNT, not both.";
+    case argument_status::both_from_input: return "The samples and the frequencies cannot both come from standard input.";
     default: return nullptr;
     }
 }
@@ -126,7 +164,7 @@ int main(int argc, char** argv) {
     const argument_status parsed = parse_arguments(argc, argv, parameters);
     switch (parsed) {
     case argument_status::run: break;
-    case argument_status::help: return print(usage_line, help_text);
+    case argument_status::help: return print(usage_line, list_usage_line, help_text);
     case argument_status::version: return print("trapft " TRAPFT_VERSION_STRING "\n", "");
     case argument_status::usage: return fail(usage_line, exit_usage);
     case argument_status::invalid_start: return fail("Invalid start frequency.\n", exit_usage);
@@ -161,11 +199,15 @@ int main(int argc, char** argv) {
     reading.threads = parameters.jobs;
     const load_result loaded = load_samples(file, samples, reading);
     if (loaded.status != load_status::ok) return report_load_failure(loaded, parameters.max_samples);
+    const bool listed = parameters.frequency_path != nullptr;
+    int list_failure = exit_ok;
+    if (listed && !load_list(parameters, list_failure)) return list_failure;
+    const auto lines = listed ? static_cast<std::int32_t>(frequency_list.size()) : parameters.count;
 
     // The status line only where a person watches the run and the output goes elsewhere.
     progress_line progress;
     if (parameters.progress && !to_terminal && isatty(STDERR_FILENO) != 0) {
-        progress_start(progress, sweep_lines(parameters.count, sweep), stderr);
+        progress_start(progress, sweep_lines(lines, sweep), stderr);
         sweep.progress = [&progress](std::int64_t done, std::int64_t) {
             progress_update(progress, done);
             return true;
@@ -178,8 +220,9 @@ int main(int argc, char** argv) {
                             : parameters.format == output_format::npy ? static_cast<file_sink*>(&npy)
                                                                       : &text;
     if (!sink->open(STDOUT_FILENO)) return fail_status(sweep_status::out_of_memory, exit_failure);
-    const sweep_status status = run_sweep(samples, parameters.start_frequency, parameters.end_frequency,
-                                          parameters.count, sweep, *sink);
+    const sweep_status status =
+        listed ? run_sweep(samples, frequency_list, sweep, *sink)
+               : run_sweep(samples, parameters.start_frequency, parameters.end_frequency, parameters.count, sweep, *sink);
     progress_end(progress);
     if (status != sweep_status::ok) return fail_status(status, exit_failure);
     return exit_ok;

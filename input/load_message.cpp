@@ -14,6 +14,7 @@ std::string load_message(const load_result& result, std::int32_t capacity) {
         return "Error reading file: more than " + std::to_string(capacity) + (capacity == 1 ? " sample." : " samples.");
     case load_status::out_of_memory: return "Error reading file: not enough memory for the samples.";
     case load_status::stopped: return "Error reading file: stopped.";
+    case load_status::no_numbers:  // not given by a sample file
     case load_status::read_error:
     case load_status::ok: break;
     }

@@ -149,6 +149,7 @@ py::tuple load(const std::string& path, bool double_precision, std::int32_t capa
     case load_status::ok: break;
     case load_status::not_a_number:
     case load_status::time_without_value:
+    case load_status::no_numbers:  // not given by a sample file
     case load_status::too_many_samples: throw_value_error(load_message(loaded, capacity));
     case load_status::out_of_memory: throw_python(PyExc_MemoryError, load_message(loaded, capacity).c_str());
     case load_status::stopped:  // a signal handler raised, KeyboardInterrupt as a rule

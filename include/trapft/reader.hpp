@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "trapft/samples.hpp"
 
@@ -33,6 +34,7 @@ enum class load_status {
     read_error,          // the stream reported an error
     out_of_memory,       // the tables could not grow to hold the pairs read
     stopped,             // options.keep_going asked to stop
+    no_numbers,          // a list of frequencies without any
 };
 
 struct load_result {
@@ -52,6 +54,18 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
 // feed), `capacity` being the pairs the load took at most: "Error reading
 // file: line 2: not a number.", "Error reading file." for a read error.
 std::string load_message(const load_result& result, std::int32_t capacity);
+
+// Reads white-space separated frequencies (one a line, as a rule) from the
+// stream's current position to its end into `frequencies`, each number read
+// as load_samples reads one (through float unless options.double_precision).
+// A list without numbers is refused (no_numbers); too_many_samples past
+// 2^31 − 1 numbers. options.capacity and options.threads are not used.
+load_result load_frequencies(std::FILE* stream, std::vector<double>& frequencies, const read_options& options = {});
+
+// The one-line message of a frequency list that failed to load, naming the
+// file as `name` (without line feed): "Error reading frequency file f.txt:
+// line 3: not a number."
+std::string frequency_load_message(const load_result& result, const std::string& name);
 
 // Reads one number as "%f" does from `text` (of `size` bytes): skips leading
 // white space, takes the longest prefix that can begin a floating-point number,
