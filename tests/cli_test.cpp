@@ -135,6 +135,41 @@ TEST(trapft, reports_each_failure_on_one_line_with_nothing_on_standard_output) {
     for (const run_case& c : cases) check(c);
 }
 
+// --frequencies: the listed lines in their order, each the grid's line at
+// that frequency, in any format, part and jobs; its refusals name the file
+// and the line, and come before anything is written.
+TEST(trapft, evaluates_a_list_of_frequencies) {
+    const std::string list = process::write_file("list.txt", "0.5\n0\n\n0.5\n");
+    const std::string bad = process::write_file("bad_list.txt", "0.5\n1\n2Hz\n");
+    const std::string empty = process::write_file("empty_list.txt", " \n");
+    const std::string missing = process::scratch("missing_list.txt");
+    const std::string line_half = first_two.substr(9), line_zero = first_two.substr(0, 9);
+    const std::string listed = line_half + line_zero + line_half;
+    const run_case cases[] = {
+        {"a list", {"--frequencies=" + list, two_samples}, listed, "", 0},
+        {"a list in parts, on threads", {"--frequencies", list, "--part=2/2", "-j2", two_samples}, line_half, "", 0},
+        {"a list, fast", {"-e", "1e-9", "--frequencies=" + list, two_samples},
+         "0.5 0 0 0\n0 1 0 1\n0.5 0 0 0\n", "", 0},  // the direct sums: +0
+        {"a list as csv", {"--format=csv", "--frequencies=" + list, "--", two_samples},
+         "frequency,real,imaginary,magnitude\n0.5,0,-6.12323399573677e-17,6.12323399573677e-17\n0,1,-0,1\n"
+         "0.5,0,-6.12323399573677e-17,6.12323399573677e-17\n", "", 0},
+        {"missing list", {"--frequencies=" + missing, two_samples}, "",
+         "Error opening frequency file " + missing + ".\n", 1},
+        {"a list with a bad line", {"--frequencies=" + bad, two_samples}, "",
+         "Error reading frequency file " + bad + ": line 3: not a number.\n", 1},
+        {"an empty list", {"--frequencies=" + empty, two_samples}, "",
+         "Error reading frequency file " + empty + ": no frequencies.\n", 1},
+        {"a list and a grid", {"--frequencies=" + list, two_samples, "0", "1", "2"}, "",
+         "Give either --frequencies=FILE or START_FREQUENCY END_FREQUENCY COUNT, not both.\n", 2},
+        {"both from standard input", {"--frequencies=-", "-"}, "",
+         "The samples and the frequencies cannot both come from standard input.\n", 2},
+        {"a list without samples", {"--frequencies=" + list}, "", usage, 2},
+        {"a list checked before the samples open", {"--frequencies=" + list, process::scratch("missing.txt"), "1"}, "",
+         "Give either --frequencies=FILE or START_FREQUENCY END_FREQUENCY COUNT, not both.\n", 2},
+    };
+    for (const run_case& c : cases) check(c);
+}
+
 // Arguments after COUNT still change nothing; an option of the tool among them
 // is named in a warning, with every other argument after COUNT.
 TEST(trapft, warns_of_options_after_the_count) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "trapft/npy_sink.hpp"
 #include "trapft/text_sink.hpp"
@@ -19,8 +20,10 @@ struct swept {
     std::string bytes;
 };
 
+// The bytes of run_sweep over the grid, or over `list` where given.
 inline swept sweep(trapft::sample_view samples, double start, double end, std::int32_t count,
-                   const trapft::sweep_options& options = {}, format how = format::text) {
+                   const trapft::sweep_options& options = {}, format how = format::text,
+                   const std::vector<double>* list = nullptr) {
     swept result;
     const int fd = memfd_create("sweep", 0);
     if (fd < 0) return {trapft::sweep_status::write_failed, "memfd_create failed"};
@@ -31,7 +34,8 @@ inline swept sweep(trapft::sample_view samples, double start, double end, std::i
                                     : how == format::text ? static_cast<trapft::file_sink*>(&text)
                                                           : &csv;
     sink->open(fd);
-    result.status = trapft::run_sweep(samples, start, end, count, options, *sink);
+    result.status = list != nullptr ? trapft::run_sweep(samples, *list, options, *sink)
+                                    : trapft::run_sweep(samples, start, end, count, options, *sink);
     const off_t size = lseek(fd, 0, SEEK_END);
     result.bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && pread(fd, result.bytes.data(), result.bytes.size(), 0) != size) result.bytes = "pread failed";
