@@ -13,13 +13,28 @@ std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::i
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(list_lines, 1, per_row));
 }
 
-void reserve_list_work(list_work& work, std::int32_t lines, std::int32_t rows) {
+finite_range finite_extent(const double* frequencies, std::int64_t count) {
+    finite_range range;
+    for (std::int64_t j = 0; j < count; ++j) {
+        const double f = frequencies[j];
+        if (!std::isfinite(f)) continue;
+        range.lowest = range.any ? std::min(range.lowest, f) : f;
+        range.highest = range.any ? std::max(range.highest, f) : f;
+        range.any = true;
+    }
+    return range;
+}
+
+bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lines, int threads) {
+    const std::int32_t rows = nufft_rows(plan);
     const auto size = static_cast<std::size_t>(lines);
     work.order.reserve(size);
     work.sorted.reserve(size);
     work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
+    work.engine = make_nufft_list_work(plan, threads);
+    return work.engine != nullptr || !nufft_interpolates_lists(plan);
 }
 
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
@@ -34,11 +49,9 @@ void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32
     for (const std::int32_t j : work.order) work.sorted.push_back(frequencies[j]);
 
     const auto finite = static_cast<std::int32_t>(work.sorted.size());
-    const std::int32_t block = nufft_block_lines(plan);
     const auto stride = static_cast<std::size_t>(work.lines);
-    for (std::int32_t from = 0; from < finite; from += block)
-        nufft_evaluate(plan, work.sorted.data() + from, std::min(block, finite - from), engine, work.real.get() + from,
-                       work.imaginary.get() + from, threads, stride);
+    nufft_evaluate_sorted(plan, work.sorted.data(), finite, engine, work.engine.get(), work.real.get(),
+                          work.imaginary.get(), threads, stride);
     const std::int32_t rows = nufft_rows(plan);
     for (std::int32_t r = 0; r < rows; ++r) {
         const double* const sorted_real = work.real.get() + static_cast<std::size_t>(r) * stride;

@@ -15,6 +15,14 @@ namespace trapft {
 // blocks. Depends on the list and the rows only, never on threads or parts.
 std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::int32_t engine_block);
 
+// The least and greatest finite frequency of a list; `any` false when none is finite.
+struct finite_range {
+    bool any = false;
+    double lowest = 0.0;
+    double highest = 0.0;
+};
+finite_range finite_extent(const double* frequencies, std::int64_t count);
+
 // A list block's storage, reserved before the first line: the order of its
 // finite frequencies, those frequencies sorted, and their sums in that order.
 struct list_work {
@@ -23,16 +31,18 @@ struct list_work {
     std::unique_ptr<double[]> real;
     std::unique_ptr<double[]> imaginary;
     std::int32_t lines = 0;  // capacity of each row's sums
+    nufft_list_work_owner engine;  // the interpolation's, where the plan has one
 };
 
-// Reserves `work` for blocks of `lines` lines of `rows` rows; may throw std::bad_alloc.
-void reserve_list_work(list_work& work, std::int32_t lines, std::int32_t rows);
+// Reserves `work` for blocks of `lines` lines of the plan's rows, evaluated
+// by up to `threads` threads; false when memory runs out. May throw std::bad_alloc.
+bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lines, int threads);
 
 // The sums of `count` listed frequencies (count ≤ the reserved lines) for
 // every row of the plan, as nufft_evaluate gives them but in the list's order:
 // row r's line j at real[r × row_stride + j]. The finite frequencies are
-// evaluated sorted, ties in list order, a block of the engine's at a time, so
-// the results depend only on the list; lines whose frequency is not finite
+// evaluated sorted, ties in list order (see nufft_evaluate_sorted), so the
+// results depend only on the list block; lines whose frequency is not finite
 // are left unspecified.
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride);

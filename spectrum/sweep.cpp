@@ -488,7 +488,8 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
             if (plan.fast != nullptr) {
                 slot.real = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
-                if (plan.list != nullptr) reserve_list_work(slot.list, plan.block_lines, plan.samples.rows);
+                if (plan.list != nullptr && !reserve_list_work(*plan.fast, slot.list, plan.block_lines, plan.block_threads))
+                    return sweep_status::out_of_memory;
             }
         }
         for (int k = 0; k < threads; ++k) {
@@ -634,7 +635,12 @@ sweep_status sweep_samples(sample_rows samples, frequency_grid grid, const doubl
     if (fast != nullptr) {
         plan.fast = fast.get();
         plan.block_lines = nufft_block_lines(*fast);
-        if (list != nullptr) plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);
+        if (list != nullptr) {
+            plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);
+            const finite_range range = finite_extent(list, plan.grid.count);
+            if (range.any && prepare_nufft_lists(*fast, samples, range.lowest, range.highest, jobs) != nufft_status::ok)
+                return sweep_status::out_of_memory;
+        }
     } else {
         if (samples.rows > 1 && plan.slice.size() > 0 && !samples.weighted()) {
             try {

@@ -14,6 +14,7 @@ namespace trapft {
 // every thread) and one thread's working storage; both are the engine's own.
 struct nufft_plan;
 struct nufft_work;
+struct nufft_list_work;
 struct nufft_plan_release {
     void operator()(nufft_plan* plan) const;
 };
@@ -22,6 +23,10 @@ struct nufft_work_release {
 };
 using nufft_plan_owner = std::unique_ptr<nufft_plan, nufft_plan_release>;
 using nufft_work_owner = std::unique_ptr<nufft_work, nufft_work_release>;
+struct nufft_list_work_release {
+    void operator()(nufft_list_work* work) const;
+};
+using nufft_list_work_owner = std::unique_ptr<nufft_list_work, nufft_list_work_release>;
 
 enum class nufft_status {
     ok,              // `plan` is ready
@@ -70,5 +75,28 @@ nufft_work_owner make_nufft_work(const nufft_plan& plan, int threads);
 // given) may share the block; the results do not depend on it.
 void nufft_evaluate(const nufft_plan& plan, const double* frequencies, std::int32_t count, nufft_work& work,
                 double* real, double* imaginary, int threads, std::size_t row_stride = 0);
+
+// Lists of frequencies. Prepares `plan` (prepare_nufft's, before any thread
+// shares it) for finite frequencies from `lowest` to `highest`, sorted a
+// block at a time: ok, or out_of_memory. Where the tolerance leaves too little
+// for the interpolation between lines (below about 1.2e-13), the plan is left
+// as it is, and lists are evaluated as blocks, exactly as a sweep's lines.
+nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double lowest, double highest, int threads);
+
+// Whether prepare_nufft_lists gave the plan an interpolation.
+bool nufft_interpolates_lists(const nufft_plan& plan);
+
+// A thread's storage for lists, beside its nufft_work: null when memory runs
+// out, or when the plan interpolates no list (none is needed then).
+nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads);
+
+// As nufft_evaluate, at `count` finite frequencies sorted ascending, any
+// number of them and any distance apart: lines lying close to a progression
+// a block at a time as nufft_evaluate takes them, the others interpolated
+// from progressions of their own (`list` may be null where
+// make_nufft_list_work gave null).
+void nufft_evaluate_sorted(const nufft_plan& plan, const double* sorted, std::int32_t count, nufft_work& work,
+                           nufft_list_work* list, double* real, double* imaginary, int threads,
+                           std::size_t row_stride = 0);
 
 }  // namespace trapft

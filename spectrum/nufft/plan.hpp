@@ -14,6 +14,10 @@
 
 namespace trapft {
 
+namespace nufft {
+struct list_plan;
+}
+
 // FFTW's plans and aligned arrays, owned without its header.
 struct fftw_plan_release {
     void operator()(void* plan) const;
@@ -74,6 +78,7 @@ struct nufft_plan {
     std::vector<std::int32_t> plan_points;  // grid sizes planned: every power of two up to block_points
     std::vector<fftw_plan_owner> plans;     // in-place forward transforms of those sizes
     trapft::instruction_set instruction_set = trapft::instruction_set::portable;  // the vector code run
+    std::shared_ptr<const nufft::list_plan> lists;  // lists' interpolation (see interpolate.hpp); null: none
 };
 
 // One sub-grid's scratch for a chunk of samples.

@@ -21,4 +21,16 @@ nufft_work_owner make_nufft_work(const nufft_plan&, int) { return nullptr; }
 
 void nufft_evaluate(const nufft_plan&, const double*, std::int32_t, nufft_work&, double*, double*, int, std::size_t) {}
 
+struct nufft_list_work {};
+void nufft_list_work_release::operator()(nufft_list_work* work) const { delete work; }
+
+nufft_status prepare_nufft_lists(nufft_plan&, sample_rows, double, double, int) { return nufft_status::unavailable; }
+
+nufft_list_work_owner make_nufft_list_work(const nufft_plan&, int) { return nullptr; }
+
+bool nufft_interpolates_lists(const nufft_plan&) { return false; }
+
+void nufft_evaluate_sorted(const nufft_plan&, const double*, std::int32_t, nufft_work&, nufft_list_work*, double*,
+                           double*, int, std::size_t) {}
+
 }  // namespace trapft

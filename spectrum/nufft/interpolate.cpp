@@ -1,0 +1,258 @@
+// Frequencies anywhere: the sums on a fine progression, interpolated to each frequency by the kernel.
+#include "spectrum/nufft/interpolate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "spectrum/nufft/block.hpp"
+#include "spectrum/nufft/direct.hpp"
+#include "spectrum/nufft/evaluate.hpp"
+#include "spectrum/nufft/heuristics.hpp"
+#include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/offsets.hpp"
+#include "spectrum/nufft/table_cache.hpp"
+#include "spectrum/nufft/weights.hpp"
+#include "spectrum/phase_reduction.hpp"
+#include "trapft/limits.hpp"
+
+namespace trapft::nufft {
+namespace {
+
+// The interpolation's kernel is upsampling 2's: the least gain, so the most
+// tolerance left for the inner evaluation.
+constexpr int upsampling = 0;
+constexpr double sigma = 2.0;
+// Entries of the table of 1 / φ̂ over ξ in [0, 1/(2σ)], read by cubic interpolation.
+constexpr std::int32_t correction_entries = 1 << 16;
+// Most points of one progression, for all rows together.
+constexpr std::int64_t most_sums = std::int64_t{1} << 21;
+
+// 1 / φ̂(ξ) for 0 ≤ ξ ≤ 1/(2σ), by the cubic through the four nearest entries
+// of `table` (entry j at ξ = j / (2σ·entries)): within 1e-16 relatively, far
+// inside the kernel's error.
+double inverse_transform(const std::vector<double>& table, double xi) {
+    const double x = xi * (2.0 * sigma * correction_entries);
+    const auto last = static_cast<std::int32_t>(table.size()) - 1;
+    const std::int32_t s = std::clamp(static_cast<std::int32_t>(x) - 1, 0, last - 3);
+    const double u = x - s;  // in [0, 3]
+    const double a = table[static_cast<std::size_t>(s)], b = table[static_cast<std::size_t>(s + 1)];
+    const double c = table[static_cast<std::size_t>(s + 2)], d = table[static_cast<std::size_t>(s + 3)];
+    return -a * (u - 1) * (u - 2) * (u - 3) / 6 + b * u * (u - 2) * (u - 3) / 2 - c * u * (u - 1) * (u - 3) / 2 +
+           d * u * (u - 1) * (u - 2) / 6;
+}
+
+// The trapezoid's weight of sample k, or the caller's.
+double sample_weight(const nufft_plan& plan, std::int32_t k) {
+    if (plan.weights != nullptr) return plan.weights[k];
+    const std::int32_t n = plan.count;
+    if (n < 2) return 0.0;
+    const double* const t = plan.times;
+    return weight(t[std::min(k + 1, n - 1)], t[std::max(k - 1, 0)], 1.0);
+}
+
+}  // namespace
+
+std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_rows samples, double lowest,
+                                                double highest, int threads) {
+    const double eps = plan.tolerance;
+    int width = 3;
+    while (width < kernel_max_width && kernel_error(width, upsampling) * kernel_growth > eps / 4) ++width;
+    const double error = kernel_error(width, upsampling) * kernel_growth;
+    const double gain = kernel_gain(width, upsampling);
+    const double inner_tolerance = std::min(max_tolerance, (eps - error - 64 * unit_roundoff * gain) / gain);
+    const double step = 1.0 / (2.0 * sigma * plan.radius);
+    if (error > eps / 4 || !(inner_tolerance >= min_tolerance) || !std::isfinite(step) || !(step > 0.0)) return nullptr;
+
+    auto lp = std::make_shared<list_plan>();
+    lp->width = width;
+    lp->degree = kernel_degree(width);
+    lp->lanes = (width + 7) / 8 * 8;
+    lp->kernel = cached_kernel_pieces(width, upsampling, lp->degree, lp->lanes);
+    lp->step = step;
+    lp->error = error;
+    const double span = (highest - lowest) / step + 2.0 * width + 4.0;
+    const std::int64_t per_row = std::max<std::int64_t>(most_sums / std::max(plan.rows, 1), 4096);
+    lp->most_points = static_cast<std::int32_t>(std::clamp<double>(span, 4.0 * width + 8.0, static_cast<double>(per_row)));
+
+    std::vector<double> table(static_cast<std::size_t>(correction_entries) + 1);
+    cached_kernel_correction(width, upsampling, correction_entries, table.data());
+    lp->weights.resize(static_cast<std::size_t>(plan.count));
+    for (std::int32_t k = 0; k < plan.count; ++k) {
+        const double xi = std::min(std::fabs(plan.times[k] - plan.centre) * step, 0.5 / sigma);
+        lp->weights[static_cast<std::size_t>(k)] = sample_weight(plan, k) * inverse_transform(table, xi);
+    }
+    const sample_rows inner(samples.times, samples.values, samples.rows, lp->weights);
+    if (prepare_nufft(inner, inner_tolerance, lp->most_points, lp->inner, threads) != nufft_status::ok) return nullptr;
+    return lp;
+}
+
+// Whether a block of sorted lines lies close enough to the progression
+// through its ends for one pass with few Taylor terms (as block takes it).
+bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, nufft_work& work) {
+    if (lines < 3) return true;
+    const double increment = (f[lines - 1] - f[0]) / static_cast<double>(lines - 1);
+    const double largest = line_offsets(plan.instruction_set, f, lines, f[0], increment, work.offsets.get());
+    const double x = two_pi * largest * plan.radius;
+    return std::isfinite(x) && x <= largest_offset_phase && x * x * x / 6 <= plan.truncation;
+}
+
+namespace {
+
+// Whether summing `lines` lines directly costs less than a progression of `points`.
+bool direct_cheaper(const nufft_plan& plan, const list_plan& lp, std::int32_t lines, double points) {
+    const nufft_plan& inner = *lp.inner;
+    const double samples = static_cast<double>(plan.count);
+    const double passes = std::ceil(points / inner.block_lines);
+    const double progression = passes * (samples * sample_pass_cost(inner, 1) + fft_pass_cost(inner.block_points)) +
+                               lines * lp.width * (lp.degree + 8.0);
+    return static_cast<double>(lines) * samples * direct_cost <= progression;
+}
+
+// Lines [0, count) of a cluster from the sums on the progression first + j·h.
+void interpolate_lines(const nufft_plan& plan, const list_plan& lp, row_group rows, const double* f,
+                       std::int32_t count, double first, const nufft_list_work& storage, const group_results& out) {
+    const double h = lp.step;
+    const int w = lp.width;
+    const bool even = w % 2 == 0;
+    const std::int32_t lead = kernel_lead(w);
+    const unit_pair first_cycles = fraction_of_product(first, plan.centre);
+    const unit_pair step_cycles = fraction_of_product(h, plan.centre);
+    double turn_sine[kernel_max_width], turn_cosine[kernel_max_width];  // e^(2πi i h t_c)
+    for (int i = 0; i < w; ++i) {
+        const sine_cosine sc = sin_cos_cycles(phase_at({0.0, 0.0}, step_cycles, static_cast<double>(i)));
+        turn_sine[i] = sc.sine;
+        turn_cosine[i] = sc.cosine;
+    }
+    const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
+    double phi[kernel_max_width];
+    for (std::int32_t m = 0; m < count; ++m) {
+        // The line's cell and offset on the progression, from its exact offset.
+        double cell = std::floor((f[m] - first) / h);
+        double within = line_offset(f[m], static_cast<std::int32_t>(cell), first, h) / h;
+        if (even) {
+            while (within < 0.0) cell -= 1.0, within += 1.0;
+            while (within >= 1.0) cell += 1.0, within -= 1.0;
+        } else {
+            while (within < -0.5) cell -= 1.0, within += 1.0;
+            while (within > 0.5) cell += 1.0, within -= 1.0;
+        }
+        const double z = even ? 2.0 * within - 1.0 : 2.0 * within;
+        for (int i = 0; i < w; ++i) {
+            double v = lp.kernel[static_cast<std::size_t>(i)];
+            for (int p = 1; p <= lp.degree; ++p) v = v * z + lp.kernel[static_cast<std::size_t>(p * lp.lanes + i)];
+            phi[i] = v;
+        }
+        const std::int32_t start = static_cast<std::int32_t>(cell) - lead;
+        // e^(−2πi (f − g_start) t_c), each product reduced exactly.
+        const unit_pair line = fraction_of_product(f[m], plan.centre);
+        const double along = phase_at(first_cycles, step_cycles, static_cast<double>(start));
+        const sine_cosine turn = sin_cos_cycles(reduce_unit((line.hi - along) + line.lo));
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            const double* const re = storage.sums.data() + static_cast<std::size_t>(r) * row_size + start;
+            const double* const im = re + lp.most_points;
+            double sum_re = 0.0, sum_im = 0.0;
+            for (int i = 0; i < w; ++i) {
+                const double a = re[i] * turn_cosine[i] - im[i] * turn_sine[i];
+                const double b = im[i] * turn_cosine[i] + re[i] * turn_sine[i];
+                sum_re += phi[i] * a;
+                sum_im += phi[i] * b;
+            }
+            out.real_of(r)[m] = sum_re * turn.cosine + sum_im * turn.sine;
+            out.imaginary_of(r)[m] = sum_im * turn.cosine - sum_re * turn.sine;
+        }
+    }
+}
+
+}  // namespace
+
+void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, std::int32_t count, nufft_work& work,
+                 nufft_list_work& storage, const group_results& out, int threads) {
+    const list_plan& lp = *plan.lists;
+    const double h = lp.step;
+    const int w = lp.width;
+    // A gap of more points than a pass over the samples costs starts a new cluster.
+    const double gap = std::max(64.0, static_cast<double>(plan.count) / 2.0) * h;
+    const double span = (lp.most_points - 2.0 * w - 4.0) * h;
+    std::int32_t i = 0;
+    while (i < count) {
+        std::int32_t j = i + 1;
+        while (j < count && sorted[j] - sorted[j - 1] <= gap && sorted[j] - sorted[i] <= span) ++j;
+        const std::int32_t lines = j - i;
+        const double points = (sorted[j - 1] - sorted[i]) / h + 2.0 * w + 4.0;
+        const group_results here = out.from(i);
+        if (direct_cheaper(plan, lp, lines, points)) {
+            for (std::int32_t from = 0; from < lines; from += plan.block_lines)
+                direct_sums(plan, rows, sorted + i + from, std::min(plan.block_lines, lines - from), work, here.from(from));
+        } else {
+            const double first = sorted[i] - (w + 1.0) * h;
+            const auto size = static_cast<std::int32_t>(points);
+            const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
+            const group_results sums{storage.sums.data(), storage.sums.data() + lp.most_points, row_size};
+            progression(*lp.inner, lp.inner->instruction_set, rows, first, h, size, *storage.inner, sums, threads);
+            interpolate_lines(plan, lp, rows, sorted + i, lines, first, storage, here);
+        }
+        i = j;
+    }
+}
+
+void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, std::int32_t count, nufft_work& work,
+                  nufft_list_work* list, const group_results& out, int threads) {
+    const std::int32_t block = plan.block_lines;
+    std::int32_t i = 0;
+    while (i < count) {
+        const std::int32_t lines = std::min(block, count - i);
+        if (list == nullptr || plan.lists == nullptr || near_progression(plan, sorted + i, lines, work)) {
+            nufft::block(plan, plan.instruction_set, rows, sorted + i, lines, work, out.from(i), threads);
+            i += lines;
+            continue;
+        }
+        // The blocks from here that lie far from a progression, interpolated together.
+        std::int32_t j = i + lines;
+        while (j < count && !near_progression(plan, sorted + j, std::min(block, count - j), work))
+            j += std::min(block, count - j);
+        interpolate(plan, rows, sorted + i, j - i, work, *list, out.from(i), threads);
+        i = j;
+    }
+}
+
+}  // namespace trapft::nufft
+
+namespace trapft {
+
+void nufft_list_work_release::operator()(nufft_list_work* work) const { delete work; }
+
+nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double lowest, double highest, int threads) {
+    try {
+        plan.lists = nufft::make_list_plan(plan, samples, lowest, highest, threads);
+    } catch (const std::bad_alloc&) {
+        return nufft_status::out_of_memory;
+    }
+    return nufft_status::ok;
+}
+
+bool nufft_interpolates_lists(const nufft_plan& plan) { return plan.lists != nullptr; }
+
+nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) {
+    if (plan.lists == nullptr) return nullptr;
+    try {
+        nufft_list_work_owner work(new nufft_list_work);
+        work->sums.resize(2 * static_cast<std::size_t>(plan.lists->most_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
+        work->inner = make_nufft_work(*plan.lists->inner, threads);
+        if (work->inner == nullptr) return nullptr;
+        return work;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void nufft_evaluate_sorted(const nufft_plan& plan, const double* sorted, std::int32_t count, nufft_work& work,
+                           nufft_list_work* list, double* real, double* imaginary, int threads, std::size_t row_stride) {
+    threads = std::clamp(threads, 1, work.threads);
+    nufft::by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
+        nufft::sorted_lines(plan, rows, sorted, count, work, list, out, threads);
+    });
+}
+
+}  // namespace trapft
