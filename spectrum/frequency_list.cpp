@@ -30,6 +30,7 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     const auto size = static_cast<std::size_t>(lines);
     work.order.reserve(size);
     work.sorted.reserve(size);
+    work.keyed.reserve(size);
     work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
@@ -37,16 +38,47 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     return work.engine != nullptr || !nufft_interpolates_lists(plan);
 }
 
+namespace {
+
+// The finite frequencies in ascending order into work.sorted, and where each
+// came from into work.order: as they stand when they ascend already, reversed
+// when they descend, else sorted by frequency, then place in the list.
+void sort_finite(const double* frequencies, std::int32_t count, list_work& work) {
+    work.order.clear();
+    work.sorted.clear();
+    bool ascending = true, descending = true;
+    for (std::int32_t j = 0; j < count; ++j) {
+        const double f = frequencies[j];
+        if (!std::isfinite(f)) continue;
+        if (!work.sorted.empty()) {
+            ascending = ascending && work.sorted.back() <= f;
+            descending = descending && work.sorted.back() >= f;
+        }
+        work.order.push_back(j);
+        work.sorted.push_back(f);
+    }
+    if (ascending) return;
+    if (descending) {
+        std::reverse(work.order.begin(), work.order.end());
+        std::reverse(work.sorted.begin(), work.sorted.end());
+        return;
+    }
+    work.keyed.clear();
+    for (const std::int32_t j : work.order) work.keyed.push_back({frequencies[j], j});
+    std::sort(work.keyed.begin(), work.keyed.end(), [](const keyed_line& a, const keyed_line& b) {
+        return a.frequency < b.frequency || (a.frequency == b.frequency && a.line < b.line);
+    });
+    for (std::size_t i = 0; i < work.keyed.size(); ++i) {
+        work.sorted[i] = work.keyed[i].frequency;
+        work.order[i] = work.keyed[i].line;
+    }
+}
+
+}  // namespace
+
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
-    work.order.clear();
-    for (std::int32_t j = 0; j < count; ++j)
-        if (std::isfinite(frequencies[j])) work.order.push_back(j);
-    std::sort(work.order.begin(), work.order.end(), [frequencies](std::int32_t a, std::int32_t b) {
-        return frequencies[a] < frequencies[b] || (frequencies[a] == frequencies[b] && a < b);
-    });
-    work.sorted.clear();
-    for (const std::int32_t j : work.order) work.sorted.push_back(frequencies[j]);
+    sort_finite(frequencies, count, work);
 
     const auto finite = static_cast<std::int32_t>(work.sorted.size());
     const auto stride = static_cast<std::size_t>(work.lines);

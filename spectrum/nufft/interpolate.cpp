@@ -126,7 +126,7 @@ void interpolate_lines(const nufft_plan& plan, const list_plan& lp, row_group ro
         turn_cosine[i] = sc.cosine;
     }
     const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
-    double phi[kernel_max_width];
+    double phi[kernel_max_lanes];
     for (std::int32_t m = 0; m < count; ++m) {
         // The line's cell and offset on the progression, from its exact offset.
         double cell = std::floor((f[m] - first) / h);
@@ -139,10 +139,13 @@ void interpolate_lines(const nufft_plan& plan, const list_plan& lp, row_group ro
             while (within > 0.5) cell += 1.0, within -= 1.0;
         }
         const double z = even ? 2.0 * within - 1.0 : 2.0 * within;
-        for (int i = 0; i < w; ++i) {
-            double v = lp.kernel[static_cast<std::size_t>(i)];
-            for (int p = 1; p <= lp.degree; ++p) v = v * z + lp.kernel[static_cast<std::size_t>(p * lp.lanes + i)];
-            phi[i] = v;
+        // Every point's piece at once, a power of z at a time (in vector lanes).
+        const double* const pieces = lp.kernel.data();
+        const int lanes = lp.lanes;
+        for (int i = 0; i < lanes; ++i) phi[i] = pieces[i];
+        for (int p = 1; p <= lp.degree; ++p) {
+            const double* const row = pieces + static_cast<std::size_t>(p * lanes);
+            for (int i = 0; i < lanes; ++i) phi[i] = phi[i] * z + row[i];
         }
         const std::int32_t start = static_cast<std::int32_t>(cell) - lead;
         // e^(−2πi (f − g_start) t_c), each product reduced exactly.
