@@ -133,6 +133,7 @@ def main():
 
         small_calls(rounds, quick)
         exact_batch(rounds, quick)
+        frequency_lists(tool, scratch, rounds, quick)
 
 
 def small_calls(rounds, quick):
@@ -175,6 +176,90 @@ def exact_batch(rounds, quick):
     compare(f"Exact batch, {rows} rows x {n} samples x {lines} frequencies: trapft against a numpy product",
             [("trapft", lambda: timed(lambda: trapft.spectrum(t, x, 0, 50, lines))[0]),
              ("numpy", lambda: timed(product)[0])], rounds, "at most 0.5")
+
+
+def exact_sums(t, c, f):
+    """Σ c_k e^(−2πi f t_k) with f·t_k exact (a two-product by Veltkamp
+    splitting) and reduced modulo 1 before the angle, in long double."""
+    def split(a):
+        big = a * 134217729.0
+        high = big - (big - a)
+        return high, a - high
+    ft = np.outer(f, t)
+    fh, fl = split(np.broadcast_to(f[:, None], ft.shape))
+    th, tl = split(np.broadcast_to(t[None, :], ft.shape))
+    error = ((fh * th - ft) + fh * tl + fl * th) + fl * tl
+    cycles = (ft - np.round(ft)).astype(np.longdouble) + error
+    angle = 2 * np.pi * np.longdouble(1) * cycles
+    return (np.cos(angle) @ c.astype(np.longdouble)) - 1j * (np.sin(angle) @ c.astype(np.longdouble))
+
+
+def worst_error(t, x, f, transform, rng, picks=100):
+    """max |ΔRe|, |ΔIm| ÷ A over `picks` lines drawn at random."""
+    w = np.zeros_like(t)
+    w[1:] += np.diff(t) / 2
+    w[:-1] += np.diff(t) / 2
+    c = w * x
+    lines = rng.choice(len(f), size=min(picks, len(f)), replace=False)
+    reference = exact_sums(t, c, f[lines])
+    got = transform[lines]
+    return float(max(np.max(np.abs(got.real - reference.real)), np.max(np.abs(got.imag - reference.imag)))
+                 / np.sum(np.abs(c)))
+
+
+def frequency_lists(tool, scratch, rounds, quick):
+    """Lists of frequencies against the grid of the same count and span, in
+    the tool and the module; their errors against exact sums."""
+    import trapft
+    rng = np.random.default_rng(25)
+    n, count = 16384, (10**5 if quick else 10**6)
+    t = np.sort(rng.uniform(0, 100, n))
+    x = rng.normal(size=n)
+    samples, listed = scratch / "lists.txt", scratch / "frequencies.txt"
+    np.savetxt(samples, np.column_stack([t, x]), fmt="%.17g")
+    uniform = rng.uniform(0, 5000, count)
+    np.savetxt(listed, uniform, fmt="%.17g")
+
+    def process(*arguments):
+        return lambda: timed(lambda: subprocess.run([tool, "--double", "-e", "1e-12", "--format=npy", *arguments],
+                                                    stdout=subprocess.DEVNULL, check=True))[0]
+
+    compare(f"The tool, {n} samples, {count} uniform random frequencies in [0, 5000] at 1e-12, npy: list against grid",
+            [("list", process(f"--frequencies={listed}", str(samples))),
+             ("grid", process(str(samples), "0", "5000", str(count)))], rounds, "at most 2")
+    linear = np.linspace(0, 5000, count)
+    compare(f"The module, {n} samples, numpy.linspace(0, 5000, {count}) at 1e-12: list against grid",
+            [("list", lambda: timed(lambda: trapft.spectrum(t, x, frequencies=linear, tolerance=1e-12))[0]),
+             ("grid", lambda: timed(lambda: trapft.spectrum(t, x, 0.0, 5000.0, count, tolerance=1e-12))[0])],
+            rounds, "at most 1.2")
+    for name, order in (("descending", np.sort(uniform)[::-1].copy()), ("shuffled", rng.permutation(uniform))):
+        ascending = np.sort(uniform)
+        compare(f"The module, {n} samples, {count} random frequencies at 1e-12: {name} against sorted",
+                [(name, lambda: timed(lambda: trapft.spectrum(t, x, frequencies=order, tolerance=1e-12))[0]),
+                 ("sorted", lambda: timed(lambda: trapft.spectrum(t, x, frequencies=ascending, tolerance=1e-12))[0])],
+                rounds, "at most 1.3")
+    big, lines = (10**5, 10**4) if quick else (10**6, 10**5)
+    tb = np.sort(rng.uniform(0, 1000, big))
+    xb = rng.normal(size=big)
+    random_list = rng.uniform(0, 1000, lines)
+    compare(f"The module, {big} samples, {lines} random frequencies in [0, 1000] at 1e-12: list against grid",
+            [("list", lambda: timed(lambda: trapft.spectrum(tb, xb, frequencies=random_list, tolerance=1e-12))[0]),
+             ("grid", lambda: timed(lambda: trapft.spectrum(tb, xb, 0.0, 1000.0, lines, tolerance=1e-12))[0])],
+            rounds, "at most 2")
+
+    shapes = {
+        "uniform [0, 5000]": uniform,
+        "linspace": linear,
+        "clustered": np.concatenate([c + 1e-7 * rng.normal(size=1000) for c in rng.uniform(0, 5000, 100)]),
+        "log-spaced, 12 decades": np.logspace(-6, 6, 10**5),
+        "duplicates and signs": np.repeat(rng.uniform(-3000, 3000, 10**4), 3) * rng.choice([-1, 1], 3 * 10**4),
+        "huge |f·t|": 1e9 + rng.uniform(0, 1, 10**4),
+    }
+    for eps in (1e-12, 1e-9, 1e-6):
+        worst = {name: worst_error(t, x, f, trapft.spectrum(t, x, frequencies=f, tolerance=eps).transform, rng)
+                 for name, f in shapes.items()}
+        print(f"Error ÷ A at {eps:g} (100 random lines of each list): "
+              + ", ".join(f"{name} {value:.2g}" for name, value in worst.items()), flush=True)
 
 
 if __name__ == "__main__":

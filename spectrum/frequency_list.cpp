@@ -2,6 +2,8 @@
 #include "spectrum/frequency_list.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 
 namespace trapft {
@@ -31,6 +33,7 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     work.order.reserve(size);
     work.sorted.reserve(size);
     work.keyed.reserve(size);
+    work.spare.reserve(size);
     work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
@@ -40,9 +43,37 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
 
 namespace {
 
+// A double's bits as an unsigned integer of the same order (−0 before +0).
+std::uint64_t sort_key(double f) {
+    const auto bits = std::bit_cast<std::uint64_t>(f);
+    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+// Sorts `keyed` by key, equal keys in their order, eleven bits at a time
+// from the lowest (a digit that every key shares is skipped); `spare` is the
+// same size.
+void radix_sort(std::vector<keyed_line>& keyed, std::vector<keyed_line>& spare) {
+    constexpr int bits = 11;
+    constexpr std::size_t buckets = std::size_t{1} << bits;
+    std::array<std::size_t, buckets> counts;
+    for (int shift = 0; shift < 64; shift += bits) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (const keyed_line& k : keyed) ++counts[(k.key >> shift) & (buckets - 1)];
+        if (counts[(keyed.front().key >> shift) & (buckets - 1)] == keyed.size()) continue;
+        std::size_t at = 0;
+        for (std::size_t& c : counts) {
+            const std::size_t here = c;
+            c = at;
+            at += here;
+        }
+        for (const keyed_line& k : keyed) spare[counts[(k.key >> shift) & (buckets - 1)]++] = k;
+        keyed.swap(spare);
+    }
+}
+
 // The finite frequencies in ascending order into work.sorted, and where each
 // came from into work.order: as they stand when they ascend already, reversed
-// when they descend, else sorted by frequency, then place in the list.
+// when they descend, else sorted by frequency (−0 before +0), then place in the list.
 void sort_finite(const double* frequencies, std::int32_t count, list_work& work) {
     work.order.clear();
     work.sorted.clear();
@@ -64,13 +95,12 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
         return;
     }
     work.keyed.clear();
-    for (const std::int32_t j : work.order) work.keyed.push_back({frequencies[j], j});
-    std::sort(work.keyed.begin(), work.keyed.end(), [](const keyed_line& a, const keyed_line& b) {
-        return a.frequency < b.frequency || (a.frequency == b.frequency && a.line < b.line);
-    });
+    for (const std::int32_t j : work.order) work.keyed.push_back({sort_key(frequencies[j]), j});
+    work.spare.resize(work.keyed.size());
+    radix_sort(work.keyed, work.spare);
     for (std::size_t i = 0; i < work.keyed.size(); ++i) {
-        work.sorted[i] = work.keyed[i].frequency;
         work.order[i] = work.keyed[i].line;
+        work.sorted[i] = frequencies[work.order[i]];
     }
 }
 

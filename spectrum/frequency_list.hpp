@@ -26,11 +26,11 @@ finite_range finite_extent(const double* frequencies, std::int64_t count);
 // A list block's storage, reserved before the first line: the order of its
 // finite frequencies, those frequencies sorted, and their sums in that order.
 struct keyed_line {
-    double frequency;
+    std::uint64_t key;  // the frequency's bits, made to sort as unsigned integers
     std::int32_t line;
 };
 struct list_work {
-    std::vector<keyed_line> keyed;  // for sorting
+    std::vector<keyed_line> keyed, spare;  // for sorting
     std::vector<std::int32_t> order;
     std::vector<double> sorted;
     std::unique_ptr<double[]> real;

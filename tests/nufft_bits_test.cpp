@@ -225,4 +225,41 @@ TEST(nufft, a_reused_work_gives_the_bits_of_a_fresh_one) {
     }
 }
 
+// Lines far from any progression are interpolated from progressions of
+// their own, a vector of the kernel's points at a time: every instruction
+// set gives the portable bits, for rows of several kinds and random
+// frequencies (some sparse enough to be summed directly).
+TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
+    const sample_set s = make_shape(shape::mixed_scale, 3000, 8);
+    std::vector<double> values = s.values;
+    for (const double v : s.values) values.push_back(-3.0 * v);
+    std::mt19937_64 rng(12);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> f(5000);
+    for (double& v : f) v = 200.0 * unit(rng) - 50.0;
+    f.push_back(1e6);  // far from the others
+    std::sort(f.begin(), f.end());
+    const auto count = static_cast<std::int32_t>(f.size());
+    trapft::nufft_plan_owner plan;
+    const trapft::sample_rows rows(s.times, values, 2);
+    ASSERT_EQ(trapft::prepare_nufft(rows, 1e-10, count, plan), trapft::nufft_status::ok);
+    ASSERT_EQ(trapft::prepare_nufft_lists(*plan, rows, f.front(), f.back(), 1), trapft::nufft_status::ok);
+    ASSERT_TRUE(trapft::nufft_interpolates_lists(*plan));
+    const trapft::instruction_set widest = plan->instruction_set;
+    std::vector<double> re[3], im[3];
+    for (int set = 0; set <= static_cast<int>(widest); ++set) {
+        plan->instruction_set = static_cast<trapft::instruction_set>(set);
+        const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
+        const trapft::nufft_list_work_owner list = trapft::make_nufft_list_work(*plan, 1);
+        ASSERT_TRUE(work != nullptr && list != nullptr);
+        re[set].assign(2 * f.size(), 0.0);
+        im[set].assign(2 * f.size(), 0.0);
+        trapft::nufft_evaluate_sorted(*plan, f.data(), count, *work, list.get(), re[set].data(), im[set].data(), 1,
+                                      f.size());
+        if (set == 0) continue;
+        EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
+        EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;
+    }
+}
+
 }  // namespace

@@ -11,7 +11,7 @@
 #include "spectrum/nufft/evaluate.hpp"
 #include "spectrum/nufft/heuristics.hpp"
 #include "spectrum/nufft/kernel.hpp"
-#include "spectrum/nufft/offsets.hpp"
+#include "spectrum/nufft/stages.hpp"
 #include "spectrum/nufft/table_cache.hpp"
 #include "spectrum/nufft/weights.hpp"
 #include "spectrum/phase_reduction.hpp"
@@ -110,64 +110,6 @@ bool direct_cheaper(const nufft_plan& plan, const list_plan& lp, std::int32_t li
     return static_cast<double>(lines) * samples * direct_cost <= progression;
 }
 
-// Lines [0, count) of a cluster from the sums on the progression first + j·h.
-void interpolate_lines(const nufft_plan& plan, const list_plan& lp, row_group rows, const double* f,
-                       std::int32_t count, double first, const nufft_list_work& storage, const group_results& out) {
-    const double h = lp.step;
-    const int w = lp.width;
-    const bool even = w % 2 == 0;
-    const std::int32_t lead = kernel_lead(w);
-    const unit_pair first_cycles = fraction_of_product(first, plan.centre);
-    const unit_pair step_cycles = fraction_of_product(h, plan.centre);
-    double turn_sine[kernel_max_width], turn_cosine[kernel_max_width];  // e^(2πi i h t_c)
-    for (int i = 0; i < w; ++i) {
-        const sine_cosine sc = sin_cos_cycles(phase_at({0.0, 0.0}, step_cycles, static_cast<double>(i)));
-        turn_sine[i] = sc.sine;
-        turn_cosine[i] = sc.cosine;
-    }
-    const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
-    double phi[kernel_max_lanes];
-    for (std::int32_t m = 0; m < count; ++m) {
-        // The line's cell and offset on the progression, from its exact offset.
-        double cell = std::floor((f[m] - first) / h);
-        double within = line_offset(f[m], static_cast<std::int32_t>(cell), first, h) / h;
-        if (even) {
-            while (within < 0.0) cell -= 1.0, within += 1.0;
-            while (within >= 1.0) cell += 1.0, within -= 1.0;
-        } else {
-            while (within < -0.5) cell -= 1.0, within += 1.0;
-            while (within > 0.5) cell += 1.0, within -= 1.0;
-        }
-        const double z = even ? 2.0 * within - 1.0 : 2.0 * within;
-        // Every point's piece at once, a power of z at a time (in vector lanes).
-        const double* const pieces = lp.kernel.data();
-        const int lanes = lp.lanes;
-        for (int i = 0; i < lanes; ++i) phi[i] = pieces[i];
-        for (int p = 1; p <= lp.degree; ++p) {
-            const double* const row = pieces + static_cast<std::size_t>(p * lanes);
-            for (int i = 0; i < lanes; ++i) phi[i] = phi[i] * z + row[i];
-        }
-        const std::int32_t start = static_cast<std::int32_t>(cell) - lead;
-        // e^(−2πi (f − g_start) t_c), each product reduced exactly.
-        const unit_pair line = fraction_of_product(f[m], plan.centre);
-        const double along = phase_at(first_cycles, step_cycles, static_cast<double>(start));
-        const sine_cosine turn = sin_cos_cycles(reduce_unit((line.hi - along) + line.lo));
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            const double* const re = storage.sums.data() + static_cast<std::size_t>(r) * row_size + start;
-            const double* const im = re + lp.most_points;
-            double sum_re = 0.0, sum_im = 0.0;
-            for (int i = 0; i < w; ++i) {
-                const double a = re[i] * turn_cosine[i] - im[i] * turn_sine[i];
-                const double b = im[i] * turn_cosine[i] + re[i] * turn_sine[i];
-                sum_re += phi[i] * a;
-                sum_im += phi[i] * b;
-            }
-            out.real_of(r)[m] = sum_re * turn.cosine + sum_im * turn.sine;
-            out.imaginary_of(r)[m] = sum_im * turn.cosine - sum_re * turn.sine;
-        }
-    }
-}
-
 }  // namespace
 
 void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, std::int32_t count, nufft_work& work,
@@ -194,7 +136,7 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
             const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
             const group_results sums{storage.sums.data(), storage.sums.data() + lp.most_points, row_size};
             progression(*lp.inner, lp.inner->instruction_set, rows, first, h, size, *storage.inner, sums, threads);
-            interpolate_lines(plan, lp, rows, sorted + i, lines, first, storage, here);
+            stages_for(plan.instruction_set).interpolate(plan, rows, sorted + i, lines, first, storage.sums.data(), here);
         }
         i = j;
     }

@@ -1,5 +1,6 @@
 // One instruction set's table of stages; stages_<set>.cpp defines TRAPFT_STAGE_TARGET, _VECTOR and _TABLE, then includes it.
 #include "spectrum/nufft/deconvolve.hpp"
+#include "spectrum/nufft/interpolate_lines.hpp"
 #include "spectrum/nufft/measure.hpp"
 #include "spectrum/nufft/offsets.hpp"
 #include "spectrum/nufft/spread.hpp"
@@ -43,9 +44,15 @@ template <bool compensated>
     else deconvolve_vectors<stage_vector>(d, from, to);
 }
 
+[[TRAPFT_STAGE_TARGET]] void interpolate_stage(const nufft_plan& plan, row_group rows, const double* f,
+                                              std::int32_t count, double first, const double* sums,
+                                              const group_results& out) {
+    interpolate_lines(plan, rows, f, count, first, sums, out);
+}
+
 }  // namespace
 
 extern const nufft_stages TRAPFT_STAGE_TABLE{measure_stage,  rotate_stage,  {spread_stage<false>, spread_stage<true>},
-                                             offsets_stage,  correct_stage, deconvolve_stage};
+                                             offsets_stage,  correct_stage, deconvolve_stage, interpolate_stage};
 
 }  // namespace trapft::nufft

@@ -12,7 +12,7 @@ struct spread_target;
 struct deconvolution;
 
 // Each entry does what its portable form does (see measure.hpp, spread.hpp,
-// offsets.hpp and deconvolve.hpp), with the same operations lane by lane, so
+// offsets.hpp, deconvolve.hpp and interpolate_lines.hpp), with the same operations lane by lane, so
 // that every table gives the same bits; a wider set only runs faster.
 struct nufft_stages {
     // The times' extremes and each row's A and scale; false when a number is not finite.
@@ -30,6 +30,9 @@ struct nufft_stages {
                     nufft_work& work);
     // Lines [from, to)'s results.
     void (*deconvolve)(const deconvolution& d, std::int32_t from, std::int32_t to);
+    // A cluster's lines from the sums on its progression (interpolate_lines.hpp).
+    void (*interpolate)(const nufft_plan& plan, row_group rows, const double* f, std::int32_t count, double first,
+                        const double* sums, const group_results& out);
 };
 
 // The table of `set`, which this processor must run.
