@@ -27,6 +27,12 @@ finite_range finite_extent(const double* frequencies, std::int64_t count) {
     return range;
 }
 
+bool needs_interpolation(const nufft_plan& plan, const double* frequencies, std::int64_t count) {
+    for (std::int64_t j = 0; j < count; ++j)
+        if (!std::isfinite(frequencies[j]) || (j > 0 && frequencies[j - 1] > frequencies[j])) return true;
+    return !nufft_near_progressions(plan, frequencies, count);
+}
+
 bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lines, int threads) {
     const std::int32_t rows = nufft_rows(plan);
     const auto size = static_cast<std::size_t>(lines);
@@ -108,6 +114,13 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
 
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
+    // Finite and ascending already: evaluated where they stand.
+    bool in_order = true;
+    for (std::int32_t j = 0; j < count && in_order; ++j)
+        in_order = std::isfinite(frequencies[j]) && (j == 0 || frequencies[j - 1] <= frequencies[j]);
+    if (in_order)
+        return nufft_evaluate_sorted(plan, frequencies, count, engine, work.engine.get(), real, imaginary, threads,
+                                     row_stride);
     sort_finite(frequencies, count, work);
 
     const auto finite = static_cast<std::int32_t>(work.sorted.size());

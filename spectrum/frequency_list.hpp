@@ -23,6 +23,11 @@ struct finite_range {
 };
 finite_range finite_extent(const double* frequencies, std::int64_t count);
 
+// Whether the fast evaluation of the list needs the interpolation between
+// lines: false only for a list that ascends, every frequency finite, close to
+// a progression block by block (as numpy.linspace makes them).
+bool needs_interpolation(const nufft_plan& plan, const double* frequencies, std::int64_t count);
+
 // A list block's storage, reserved before the first line: the order of its
 // finite frequencies, those frequencies sorted, and their sums in that order.
 struct keyed_line {

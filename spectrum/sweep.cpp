@@ -638,7 +638,8 @@ sweep_status sweep_samples(sample_rows samples, frequency_grid grid, const doubl
         if (list != nullptr) {
             plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);
             const finite_range range = finite_extent(list, plan.grid.count);
-            if (range.any && prepare_nufft_lists(*fast, samples, range.lowest, range.highest, jobs) != nufft_status::ok)
+            if (range.any && needs_interpolation(*fast, list, plan.grid.count) &&
+                prepare_nufft_lists(*fast, samples, range.lowest, range.highest, jobs) != nufft_status::ok)
                 return sweep_status::out_of_memory;
         }
     } else {

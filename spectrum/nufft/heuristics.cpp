@@ -30,13 +30,14 @@ kernel_choice choose_kernel(double tolerance, int upsampling) {
     return k;
 }
 
-block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t lines, int upsampling) {
+block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t lines, int upsampling,
+                           std::size_t grids) {
     lines = std::max<std::int64_t>(lines, 1);
     const std::int64_t low =
         2 * std::max<std::int64_t>(next_power_of_two(std::min(lines, default_block)), smallest_grid / 2);
     const std::int64_t high = 2 * std::min({next_power_of_two(lines), largest_block,
                                             std::max(default_block, next_power_of_two(samples))});
-    const std::size_t memory = std::max(grid_memory, 16 * static_cast<std::size_t>(samples));
+    const std::size_t memory = std::max(grids, 16 * static_cast<std::size_t>(samples));
     // The kernel asked for where it meets the tolerance, else every one that does.
     const bool asked =
         upsampling >= 0 && upsampling < kernel_upsamplings && choose_kernel(tolerance, upsampling).meets;

@@ -126,8 +126,10 @@ struct block_choice {
 // The kernel and block grid that make a sweep of `lines` over `samples`
 // samples cheapest by the costs above, among the kernels that meet
 // `tolerance` (upsampling 2 always serves); with `upsampling` ≥ 0, that
-// kernel where it meets the tolerance.
-block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t lines, int upsampling);
+// kernel where it meets the tolerance. Grids take at most `memory` bytes, or
+// as much as the samples' times and values.
+block_choice choose_blocks(double tolerance, std::int64_t samples, std::int64_t lines, int upsampling,
+                           std::size_t memory = grid_memory);
 
 // Samples starting on one grid point that plain accumulation takes within
 // the plan's share for it: a cell then gathers at most width times as many.

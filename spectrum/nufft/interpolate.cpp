@@ -11,6 +11,7 @@
 #include "spectrum/nufft/evaluate.hpp"
 #include "spectrum/nufft/heuristics.hpp"
 #include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/prepare.hpp"
 #include "spectrum/nufft/stages.hpp"
 #include "spectrum/nufft/table_cache.hpp"
 #include "spectrum/nufft/weights.hpp"
@@ -72,7 +73,7 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     lp->kernel = cached_kernel_pieces(width, upsampling, lp->degree, lp->lanes);
     lp->step = step;
     lp->error = error;
-    const double span = (highest - lowest) / step + 2.0 * width + 4.0;
+    const double span = (highest - lowest) / step + 2.0 * width + 16.0;  // a cluster's points, and some to spare
     const std::int64_t per_row = std::max<std::int64_t>(most_sums / std::max(plan.rows, 1), 4096);
     lp->most_points = static_cast<std::int32_t>(std::clamp<double>(span, 4.0 * width + 8.0, static_cast<double>(per_row)));
 
@@ -84,16 +85,20 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
         lp->weights[static_cast<std::size_t>(k)] = sample_weight(plan, k) * inverse_transform(table, xi);
     }
     const sample_rows inner(samples.times, samples.values, samples.rows, lp->weights);
-    if (prepare_nufft(inner, inner_tolerance, lp->most_points, lp->inner, threads) != nufft_status::ok) return nullptr;
+    // Grids in proportion to the progressions, which the list's sums take
+    // already, so that a progression takes a pass or two over the samples.
+    const std::size_t memory = std::max(grid_memory, 4 * point_bytes * static_cast<std::size_t>(lp->most_points));
+    if (prepare_plan(inner, inner_tolerance, lp->most_points, -1, threads, lp->inner, memory) != nufft_status::ok)
+        return nullptr;
     return lp;
 }
 
 // Whether a block of sorted lines lies close enough to the progression
 // through its ends for one pass with few Taylor terms (as block takes it).
-bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, nufft_work& work) {
+bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, double* offsets) {
     if (lines < 3) return true;
     const double increment = (f[lines - 1] - f[0]) / static_cast<double>(lines - 1);
-    const double largest = line_offsets(plan.instruction_set, f, lines, f[0], increment, work.offsets.get());
+    const double largest = line_offsets(plan.instruction_set, f, lines, f[0], increment, offsets);
     const double x = two_pi * largest * plan.radius;
     return std::isfinite(x) && x <= largest_offset_phase && x * x * x / 6 <= plan.truncation;
 }
@@ -119,7 +124,7 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
     const int w = lp.width;
     // A gap of more points than a pass over the samples costs starts a new cluster.
     const double gap = std::max(64.0, static_cast<double>(plan.count) / 2.0) * h;
-    const double span = (lp.most_points - 2.0 * w - 4.0) * h;
+    const double span = (lp.most_points - 2.0 * w - 8.0) * h;
     std::int32_t i = 0;
     while (i < count) {
         std::int32_t j = i + 1;
@@ -148,14 +153,14 @@ void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, 
     std::int32_t i = 0;
     while (i < count) {
         const std::int32_t lines = std::min(block, count - i);
-        if (list == nullptr || plan.lists == nullptr || near_progression(plan, sorted + i, lines, work)) {
+        if (list == nullptr || plan.lists == nullptr || near_progression(plan, sorted + i, lines, work.offsets.get())) {
             nufft::block(plan, plan.instruction_set, rows, sorted + i, lines, work, out.from(i), threads);
             i += lines;
             continue;
         }
         // The blocks from here that lie far from a progression, interpolated together.
         std::int32_t j = i + lines;
-        while (j < count && !near_progression(plan, sorted + j, std::min(block, count - j), work))
+        while (j < count && !near_progression(plan, sorted + j, std::min(block, count - j), work.offsets.get()))
             j += std::min(block, count - j);
         interpolate(plan, rows, sorted + i, j - i, work, *list, out.from(i), threads);
         i = j;
@@ -178,6 +183,15 @@ nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double l
 }
 
 bool nufft_interpolates_lists(const nufft_plan& plan) { return plan.lists != nullptr; }
+
+bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::int64_t count) {
+    std::vector<double> offsets(static_cast<std::size_t>(plan.block_lines));
+    for (std::int64_t i = 0; i < count; i += plan.block_lines) {
+        const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, count - i));
+        if (!nufft::near_progression(plan, sorted + i, lines, offsets.data())) return false;
+    }
+    return true;
+}
 
 nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) {
     if (plan.lists == nullptr) return nullptr;

@@ -47,8 +47,9 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
                  nufft_list_work& storage, const group_results& out, int threads);
 
 // Whether `lines` sorted lines lie close enough to the progression through
-// their ends for one pass with few Taylor terms, as block takes them.
-bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, nufft_work& work);
+// their ends for one pass with few Taylor terms, as block takes them
+// (`offsets` receives their offsets: room for `lines`).
+bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, double* offsets);
 
 // A group of rows' sums at `count` sorted finite frequencies: the blocks near
 // a progression as block takes them, the runs of others interpolated (when

@@ -83,6 +83,10 @@ void nufft_evaluate(const nufft_plan& plan, const double* frequencies, std::int3
 // as it is, and lists are evaluated as blocks, exactly as a sweep's lines.
 nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double lowest, double highest, int threads);
 
+// Whether every block of `count` sorted finite frequencies lies close to a
+// progression, so that no interpolation is needed.
+bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::int64_t count);
+
 // Whether prepare_nufft_lists gave the plan an interpolation.
 bool nufft_interpolates_lists(const nufft_plan& plan);
 

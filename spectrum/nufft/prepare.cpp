@@ -18,8 +18,8 @@ namespace {
 
 // What depends only on the number of samples, the tolerance and the lines:
 // the kernel, its tables, the block length and the transforms' plans.
-void make_tables(std::int64_t lines, int upsampling, nufft_plan& plan) {
-    const block_choice blocks = choose_blocks(plan.tolerance, plan.count, lines, upsampling);
+void make_tables(std::int64_t lines, int upsampling, std::size_t memory, nufft_plan& plan) {
+    const block_choice blocks = choose_blocks(plan.tolerance, plan.count, lines, upsampling, memory);
     plan.upsampling = blocks.kernel.upsampling;
     plan.width = blocks.kernel.width;
     plan.gain = blocks.kernel.gain;
@@ -40,15 +40,15 @@ void make_tables(std::int64_t lines, int upsampling, nufft_plan& plan) {
 // With a second thread, the tables are made while the samples are measured
 // (the two fill different members of the plan). Neither depends on the
 // other, so the plan is the same either way.
-bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, instruction_set set,
-             int threads, nufft_plan& plan) {
+bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, std::size_t memory,
+             instruction_set set, int threads, nufft_plan& plan) {
     plan.count = static_cast<std::int32_t>(samples.times.size());
     plan.tolerance = tolerance;
     plan.instruction_set = set;
     bool measured = false;
     if (threads < 2) {
         measured = stages_for(set).measure(samples, plan);
-        if (measured) make_tables(lines, upsampling, plan);
+        if (measured) make_tables(lines, upsampling, memory, plan);
         return measured;
     }
     thread_team team(2);
@@ -56,7 +56,7 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsa
     run_tasks(&team, 2, 2, [&](int i) {
         try {
             if (i == 0) measured = stages_for(set).measure(samples, plan);
-            else make_tables(lines, upsampling, plan);
+            else make_tables(lines, upsampling, memory, plan);
         } catch (...) {
             failures[i] = std::current_exception();
         }
@@ -69,12 +69,13 @@ bool prepare(sample_rows samples, double tolerance, std::int64_t lines, int upsa
 }  // namespace
 
 nufft_status prepare_plan(sample_rows samples, double tolerance, std::int64_t lines, int upsampling, int threads,
-                         nufft_plan_owner& plan) {
+                         nufft_plan_owner& plan, std::size_t memory) {
     instruction_set set = instruction_set::portable;
     if (!chosen_instruction_set(set)) return nufft_status::instruction_set_unavailable;
     try {
         nufft_plan_owner made(new nufft_plan);
-        if (!prepare(samples, tolerance, lines, upsampling, set, threads, *made)) return nufft_status::not_applicable;
+        if (!prepare(samples, tolerance, lines, upsampling, memory, set, threads, *made))
+            return nufft_status::not_applicable;
         plan = std::move(made);
         return nufft_status::ok;
     } catch (const std::bad_alloc&) {

@@ -30,6 +30,8 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan&, int) { return null
 
 bool nufft_interpolates_lists(const nufft_plan&) { return false; }
 
+bool nufft_near_progressions(const nufft_plan&, const double*, std::int64_t) { return true; }
+
 void nufft_evaluate_sorted(const nufft_plan&, const double*, std::int32_t, nufft_work&, nufft_list_work*, double*,
                            double*, int, std::size_t) {}
 
