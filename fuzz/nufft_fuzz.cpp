@@ -3,8 +3,9 @@
 // crossing zero, descending, with tiny or huge increments, of one or two
 // lines; exact, or running sums as the sweep forms them, by one or two
 // threads) and checks the fast evaluation against a term-by-term sum with
-// exactly reduced phases: every line within tolerance × A; and the same
-// samples as one of two rows, bit for bit. Aborts on any violation.
+// exactly reduced phases: every line within tolerance × A, and so the same
+// lines sorted as a list (interpolated where the tolerance allows); and the
+// same samples as one of two rows, bit for bit. Aborts on any violation.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -190,6 +191,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const long double error = std::hypot(re[static_cast<std::size_t>(m)] - sum_re, im[static_cast<std::size_t>(m)] - sum_im);
         check(error <= bound);
+    }
+
+    // The same lines sorted, as a list's block takes them: interpolated from
+    // progressions of their own where the tolerance allows, each within the bound.
+    if (running) {
+        std::vector<double> sorted;
+        for (const double v : frequencies)
+            if (std::isfinite(v)) sorted.push_back(v);
+        std::sort(sorted.begin(), sorted.end());
+        trapft::nufft_plan_owner listed;
+        const trapft::sample_rows rows = trapft::sample_rows(samples);
+        if (!sorted.empty() && trapft::nufft_prepare(rows, tolerance, lines, upsampling, listed) == trapft::nufft_status::ok) {
+            check(trapft::prepare_nufft_lists(*listed, rows, sorted.front(), sorted.back(), 1) == trapft::nufft_status::ok);
+            const trapft::nufft_work_owner list_engine = trapft::make_nufft_work(*listed, 1);
+            const trapft::nufft_list_work_owner list_work = trapft::make_nufft_list_work(*listed, 1);
+            check(list_engine != nullptr && (list_work != nullptr || !trapft::nufft_interpolates_lists(*listed)));
+            const auto listed_lines = static_cast<std::int32_t>(sorted.size());
+            std::vector<double> list_re(sorted.size()), list_im(sorted.size());
+            trapft::nufft_evaluate_sorted(*listed, sorted.data(), listed_lines, *list_engine, list_work.get(),
+                                          list_re.data(), list_im.data(), 1);
+            for (std::int32_t m = 0; m < listed_lines; ++m) {
+                long double sum_re = 0.0L, sum_im = 0.0L;
+                for (int k = 0; k < n; ++k) {
+                    const long double ck = c[static_cast<std::size_t>(k)];
+                    if (ck == 0.0L) continue;
+                    const exact_phase phase = exact_fraction(
+                        exact_fraction_of_product(sorted[static_cast<std::size_t>(m)], samples.times[static_cast<std::size_t>(k)]));
+                    const long double angle = two_pi * static_cast<long double>(phase);
+                    sum_re += ck * std::cos(angle);
+                    sum_im -= ck * std::sin(angle);
+                }
+                const auto at = static_cast<std::size_t>(m);
+                check(std::hypot(list_re[at] - sum_re, list_im[at] - sum_im) <= bound);
+            }
+        }
     }
 
     // The samples as the first of two rows on their times, the second drawn

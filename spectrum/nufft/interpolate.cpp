@@ -132,7 +132,11 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
         const std::int32_t lines = j - i;
         const double points = (sorted[j - 1] - sorted[i]) / h + 2.0 * w + 4.0;
         const group_results here = out.from(i);
-        if (direct_cheaper(plan, lp, lines, points)) {
+        // The progression must resolve the lines: their doubles at least a
+        // thousand apart within a step (else, far out, they are summed directly).
+        const double largest = std::max(std::fabs(sorted[i]), std::fabs(sorted[j - 1]));
+        const bool resolved = std::ldexp(largest, -42) <= h && std::isfinite(sorted[i] - (w + 1.0) * h);
+        if (!resolved || direct_cheaper(plan, lp, lines, points)) {
             for (std::int32_t from = 0; from < lines; from += plan.block_lines)
                 direct_sums(plan, rows, sorted + i + from, std::min(plan.block_lines, lines - from), work, here.from(from));
         } else {
@@ -141,7 +145,8 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
             const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
             const group_results sums{storage.sums.data(), storage.sums.data() + lp.most_points, row_size};
             progression(*lp.inner, lp.inner->instruction_set, rows, first, h, size, *storage.inner, sums, threads);
-            stages_for(plan.instruction_set).interpolate(plan, rows, sorted + i, lines, first, storage.sums.data(), here);
+            stages_for(plan.instruction_set).interpolate(plan, rows, sorted + i, lines, first, size, storage.sums.data(),
+                                                         here);
         }
         i = j;
     }

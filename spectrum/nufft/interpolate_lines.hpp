@@ -1,6 +1,7 @@
 // Interpolating a cluster's lines from the sums on its progression, compiled once for each instruction set.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +14,12 @@
 namespace trapft::nufft {
 
 // Lines [0, count) of a cluster, at the sorted frequencies f, from each row's
-// sums on the progression first + j·h (see interpolate.hpp): `sums` holds
-// row r's real parts at r × 2 × most_points, its imaginary parts most_points on.
+// sums on the `points` of the progression first + j·h (see interpolate.hpp),
+// which reach a kernel's width past either end: `sums` holds row r's real
+// parts at r × 2 × most_points, its imaginary parts most_points on.
 [[gnu::always_inline]] inline void interpolate_lines(const nufft_plan& plan, row_group rows, const double* f,
-                                                     std::int32_t count, double first, const double* sums,
-                                                     const group_results& out) {
+                                                     std::int32_t count, double first, std::int32_t points,
+                                                     const double* sums, const group_results& out) {
     const list_plan& lp = *plan.lists;
     const double h = lp.step;
     const int w = lp.width;
@@ -53,7 +55,8 @@ namespace trapft::nufft {
             const double* const row = pieces + static_cast<std::size_t>(p * lanes);
             for (int i = 0; i < lanes; ++i) phi[i] = phi[i] * z + row[i];
         }
-        const std::int32_t start = static_cast<std::int32_t>(cell) - lead;
+        // (Within the points by construction; held there whatever the rounding.)
+        const std::int32_t start = std::clamp(static_cast<std::int32_t>(cell) - lead, 0, points - w);
         // e^(−2πi (f − g_start) t_c), each product reduced exactly.
         const unit_pair line = fraction_of_product(f[m], plan.centre);
         const double along = phase_at(first_cycles, step_cycles, static_cast<double>(start));
