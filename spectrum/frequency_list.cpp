@@ -49,30 +49,36 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
 
 namespace {
 
-// A double's bits as an unsigned integer of the same order (−0 before +0).
+// A double's bits as an unsigned integer of the same order (−0 before +0), and back.
 std::uint64_t sort_key(double f) {
     const auto bits = std::bit_cast<std::uint64_t>(f);
     return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
 }
+double key_frequency(std::uint64_t key) {
+    return std::bit_cast<double>((key >> 63) != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+}
 
 // Sorts `keyed` by key, equal keys in their order, eleven bits at a time
-// from the lowest (a digit that every key shares is skipped); `spare` is the
-// same size.
+// from the lowest, every digit's counts taken in one pass first (a digit
+// that every key shares is skipped); `spare` is the same size.
 void radix_sort(std::vector<keyed_line>& keyed, std::vector<keyed_line>& spare) {
     constexpr int bits = 11;
+    constexpr int digits = (64 + bits - 1) / bits;
     constexpr std::size_t buckets = std::size_t{1} << bits;
-    std::array<std::size_t, buckets> counts;
-    for (int shift = 0; shift < 64; shift += bits) {
-        std::fill(counts.begin(), counts.end(), 0);
-        for (const keyed_line& k : keyed) ++counts[(k.key >> shift) & (buckets - 1)];
-        if (counts[(keyed.front().key >> shift) & (buckets - 1)] == keyed.size()) continue;
-        std::size_t at = 0;
-        for (std::size_t& c : counts) {
+    std::array<std::array<std::size_t, buckets>, digits> counts{};
+    for (const keyed_line& k : keyed)
+        for (int d = 0; d < digits; ++d) ++counts[static_cast<std::size_t>(d)][(k.key >> (d * bits)) & (buckets - 1)];
+    for (int d = 0; d < digits; ++d) {
+        const int shift = d * bits;
+        std::array<std::size_t, buckets>& at = counts[static_cast<std::size_t>(d)];
+        if (at[(keyed.front().key >> shift) & (buckets - 1)] == keyed.size()) continue;
+        std::size_t start = 0;
+        for (std::size_t& c : at) {
             const std::size_t here = c;
-            c = at;
-            at += here;
+            c = start;
+            start += here;
         }
-        for (const keyed_line& k : keyed) spare[counts[(k.key >> shift) & (buckets - 1)]++] = k;
+        for (const keyed_line& k : keyed) spare[at[(k.key >> shift) & (buckets - 1)]++] = k;
         keyed.swap(spare);
     }
 }
@@ -106,7 +112,7 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
     radix_sort(work.keyed, work.spare);
     for (std::size_t i = 0; i < work.keyed.size(); ++i) {
         work.order[i] = work.keyed[i].line;
-        work.sorted[i] = frequencies[work.order[i]];
+        work.sorted[i] = key_frequency(work.keyed[i].key);
     }
 }
 

@@ -32,7 +32,7 @@ struct nufft_stages {
     void (*deconvolve)(const deconvolution& d, std::int32_t from, std::int32_t to);
     // A cluster's lines from the sums on its progression (interpolate_lines.hpp).
     void (*interpolate)(const nufft_plan& plan, row_group rows, const double* f, std::int32_t count, double first,
-                        std::int32_t points, const double* sums, const group_results& out);
+                        std::int32_t points, double* sums, const group_results& out);
 };
 
 // The table of `set`, which this processor must run.
