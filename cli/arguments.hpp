@@ -38,6 +38,8 @@ enum class argument_status {
     invalid_start,        // the start frequency does not begin with a number
     invalid_end,          // the end frequency does not begin with a number
     invalid_count,        // the count is not an int32 integer
+    list_and_grid,        // --frequencies, and arguments after SAMPLE_FILE
+    both_from_input,      // --frequencies=- with SAMPLE_FILE -
     unknown_option,       // bad_option is not an option
     missing_value,        // bad_option needs a value and has none, or an empty one
     unexpected_value,     // bad_option takes no value and has one
@@ -46,8 +48,6 @@ enum class argument_status {
     invalid_max_samples,  // not an integer from 1 to 2147483647
     invalid_tolerance,    // not a decimal number from 1e-14 to 0.1
     invalid_format,       // not text, csv or npy
-    list_and_grid,        // --frequencies, and arguments after SAMPLE_FILE
-    both_from_input,      // --frequencies=- with SAMPLE_FILE -
 };
 
 // Options come before SAMPLE_FILE only, and "--" ends them; from SAMPLE_FILE

@@ -65,10 +65,10 @@ status apply(const std::string& name, const std::string& value, run_parameters& 
 // The long name of the option that a word spells, or "".
 std::string option_name(const std::string& w) {
     static const std::string names[] = {"jobs", "part", "max-samples", "tolerance", "format",
-                                        "double", "no-progress", "help", "version"};
-    static const char letters[] = {'j', 0, 0, 'e', 'f', 0, 0, 'h', 0};  // the short forms, by name
+                                        "frequencies", "double", "no-progress", "help", "version"};
+    static const char letters[] = {'j', 0, 0, 'e', 'f', 0, 0, 0, 'h', 0};  // the short forms, by name
     const std::string name = w.compare(0, 2, "--") == 0 ? w.substr(2, w.find('=') - 2) : "";
-    for (std::size_t k = 0; k < 9; ++k)
+    for (std::size_t k = 0; k < 10; ++k)
         if (w.size() > 1 && w[0] == '-' && (name == names[k] || (letters[k] != 0 && w[1] == letters[k])))
             return names[k];
     return "";
@@ -90,7 +90,16 @@ struct reading {
     status result = status::run;
     std::size_t word = 0;  // the option at fault, or the path
     run_parameters p{};
+    bool listed = false;   // --frequencies, naming `list`
+    std::string list;
 };
+
+reading failed(status result, std::size_t word) {
+    reading r;
+    r.result = result;
+    r.word = word;
+    return r;
+}
 
 reading expect(const std::vector<std::string>& words) {
     reading r;
@@ -98,8 +107,8 @@ reading expect(const std::vector<std::string>& words) {
     r.p.max_samples = 16384;
     r.p.progress = true;
     const std::size_t n = words.size();
-    if (n == 2 && (words[1] == "--help" || words[1] == "-h")) return {status::help, 0, {}};
-    if (n == 2 && words[1] == "--version") return {status::version, 0, {}};
+    if (n == 2 && (words[1] == "--help" || words[1] == "-h")) return failed(status::help, 0);
+    if (n == 2 && words[1] == "--version") return failed(status::version, 0);
     std::size_t i = 1;
     for (; i < n && words[i].size() > 1 && words[i][0] == '-'; ++i) {
         const std::string& w = words[i];
@@ -108,18 +117,30 @@ reading expect(const std::vector<std::string>& words) {
         const std::string name = option_name(w);
         const bool attached = w[1] == '-' ? w.find('=') != std::string::npos : w.size() > 2;
         const std::string value = !attached ? "" : w.substr(w[1] == '-' ? w.find('=') + 1 : 2);
-        if (name.empty()) return {status::unknown_option, at, {}};
+        if (name.empty()) return failed(status::unknown_option, at);
         if (name == "double" || name == "no-progress" || name == "help" || name == "version") {
-            if (attached) return {status::unexpected_value, at, {}};
-            if (name == "help" || name == "version") return {status::usage, at, {}};
+            if (attached) return failed(status::unexpected_value, at);
+            if (name == "help" || name == "version") return failed(status::usage, at);
             (name == "double" ? r.p.double_precision : r.p.progress) = name == "double";
             continue;
         }
         const std::string given = attached || i + 1 == n ? value : words[++i];
-        if (given.empty()) return {status::missing_value, at, {}};
-        if ((r.result = apply(name, given, r.p)) != status::run) return {r.result, at, {}};
+        if (given.empty()) return failed(status::missing_value, at);
+        if (name == "frequencies") {
+            r.listed = true;
+            r.list = given;  // the last one counts
+            continue;
+        }
+        if ((r.result = apply(name, given, r.p)) != status::run) return failed(r.result, at);
     }
-    if (n - i < 4) return {status::usage, 0, {}};
+    if (r.listed) {
+        if (n - i < 1) return failed(status::usage, 0);
+        if (n - i > 1) return failed(status::list_and_grid, 0);
+        if (words[i] == "-" && r.list == "-") return failed(status::both_from_input, 0);
+        r.word = i;
+        return r;
+    }
+    if (n - i < 4) return failed(status::usage, 0);
     const auto frequency = [&](const std::string& word, double& value) {
         const char* text = word.c_str();
         while (plain::is_space(*text)) ++text;
@@ -127,9 +148,9 @@ reading expect(const std::vector<std::string>& words) {
         value = item.value;
         return item.whole;
     };
-    if (!frequency(words[i + 1], r.p.start_frequency)) return {status::invalid_start, 0, {}};
-    if (!frequency(words[i + 2], r.p.end_frequency)) return {status::invalid_end, 0, {}};
-    if (!plain::read_count(words[i + 3].c_str(), r.p.count)) return {status::invalid_count, 0, {}};
+    if (!frequency(words[i + 1], r.p.start_frequency)) return failed(status::invalid_start, 0);
+    if (!frequency(words[i + 2], r.p.end_frequency)) return failed(status::invalid_end, 0);
+    if (!plain::read_count(words[i + 3].c_str(), r.p.count)) return failed(status::invalid_count, 0);
     r.word = i;
     r.p.ignored_count = static_cast<int>(n - i - 4);
     for (std::size_t k = i + 4; k < n; ++k) r.p.ignored_option = r.p.ignored_option || !option_name(words[k]).empty();
@@ -165,7 +186,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(got.jobs == p.jobs && got.part == p.part && got.parts == p.parts && got.max_samples == p.max_samples);
         check(got.tolerance == p.tolerance && got.format == p.format);
         check(got.double_precision == p.double_precision && got.progress == p.progress);
-        check(got.ignored == argv.get() + want.word + 4 && got.ignored_count == p.ignored_count);
+        check((got.frequency_path != nullptr) == want.listed);
+        check(!want.listed || got.frequency_path == want.list);
+        check(want.listed ? got.ignored == nullptr && got.ignored_count == 0
+                          : got.ignored == argv.get() + want.word + 4 && got.ignored_count == p.ignored_count);
         check(got.ignored_option == p.ignored_option);
     } else if (result >= status::unknown_option) {  // the errors from here on name the option at fault
         check(got.bad_option == argv[want.word]);

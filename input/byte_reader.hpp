@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "trapft/reader.hpp"
+
 namespace trapft {
 
 // Reads from `stream` when set, else from `descriptor` at `offset` with pread,
@@ -28,6 +30,24 @@ struct byte_reader {
     bool after_item = false;  // the last byte taken ended an item
     std::int64_t line = 1;    // line feeds passed, plus one
 };
+
+// A reader of `stream` through the caller's `buffer`, asking `keep_going` (may be empty).
+inline byte_reader stream_reader(std::FILE* stream, char* buffer, std::size_t capacity,
+                                 const std::function<bool(bool interrupted)>& keep_going) {
+    byte_reader reader;
+    reader.stream = stream;
+    reader.buffer = buffer;
+    reader.capacity = capacity;
+    if (keep_going) reader.keep_going = &keep_going;
+    return reader;
+}
+
+// What a load that met `status` at `line` reports: a stop asked for or a
+// read error before it, whatever it met.
+inline load_result load_failure(const byte_reader& reader, load_status status, std::int64_t line) {
+    if (reader.stopped) return {load_status::stopped, 0};
+    return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
+}
 
 // The file offset of the next byte.
 inline std::int64_t reader_offset(const byte_reader& reader) {

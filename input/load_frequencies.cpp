@@ -12,15 +12,8 @@ namespace trapft {
 load_result load_frequencies(std::FILE* stream, std::vector<double>& frequencies, const read_options& options) {
     frequencies.clear();
     char buffer[1 << 14];
-    byte_reader reader;
-    reader.stream = stream;
-    reader.buffer = buffer;
-    reader.capacity = sizeof buffer;
-    if (options.keep_going) reader.keep_going = &options.keep_going;
-    auto fail = [&](load_status status, std::int64_t line) {
-        if (reader.stopped) return load_result{load_status::stopped, 0};
-        return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
-    };
+    byte_reader reader = stream_reader(stream, buffer, sizeof buffer, options.keep_going);
+    auto fail = [&](load_status status, std::int64_t line) { return load_failure(reader, status, line); };
 
     constexpr auto most = static_cast<std::size_t>(INT32_MAX);
     double batch[256];

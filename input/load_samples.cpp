@@ -33,16 +33,8 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     if (regular) reserve_pairs(samples, end - begin, options.capacity);
 
     char buffer[1 << 14];
-    byte_reader reader;
-    reader.stream = stream;
-    reader.buffer = buffer;
-    reader.capacity = sizeof buffer;
-    if (options.keep_going) reader.keep_going = &options.keep_going;
-
-    auto fail = [&](load_status status, std::int64_t line) {
-        if (reader.stopped) return load_result{load_status::stopped, 0};
-        return reader.failed ? load_result{load_status::read_error, 0} : load_result{status, line};
-    };
+    byte_reader reader = stream_reader(stream, buffer, sizeof buffer, options.keep_going);
+    auto fail = [&](load_status status, std::int64_t line) { return load_failure(reader, status, line); };
 
     const bool double_precision = options.double_precision;
     // Numbers the tables take: the time of the pair past the capacity is

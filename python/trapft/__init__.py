@@ -464,7 +464,7 @@ def spectrum(
         'trapezoid' (default): the trapezoidal rule's weights. Otherwise 1-D,
         one real weight per sample, shared by every row:
         X(f) = Σ w_k·x_k·e^(−i·2πf·t_k) (all ones: the plain non-uniform
-        DFT), with `tolerance` relative to Σ |w_k·x_k|. The weights follow
+        DFT), with `tolerance` relative to ``sum(abs(weights * values))``. The weights follow
         their samples through `nan_policy`, masks and `sort`.
     tolerance : float, optional
         None (default): the exact evaluation. Otherwise 1e-14 to 0.1: the
