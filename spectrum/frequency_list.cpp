@@ -27,10 +27,19 @@ finite_range finite_extent(const double* frequencies, std::int64_t count) {
     return range;
 }
 
-bool needs_interpolation(const nufft_plan& plan, const double* frequencies, std::int64_t count) {
+namespace {
+
+// Whether every frequency is finite and none is below the one before.
+bool ascends_finite(const double* frequencies, std::int64_t count) {
     for (std::int64_t j = 0; j < count; ++j)
-        if (!std::isfinite(frequencies[j]) || (j > 0 && frequencies[j - 1] > frequencies[j])) return true;
-    return !nufft_near_progressions(plan, frequencies, count);
+        if (!std::isfinite(frequencies[j]) || (j > 0 && frequencies[j - 1] > frequencies[j])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool needs_interpolation(const nufft_plan& plan, const double* frequencies, std::int64_t count) {
+    return !ascends_finite(frequencies, count) || !nufft_near_progressions(plan, frequencies, count);
 }
 
 bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lines, int threads) {
@@ -121,10 +130,7 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
     // Finite and ascending already: evaluated where they stand.
-    bool in_order = true;
-    for (std::int32_t j = 0; j < count && in_order; ++j)
-        in_order = std::isfinite(frequencies[j]) && (j == 0 || frequencies[j - 1] <= frequencies[j]);
-    if (in_order)
+    if (ascends_finite(frequencies, count))
         return nufft_evaluate_sorted(plan, frequencies, count, engine, work.engine.get(), real, imaginary, threads,
                                      row_stride);
     sort_finite(frequencies, count, work);

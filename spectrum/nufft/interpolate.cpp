@@ -72,7 +72,6 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     lp->lanes = (width + 7) / 8 * 8;
     lp->kernel = cached_kernel_pieces(width, upsampling, lp->degree, lp->lanes);
     lp->step = step;
-    lp->error = error;
     const double span = (highest - lowest) / step + 2.0 * width + 16.0;  // a cluster's points, and some to spare
     const std::int64_t per_row = std::max<std::int64_t>(most_sums / std::max(plan.rows, 1), 4096);
     lp->most_points = static_cast<std::int32_t>(std::clamp<double>(span, 4.0 * width + 8.0, static_cast<double>(per_row)));

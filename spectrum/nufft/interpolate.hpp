@@ -27,7 +27,6 @@ struct list_plan {
     int lanes = 0;
     std::vector<double> kernel;   // as nufft_plan::kernel, for upsampling 2
     double step = 0.0;            // h
-    double error = 0.0;           // the kernel's, relative to A
     std::int32_t most_points = 0; // of one progression: the work holds that many sums per row
     std::vector<double> weights;  // w_k / φ̂(hτ_k), the inner plan's weights
     nufft_plan_owner inner;       // the samples with those weights, at the tolerance left
