@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 
 namespace trapft {
 
@@ -55,20 +57,35 @@ struct sine_cosine {
     double cosine;
 };
 
+// The minimax polynomials of fdlibm's __kernel_sin and __kernel_cos on
+// |x| ≤ π/4 (each within 2^-58 of the function), in x²: sin x = x + x³·S(x²),
+// cos x = 1 + x²·C(x²); coefficients from the highest degree.
+inline constexpr double sine_coefficients[] = {1.58969099521155010221e-10, -2.50507602534068634195e-08,
+                                               2.75573137070700676789e-06, -1.98412698298579493134e-04,
+                                               8.33333333332248946124e-03, -1.66666666666666324348e-01};
+inline constexpr double cosine_coefficients[] = {-1.13596475577881948265e-11, 2.08757232129817482790e-09,
+                                                 -2.75573143513906633035e-07, 2.48015872894767294178e-05,
+                                                 -1.38888888888741095749e-03, 4.16666666666666019037e-02, -0.5};
+
+// S(x2) and C(x2) by Horner's rule with `fused` multiply-adds (a double, or
+// a vector of them with its own fused operation: the same bits lane by lane).
+template <typename number, typename fused_operation>
+[[gnu::always_inline]] inline void quarter_polynomials(const number& x2, number& s, number& c, fused_operation fused) {
+    s = number{} + sine_coefficients[0];
+    for (std::size_t k = 1; k < std::size(sine_coefficients); ++k) s = fused(x2, s, sine_coefficients[k]);
+    c = number{} + cosine_coefficients[0];
+    for (std::size_t k = 1; k < std::size(cosine_coefficients); ++k) c = fused(x2, c, cosine_coefficients[k]);
+}
+
 // sin and cos of 2π·r for |r| ≤ 1/2 (r in cycles): reduced by quarter turns
-// exactly, then the minimax polynomials of fdlibm's __kernel_sin and
-// __kernel_cos on |x| ≤ π/4 (each within 2^-58 of the function), by fused
-// multiply-adds: within 2.5e-16 of sin and cos in all.
+// exactly, then the polynomials above by fused multiply-adds: within 2.5e-16
+// of sin and cos in all.
 [[gnu::always_inline]] inline sine_cosine sin_cos_cycles(double r) {
     const double q = nearest_integer(4.0 * r);
     const double x = (r - 0.25 * q) * two_pi;
     const double x2 = x * x;
-    const double sp = std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2,
-                          1.58969099521155010221e-10, -2.50507602534068634195e-08), 2.75573137070700676789e-06),
-                          -1.98412698298579493134e-04), 8.33333333332248946124e-03), -1.66666666666666324348e-01);
-    const double cp = std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2, std::fma(x2,
-                          -1.13596475577881948265e-11, 2.08757232129817482790e-09), -2.75573143513906633035e-07),
-                          2.48015872894767294178e-05), -1.38888888888741095749e-03), 4.16666666666666019037e-02), -0.5);
+    double sp, cp;
+    quarter_polynomials(x2, sp, cp, [](double a, double b, double c) { return std::fma(a, b, c); });
     const double s = std::fma(x * x2, sp, x);
     const double c = std::fma(x2, cp, 1.0);
     const int quadrant = static_cast<int>(q) & 3;

@@ -75,6 +75,7 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     const double span = (highest - lowest) / step + 2.0 * width + 16.0;  // a cluster's points, and some to spare
     const std::int64_t per_row = std::max<std::int64_t>(most_sums / std::max(plan.rows, 1), 4096);
     lp->most_points = static_cast<std::int32_t>(std::clamp<double>(span, 4.0 * width + 8.0, static_cast<double>(per_row)));
+    lp->row_points = lp->most_points + lp->lanes;
 
     std::vector<double> table(static_cast<std::size_t>(correction_entries) + 1);
     cached_kernel_correction(width, upsampling, correction_entries, table.data());
@@ -141,8 +142,8 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
         } else {
             const double first = sorted[i] - (w + 1.0) * h;
             const auto size = static_cast<std::int32_t>(points);
-            const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
-            const group_results sums{storage.sums.data(), storage.sums.data() + lp.most_points, row_size};
+            const group_results sums{lp.real_sums(storage.sums.data(), 0), lp.imaginary_sums(storage.sums.data(), 0),
+                                     2 * static_cast<std::size_t>(lp.row_points)};
             progression(*lp.inner, lp.inner->instruction_set, rows, first, h, size, *storage.inner, sums, threads);
             stages_for(plan.instruction_set).interpolate(plan, rows, sorted + i, lines, first, size, storage.sums.data(),
                                                          here);
@@ -201,7 +202,7 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) 
     if (plan.lists == nullptr) return nullptr;
     try {
         nufft_list_work_owner work(new nufft_list_work);
-        work->sums.resize(2 * static_cast<std::size_t>(plan.lists->most_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
+        work->sums.resize(2 * static_cast<std::size_t>(plan.lists->row_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
         work->inner = make_nufft_work(*plan.lists->inner, threads);
         if (work->inner == nullptr) return nullptr;
         return work;

@@ -27,9 +27,18 @@ struct list_plan {
     int lanes = 0;
     std::vector<double> kernel;   // as nufft_plan::kernel, for upsampling 2
     double step = 0.0;            // h
-    std::int32_t most_points = 0; // of one progression: the work holds that many sums per row
+    std::int32_t most_points = 0; // of one progression
+    std::int32_t row_points = 0;  // the sums the work holds for each part of a row: most_points and a kernel's lanes
     std::vector<double> weights;  // w_k / φ̂(hτ_k), the inner plan's weights
     nufft_plan_owner inner;       // the samples with those weights, at the tolerance left
+
+    // Row r's real and imaginary sums on a progression in the work's `sums`.
+    double* real_sums(double* sums, std::int32_t r) const { return sums + 2 * static_cast<std::size_t>(r) * row_points; }
+    const double* real_sums(const double* sums, std::int32_t r) const {
+        return sums + 2 * static_cast<std::size_t>(r) * row_points;
+    }
+    double* imaginary_sums(double* sums, std::int32_t r) const { return real_sums(sums, r) + row_points; }
+    const double* imaginary_sums(const double* sums, std::int32_t r) const { return real_sums(sums, r) + row_points; }
 };
 
 // The interpolation's plan for lists between `lowest` and `highest` (finite),
@@ -61,8 +70,7 @@ void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, 
 namespace trapft {
 
 // Storage for the interpolation of one list block at a time: every row's sums
-// on a progression (real parts, then imaginary, most_points each), and the
-// inner engine's work.
+// on a progression (list_plan::real_sums), and the inner engine's work.
 struct nufft_list_work {
     std::vector<double> sums;
     nufft_work_owner inner;

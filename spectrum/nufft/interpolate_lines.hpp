@@ -5,83 +5,228 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "spectrum/nufft/interpolate.hpp"
 #include "spectrum/nufft/kernel.hpp"
 #include "spectrum/nufft/offsets.hpp"
+#include "spectrum/nufft/phase_vectors.hpp"
+#include "spectrum/nufft/vectors.hpp"
 #include "spectrum/phase_reduction.hpp"
 
 namespace trapft::nufft {
 
-// Lines [0, count) of a cluster, at the sorted frequencies f, from each row's
-// sums on the `points` of the progression first + j·h (see interpolate.hpp),
-// which reach a kernel's width past either end: `sums` holds row r's real
-// parts at r × 2 × most_points, its imaginary parts most_points on. The sums
-// are turned first, S_j by e^(2πi j h t_c), so that X(f) is
-// e^(−2πi (f − first) t_c) Σ_j φ_j S_j: a line needs one turn of its own.
-[[gnu::always_inline]] inline void interpolate_lines(const nufft_plan& plan, row_group rows, const double* f,
-                                                     std::int32_t count, double first, std::int32_t points,
-                                                     double* sums, const group_results& out) {
+// Lines are placed a batch at a time (loops the compiler vectorizes), and a
+// batch's sums are fetched while the batch before it is summed.
+inline constexpr std::int32_t interpolation_batch = 16;
+
+// Each row's sums turned by e^(2πi j h t_c) at point j, so that a line then
+// needs one turn of its own; the lanes past the last point set to zero (the
+// kernel reads them with weight zero).
+template <typename vector>
+[[gnu::always_inline]] inline void turn_sums(const nufft_plan& plan, row_group rows, std::int32_t points,
+                                             double* sums) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    const list_plan& lp = *plan.lists;
+    const unit_pair step_cycles = fraction_of_product(lp.step, plan.centre);
+    vector index = {};
+    for (std::int32_t i = 0; i < size_of; ++i) index[i] = static_cast<double>(i);
+    // (Past the last point into the lanes, which are zeroed after.)
+    for (std::int32_t j = 0; j < points; j += size_of) {
+        vector sine, cosine;
+        sin_cos_lanes(phases_at({0.0, 0.0}, step_cycles, index + static_cast<double>(j)), sine, cosine);
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            double* const re = lp.real_sums(sums, r) + j;
+            double* const im = lp.imaginary_sums(sums, r) + j;
+            vector a, b;
+            load(a, re);
+            load(b, im);
+            store(re, a * cosine - b * sine);
+            store(im, b * cosine + a * sine);
+        }
+    }
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        std::fill_n(lp.real_sums(sums, r) + points, lp.lanes, 0.0);
+        std::fill_n(lp.imaginary_sums(sums, r) + points, lp.lanes, 0.0);
+    }
+}
+
+// A batch of lines' kernel arguments, first points and turns e^(−2πi (f − first) t_c).
+struct line_places {
+    double z[interpolation_batch];
+    double cosine[interpolation_batch];
+    double sine[interpolation_batch];
+    double start[interpolation_batch];
+};
+
+// The places of `count` ≤ interpolation_batch lines at f (a line that is not
+// finite is placed at `first`, and skipped when summed): each line's cell and
+// offset on the progression from its exact offset, then one step onto the
+// kernel's range of offsets where the rounding left it outside.
+template <typename vector>
+[[gnu::always_inline]] inline void place_lines(const nufft_plan& plan, const double* f, std::int32_t count,
+                                               double first, unit_pair first_cycles, std::int32_t points,
+                                               line_places& at) {
+    constexpr std::int32_t size_of = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
+    static_assert(interpolation_batch % size_of == 0);
     const list_plan& lp = *plan.lists;
     const double h = lp.step;
     const int w = lp.width;
     const bool even = w % 2 == 0;
-    const std::int32_t lead = kernel_lead(w);
-    const unit_pair first_cycles = fraction_of_product(first, plan.centre);
-    const unit_pair step_cycles = fraction_of_product(h, plan.centre);
-    const std::size_t row_size = 2 * static_cast<std::size_t>(lp.most_points);
-    for (std::int32_t j = 0; j < points; ++j) {
-        const sine_cosine sc = sin_cos_cycles(phase_at({0.0, 0.0}, step_cycles, static_cast<double>(j)));
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            double* const re = sums + static_cast<std::size_t>(r) * row_size + j;
-            double* const im = re + lp.most_points;
-            const double a = *re * sc.cosine - *im * sc.sine;
-            const double b = *im * sc.cosine + *re * sc.sine;
-            *re = a;
-            *im = b;
-        }
-    }
-    double phi[kernel_max_lanes];
-    for (std::int32_t m = 0; m < count; ++m) {
-        // The line's cell and offset on the progression, from its exact offset.
-        double cell = std::floor((f[m] - first) / h);
-        double within = line_offset(f[m], static_cast<std::int32_t>(cell), first, h) / h;
-        if (even) {
-            while (within < 0.0) cell -= 1.0, within += 1.0;
-            while (within >= 1.0) cell += 1.0, within -= 1.0;
-        } else {
-            while (within < -0.5) cell -= 1.0, within += 1.0;
-            while (within > 0.5) cell += 1.0, within -= 1.0;
-        }
-        const double z = even ? 2.0 * within - 1.0 : 2.0 * within;
-        // Every point's piece at once, a power of z at a time (in vector lanes).
-        const double* const pieces = lp.kernel.data();
-        const int lanes = lp.lanes;
-        for (int i = 0; i < lanes; ++i) phi[i] = pieces[i];
-        for (int p = 1; p <= lp.degree; ++p) {
-            const double* const row = pieces + static_cast<std::size_t>(p * lanes);
-            for (int i = 0; i < lanes; ++i) phi[i] = phi[i] * z + row[i];
-        }
+    const vector zero = {};
+    const vector firsts = zero + first;
+    const vector steps = zero + h;
+    double lines[interpolation_batch];
+    for (std::int32_t i = 0; i < interpolation_batch; ++i)
+        lines[i] = i < count && std::fabs(f[i]) <= std::numeric_limits<double>::max() ? f[i] : first;
+    for (std::int32_t i = 0; i < interpolation_batch; i += size_of) {
+        vector g;
+        load(g, lines + i);
+        const vector below = floors((g - first) / h);
+        const vector offset = line_offset(g, below, firsts, steps) / h;
+        const auto down = even ? offset < 0.0 : offset < -0.5;
+        const auto up = even ? offset >= 1.0 : offset > 0.5;
+        const vector cell = down ? below - 1.0 : (up ? below + 1.0 : below);
+        const vector within = down ? offset + 1.0 : (up ? offset - 1.0 : offset);
+        store(at.z + i, even ? 2.0 * within - 1.0 : 2.0 * within);
         // (Within the points by construction; held there whatever the rounding.)
-        const std::int32_t start = std::clamp(static_cast<std::int32_t>(cell) - lead, 0, points - w);
-        // e^(−2πi (f − first) t_c), each product reduced exactly.
-        const unit_pair line = fraction_of_product(f[m], plan.centre);
-        const sine_cosine turn =
-            sin_cos_cycles(reduce_unit((line.hi - first_cycles.hi) + (line.lo - first_cycles.lo)));
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            const double* const re = sums + static_cast<std::size_t>(r) * row_size + start;
-            const double* const im = re + lp.most_points;
-            // Four partial sums, point i in sum i mod 4, added in a fixed order.
-            double part_re[4] = {}, part_im[4] = {};
-            for (int i = 0; i < w; ++i) {
-                part_re[i & 3] += phi[i] * re[i];
-                part_im[i & 3] += phi[i] * im[i];
-            }
-            const double sum_re = (part_re[0] + part_re[1]) + (part_re[2] + part_re[3]);
-            const double sum_im = (part_im[0] + part_im[1]) + (part_im[2] + part_im[3]);
-            out.real_of(r)[m] = sum_re * turn.cosine + sum_im * turn.sine;
-            out.imaginary_of(r)[m] = sum_im * turn.cosine - sum_re * turn.sine;
+        const vector start = cell - static_cast<double>(kernel_lead(w));
+        const double last = static_cast<double>(points - w);
+        store(at.start + i, start < 0.0 ? zero : (start > last ? zero + last : start));
+        const unit_pairs<vector> line = fractions_of_products(g, zero + plan.centre);
+        vector sine, cosine;
+        sin_cos_lanes(reduce_units((line.hi - first_cycles.hi) + (line.lo - first_cycles.lo)), sine, cosine);
+        store(at.cosine + i, cosine);
+        store(at.sine + i, sine);
+    }
+}
+
+// Asks for the sums that a batch of placed lines will read.
+[[gnu::always_inline]] inline void fetch_lines(const list_plan& lp, row_group rows, const line_places& at,
+                                               std::int32_t count, const double* sums) {
+    for (std::int32_t r = 0; r < rows.count; ++r)
+        for (std::int32_t i = 0; i < count; ++i) {
+            const auto start = static_cast<std::ptrdiff_t>(at.start[i]);
+            __builtin_prefetch(lp.real_sums(sums, r) + start);
+            __builtin_prefetch(lp.real_sums(sums, r) + start + lp.lanes - 1);
+            __builtin_prefetch(lp.imaginary_sums(sums, r) + start);
+            __builtin_prefetch(lp.imaginary_sums(sums, r) + start + lp.lanes - 1);
         }
+}
+
+// The kernel's weights at the `lanes` points of two placed lines, i and j, by
+// Horner's rule (fused), the two side by side so that neither waits on its
+// own chain.
+template <typename vector, int lanes>
+[[gnu::always_inline]] inline void kernel_weights(const list_plan& lp, const line_places& at, std::int32_t i,
+                                                  std::int32_t j, vector* phi_i, vector* phi_j) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int blocks = lanes / size_of;
+    const double* const pieces = lp.kernel.data();
+    const vector z_i = vector{} + at.z[i];
+    const vector z_j = vector{} + at.z[j];
+    for (int b = 0; b < blocks; ++b) {
+        load(phi_i[b], pieces + b * size_of);
+        phi_j[b] = phi_i[b];
+    }
+    for (int p = 1; p <= lp.degree; ++p)
+        for (int b = 0; b < blocks; ++b) {
+            vector c;
+            load(c, pieces + p * lanes + b * size_of);
+            multiply_add(phi_i[b], phi_i[b], z_i, c);
+            multiply_add(phi_j[b], phi_j[b], z_j, c);
+        }
+}
+
+// Line i's results from its kernel weights: for each row Σ φ_k S_k with lane
+// k in partial sum k mod 8, each partial in order of k, the partials added as
+// ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)), then the line's turn:
+// the same operations on every instruction set.
+template <typename vector, int lanes>
+[[gnu::always_inline]] inline void sum_line(const list_plan& lp, row_group rows, const line_places& at,
+                                            std::int32_t i, const vector* phi, const double* sums,
+                                            const group_results& out) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int blocks = lanes / size_of;
+    constexpr int chains = 8 / size_of;
+    static_assert(lanes % 8 == 0 && 8 % size_of == 0);
+    const auto start = static_cast<std::ptrdiff_t>(at.start[i]);
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        const double* const re = lp.real_sums(sums, r) + start;
+        const double* const im = lp.imaginary_sums(sums, r) + start;
+        vector sum_re[chains], sum_im[chains];
+        for (int c = 0; c < chains; ++c) sum_re[c] = sum_im[c] = vector{};
+        for (int b = 0; b < blocks; ++b) {
+            vector s;
+            load(s, re + b * size_of);
+            multiply_add(sum_re[b % chains], phi[b], s, sum_re[b % chains]);
+            load(s, im + b * size_of);
+            multiply_add(sum_im[b % chains], phi[b], s, sum_im[b % chains]);
+        }
+        double part_re[8], part_im[8];
+        for (int c = 0; c < chains; ++c) {
+            store(part_re + c * size_of, sum_re[c]);
+            store(part_im + c * size_of, sum_im[c]);
+        }
+        const double a = ((part_re[0] + part_re[4]) + (part_re[1] + part_re[5])) +
+                         ((part_re[2] + part_re[6]) + (part_re[3] + part_re[7]));
+        const double b = ((part_im[0] + part_im[4]) + (part_im[1] + part_im[5])) +
+                         ((part_im[2] + part_im[6]) + (part_im[3] + part_im[7]));
+        out.real_of(r)[i] = a * at.cosine[i] + b * at.sine[i];
+        out.imaginary_of(r)[i] = b * at.cosine[i] - a * at.sine[i];
+    }
+}
+
+// A batch of placed lines' results, two lines at a time; a line that is not
+// finite is skipped.
+template <typename vector, int lanes>
+[[gnu::always_inline]] inline void sum_lines(const list_plan& lp, row_group rows, const double* f,
+                                             std::int32_t count, const line_places& at, const double* sums,
+                                             const group_results& out) {
+    constexpr int blocks = lanes / static_cast<int>(sizeof(vector) / sizeof(double));
+    for (std::int32_t i = 0; i < count; i += 2) {
+        const std::int32_t j = std::min(i + 1, count - 1);
+        vector phi_i[blocks], phi_j[blocks];
+        kernel_weights<vector, lanes>(lp, at, i, j, phi_i, phi_j);
+        if (std::isfinite(f[i])) sum_line<vector, lanes>(lp, rows, at, i, phi_i, sums, out);
+        if (j > i && std::isfinite(f[j])) sum_line<vector, lanes>(lp, rows, at, j, phi_j, sums, out);
+    }
+}
+
+// Lines [0, count) of a cluster, at frequencies f in any order (a line that
+// is not finite is left as it is), from each row's sums on the `points` of
+// the progression first + j·h (see interpolate.hpp), which reach a kernel's
+// width past every line: the sums are turned first (turn_sums), so that X(f)
+// is e^(−2πi (f − first) t_c) Σ_j φ_j S_j.
+template <typename vector, int lanes>
+[[gnu::always_inline]] inline void interpolate_lanes(const nufft_plan& plan, row_group rows, const double* f,
+                                                     std::int32_t count, double first, std::int32_t points,
+                                                     double* sums, const group_results& out) {
+    const list_plan& lp = *plan.lists;
+    turn_sums<vector>(plan, rows, points, sums);
+    const unit_pair first_cycles = fraction_of_product(first, plan.centre);
+    line_places places[2];
+    place_lines<vector>(plan, f, std::min(interpolation_batch, count), first, first_cycles, points, places[0]);
+    for (std::int32_t from = 0, turn = 0; from < count; from += interpolation_batch, turn ^= 1) {
+        const std::int32_t next = from + interpolation_batch;
+        if (next < count) {
+            const std::int32_t size = std::min(interpolation_batch, count - next);
+            place_lines<vector>(plan, f + next, size, first, first_cycles, points, places[turn ^ 1]);
+            fetch_lines(lp, rows, places[turn ^ 1], size, sums);
+        }
+        sum_lines<vector, lanes>(lp, rows, f + from, std::min(interpolation_batch, count - from), places[turn],
+                                 sums, out.from(from));
+    }
+}
+
+template <typename vector>
+[[gnu::always_inline]] inline void interpolate_lines(const nufft_plan& plan, row_group rows, const double* f,
+                                                     std::int32_t count, double first, std::int32_t points,
+                                                     double* sums, const group_results& out) {
+    switch (plan.lists->lanes) {
+    case 8: return interpolate_lanes<vector, 8>(plan, rows, f, count, first, points, sums, out);
+    case 16: return interpolate_lanes<vector, 16>(plan, rows, f, count, first, points, sums, out);
+    default: return interpolate_lanes<vector, 24>(plan, rows, f, count, first, points, sums, out);
     }
 }
 

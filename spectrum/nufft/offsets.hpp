@@ -22,6 +22,20 @@ namespace trapft::nufft {
     const double along_error = std::fma(static_cast<double>(m), increment, -along);
     return (from - along) + (from_error - along_error);
 }
+
+// line_offset for a vector of lines at steps m, lane by lane.
+template <typename vector>
+[[gnu::always_inline]] inline vector line_offset(const vector& f, const vector& m, const vector& first,
+                                                 const vector& increment) {
+    const vector from = f - first;
+    const vector back = from - f;
+    const vector from_error = (f - (from - back)) + (-first - back);
+    const vector along = m * increment;
+    vector along_error;
+    multiply_add(along_error, m, increment, -along);
+    return (from - along) + (from_error - along_error);
+}
+
 [[gnu::always_inline]] inline double offsets_of(const double* frequencies, std::int32_t from, std::int32_t lines,
                                                 double first, double increment, double* offsets, double largest) {
     for (std::int32_t m = from; m < lines; ++m) {
@@ -55,13 +69,7 @@ template <typename vector>
         load(f, frequencies + m);
         const auto usable = (f <= largest_double) & (f >= -largest_double);
         f = usable ? f : firsts;
-        const vector from = f - firsts;
-        const vector back = from - f;
-        const vector from_error = (f - (from - back)) + (-firsts - back);
-        const vector along = index * increments;
-        vector along_error;
-        multiply_add(along_error, index, increments, -along);
-        vector offset = (from - along) + (from_error - along_error);
+        vector offset = line_offset(f, index, firsts, increments);
         offset = usable ? offset : zero;
         store(offsets + m, offset);
         const vector size = offset < zero ? -offset : offset;

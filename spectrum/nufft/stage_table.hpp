@@ -47,7 +47,7 @@ template <bool compensated>
 [[TRAPFT_STAGE_TARGET]] void interpolate_stage(const nufft_plan& plan, row_group rows, const double* f,
                                               std::int32_t count, double first, std::int32_t points,
                                               double* sums, const group_results& out) {
-    interpolate_lines(plan, rows, f, count, first, points, sums, out);
+    interpolate_lines<stage_vector>(plan, rows, f, count, first, points, sums, out);
 }
 
 }  // namespace
