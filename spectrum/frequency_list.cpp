@@ -52,7 +52,7 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
-    work.engine = make_nufft_list_work(plan, threads);
+    work.engine = make_nufft_list_work(plan, lines, threads);
     return work.engine != nullptr || !nufft_interpolates_lists(plan);
 }
 
@@ -129,10 +129,16 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
 
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
-    // Finite and ascending already: evaluated where they stand.
-    if (ascends_finite(frequencies, count))
+    // Finite, ascending and near progressions already: evaluated where they stand.
+    if (!needs_interpolation(plan, frequencies, count))
         return nufft_evaluate_sorted(plan, frequencies, count, engine, work.engine.get(), real, imaginary, threads,
                                      row_stride);
+    // One progression for them all: interpolated where they stand.
+    const finite_range range = finite_extent(frequencies, count);
+    if (!range.any) return;
+    if (nufft_evaluate_in_place(plan, frequencies, count, range.lowest, range.highest, engine, work.engine.get(), real,
+                                imaginary, threads, row_stride))
+        return;
     sort_finite(frequencies, count, work);
 
     const auto finite = static_cast<std::int32_t>(work.sorted.size());

@@ -117,39 +117,110 @@ bool direct_cheaper(const nufft_plan& plan, const list_plan& lp, std::int32_t li
 
 }  // namespace
 
+namespace {
+
+// Where a cluster's progression starts, and how many points it takes, for
+// lines from `lowest` to `highest`: a kernel's width and some to spare either side.
+double cluster_first(const list_plan& lp, double lowest) { return lowest - (lp.width + 1.0) * lp.step; }
+double cluster_points(const list_plan& lp, double lowest, double highest) {
+    return (highest - lowest) / lp.step + 2.0 * lp.width + 4.0;
+}
+
+// Whether a progression resolves lines out to `largest` in size: their
+// doubles at least a thousand apart within a step (else they are summed directly).
+bool resolves(const list_plan& lp, double lowest, double largest) {
+    return std::ldexp(largest, -42) <= lp.step && std::isfinite(cluster_first(lp, lowest));
+}
+
+// A gap of more points than a pass over the samples costs starts a new cluster.
+double cluster_gap(const nufft_plan& plan) {
+    return std::max(64.0, static_cast<double>(plan.count) / 2.0) * plan.lists->step;
+}
+
+// The most a cluster spans.
+double cluster_span(const list_plan& lp) { return (lp.most_points - 2.0 * lp.width - 8.0) * lp.step; }
+
+// Lines [0, count) of f (in any order; those not finite skipped), all from
+// `lowest` to `highest`, from one progression around them.
+void interpolate_cluster(const nufft_plan& plan, row_group rows, const double* f, std::int32_t count, double lowest,
+                         double highest, nufft_list_work& storage, const group_results& out, int threads) {
+    const list_plan& lp = *plan.lists;
+    const double first = cluster_first(lp, lowest);
+    const auto size = static_cast<std::int32_t>(cluster_points(lp, lowest, highest));
+    double* const sums = storage.sums.data();
+    const group_results at{lp.real_sums(sums, 0), lp.imaginary_sums(sums, 0), 2 * static_cast<std::size_t>(lp.row_points)};
+    progression(*lp.inner, lp.inner->instruction_set, rows, first, lp.step, size, *storage.inner, at, threads);
+    stages_for(plan.instruction_set).interpolate(plan, rows, f, count, first, size, sums, out);
+}
+
+}  // namespace
+
 void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, std::int32_t count, nufft_work& work,
                  nufft_list_work& storage, const group_results& out, int threads) {
     const list_plan& lp = *plan.lists;
-    const double h = lp.step;
-    const int w = lp.width;
-    // A gap of more points than a pass over the samples costs starts a new cluster.
-    const double gap = std::max(64.0, static_cast<double>(plan.count) / 2.0) * h;
-    const double span = (lp.most_points - 2.0 * w - 8.0) * h;
+    const double gap = cluster_gap(plan);
+    const double span = cluster_span(lp);
     std::int32_t i = 0;
     while (i < count) {
         std::int32_t j = i + 1;
         while (j < count && sorted[j] - sorted[j - 1] <= gap && sorted[j] - sorted[i] <= span) ++j;
         const std::int32_t lines = j - i;
-        const double points = (sorted[j - 1] - sorted[i]) / h + 2.0 * w + 4.0;
         const group_results here = out.from(i);
-        // The progression must resolve the lines: their doubles at least a
-        // thousand apart within a step (else, far out, they are summed directly).
         const double largest = std::max(std::fabs(sorted[i]), std::fabs(sorted[j - 1]));
-        const bool resolved = std::ldexp(largest, -42) <= h && std::isfinite(sorted[i] - (w + 1.0) * h);
-        if (!resolved || direct_cheaper(plan, lp, lines, points)) {
+        if (!resolves(lp, sorted[i], largest) ||
+            direct_cheaper(plan, lp, lines, cluster_points(lp, sorted[i], sorted[j - 1]))) {
             for (std::int32_t from = 0; from < lines; from += plan.block_lines)
                 direct_sums(plan, rows, sorted + i + from, std::min(plan.block_lines, lines - from), work, here.from(from));
         } else {
-            const double first = sorted[i] - (w + 1.0) * h;
-            const auto size = static_cast<std::int32_t>(points);
-            const group_results sums{lp.real_sums(storage.sums.data(), 0), lp.imaginary_sums(storage.sums.data(), 0),
-                                     2 * static_cast<std::size_t>(lp.row_points)};
-            progression(*lp.inner, lp.inner->instruction_set, rows, first, h, size, *storage.inner, sums, threads);
-            stages_for(plan.instruction_set).interpolate(plan, rows, sorted + i, lines, first, size, storage.sums.data(),
-                                                         here);
+            interpolate_cluster(plan, rows, sorted + i, lines, sorted[i], sorted[j - 1], storage, here, threads);
         }
         i = j;
     }
+}
+
+// Points of the progression in a stretch that order_by_stretch keeps together.
+constexpr double stretch_points = 1024.0;
+
+std::int32_t order_by_stretch(const nufft_plan& plan, const double* f, std::int32_t count, double lowest,
+                              nufft_list_work& storage) {
+    const double stretch = stretch_points * plan.lists->step;
+    std::vector<std::int32_t>& starts = storage.stretch_starts;
+    std::fill(starts.begin(), starts.end(), 0);
+    const std::size_t last = starts.size() - 2;
+    const auto stretch_of = [&](double g) { return std::min(static_cast<std::size_t>((g - lowest) / stretch), last); };
+    for (std::int32_t m = 0; m < count; ++m)
+        if (std::isfinite(f[m])) ++starts[stretch_of(f[m]) + 1];
+    for (std::size_t k = 1; k < starts.size(); ++k) starts[k] += starts[k - 1];
+    for (std::int32_t m = 0; m < count; ++m) {
+        if (!std::isfinite(f[m])) continue;
+        const auto at = static_cast<std::size_t>(starts[stretch_of(f[m])]++);
+        storage.by_stretch[at] = f[m];
+        storage.stretch_lines[at] = m;
+    }
+    return starts[last];
+}
+
+bool one_cluster(const nufft_plan& plan, const double* f, std::int32_t count, double lowest, double highest,
+                 nufft_list_work& storage) {
+    const list_plan& lp = *plan.lists;
+    const double largest = std::max(std::fabs(lowest), std::fabs(highest));
+    if (!(highest - lowest <= cluster_span(lp)) || !resolves(lp, lowest, largest)) return false;
+    // No gap that would start a new cluster: every stretch of a gap's width
+    // between the ends holds a line.
+    const double gap = cluster_gap(plan);
+    const auto stretches = static_cast<std::size_t>((highest - lowest) / gap) + 1;
+    std::vector<std::uint8_t>& held = storage.held;
+    if (stretches > held.size()) return false;
+    std::fill_n(held.begin(), stretches, std::uint8_t{0});
+    std::int32_t lines = 0;
+    for (std::int32_t m = 0; m < count; ++m) {
+        if (!std::isfinite(f[m])) continue;
+        held[std::min(static_cast<std::size_t>((f[m] - lowest) / gap), stretches - 1)] = 1;
+        ++lines;
+    }
+    return std::all_of(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(stretches),
+                       [](std::uint8_t h) { return h != 0; }) &&
+           !direct_cheaper(plan, lp, lines, cluster_points(lp, lowest, highest));
 }
 
 void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, std::int32_t count, nufft_work& work,
@@ -198,17 +269,57 @@ bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::
     return true;
 }
 
-nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) {
+nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, std::int32_t lines, int threads) {
     if (plan.lists == nullptr) return nullptr;
     try {
         nufft_list_work_owner work(new nufft_list_work);
-        work->sums.resize(2 * static_cast<std::size_t>(plan.lists->row_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
+        const nufft::list_plan& lp = *plan.lists;
+        work->sums.resize(2 * static_cast<std::size_t>(lp.row_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
+        work->held.resize(static_cast<std::size_t>(lp.most_points) / 64 + 2);
+        work->stretch_starts.resize(static_cast<std::size_t>(lp.most_points / nufft::stretch_points) + 3);
+        work->by_stretch.resize(static_cast<std::size_t>(lines));
+        work->stretch_lines.resize(static_cast<std::size_t>(lines));
+        work->stretch_sums.resize(2 * static_cast<std::size_t>(lines) *
+                                  static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
         work->inner = make_nufft_work(*plan.lists->inner, threads);
         if (work->inner == nullptr) return nullptr;
         return work;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+bool nufft_evaluate_in_place(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
+                             double highest, nufft_work& work, nufft_list_work* list, double* real, double* imaginary,
+                             int threads, std::size_t row_stride) {
+    if (list == nullptr || plan.lists == nullptr || !nufft::one_cluster(plan, frequencies, count, lowest, highest, *list))
+        return false;
+    threads = std::clamp(threads, 1, work.threads);
+    // Lines in order already are read in place; others are taken a stretch
+    // of the progression at a time, so that their reads stay close.
+    const bool ascending = std::is_sorted(frequencies, frequencies + count);
+    const std::int32_t finite =
+        ascending ? count : nufft::order_by_stretch(plan, frequencies, count, lowest, *list);
+    nufft::by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
+        if (ascending)
+            return nufft::interpolate_cluster(plan, rows, frequencies, count, lowest, highest, *list, out, threads);
+        // Into their own sums in that order, then put back: writing each
+        // line where it belongs as it comes would miss the cache every time.
+        double* const sums = list->stretch_sums.data();
+        const std::size_t stride = list->by_stretch.size();
+        nufft::interpolate_cluster(plan, rows, list->by_stretch.data(), finite, lowest, highest, *list,
+                                   {sums, sums + stride * static_cast<std::size_t>(rows.count), stride}, threads);
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            const double* const re = sums + static_cast<std::size_t>(r) * stride;
+            const double* const im = re + stride * static_cast<std::size_t>(rows.count);
+            for (std::int32_t k = 0; k < finite; ++k) {
+                const auto m = static_cast<std::size_t>(list->stretch_lines[static_cast<std::size_t>(k)]);
+                out.real_of(r)[m] = re[k];
+                out.imaginary_of(r)[m] = im[k];
+            }
+        }
+    });
+    return true;
 }
 
 void nufft_evaluate_sorted(const nufft_plan& plan, const double* sorted, std::int32_t count, nufft_work& work,
