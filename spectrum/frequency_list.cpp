@@ -129,8 +129,11 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
 
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride) {
-    // Finite, ascending and near progressions already: evaluated where they stand.
-    if (!needs_interpolation(plan, frequencies, count))
+    // Finite, ascending and near progressions already (or the plan has no
+    // interpolation, which the sweep leaves out for lists it needs none for):
+    // evaluated where they stand.
+    if (nufft_interpolates_lists(plan) ? !needs_interpolation(plan, frequencies, count)
+                                       : ascends_finite(frequencies, count))
         return nufft_evaluate_sorted(plan, frequencies, count, engine, work.engine.get(), real, imaginary, threads,
                                      row_stride);
     // One progression for them all: interpolated where they stand.

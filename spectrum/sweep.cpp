@@ -77,21 +77,22 @@ block_source start_blocks(const sweep_plan& plan) {
     return source;
 }
 
-// The next block of the slice, its lines' frequencies into `frequencies`
-// (room for block_lines); false when the slice is done.
-bool next_block(const sweep_plan& plan, block_source& source, block& b, double* frequencies) {
+// The next block of the slice, and its lines' frequencies: the list's own,
+// or the grid's made in `room` (block_lines); false when the slice is done.
+bool next_block(const sweep_plan& plan, block_source& source, block& b, double* room, const double*& frequencies) {
     const std::int64_t first = source.line;
     if (first >= plan.slice.end) return false;
     const std::int64_t end = plan.fast == nullptr ? plan.slice.end : plan.grid.count;
     b = {};
     b.lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, end - first));
     if (plan.list != nullptr) {
-        std::copy_n(plan.list + first, b.lines, frequencies);
+        frequencies = plan.list + first;
     } else {
         for (std::int32_t j = 0; j < b.lines; ++j) {
-            frequencies[j] = source.frequency;
+            room[j] = source.frequency;
             source.frequency = source.frequency + plan.grid.step;
         }
+        frequencies = room;
     }
     source.line += b.lines;
     const std::int64_t printed_first = std::max(first, plan.slice.first);
@@ -113,7 +114,8 @@ struct block_slot {
     std::int64_t pieces_end = 0;   // one past its last piece
     std::int64_t next_piece = 0;   // the next piece to hand out for formatting
     std::int64_t unfinished = 0;   // pieces not yet formatted
-    std::vector<double> frequency; // reserved once: block_lines
+    std::vector<double> frequency; // the grid's lines: reserved once, block_lines
+    const double* frequencies = nullptr;  // the block's: the list's own, or `frequency`
     // The fast evaluation's sums: block_lines for each row, written before
     // they are read, so never cleared.
     std::unique_ptr<double[]> real;
@@ -125,15 +127,15 @@ struct block_slot {
 void evaluate_nufft_block(const sweep_plan& plan, block_slot& slot, nufft_work& work) {
     const auto stride = static_cast<std::size_t>(plan.block_lines);
     if (plan.list != nullptr)
-        return evaluate_list(*plan.fast, slot.frequency.data(), slot.b.lines, slot.list, work, slot.real.get(),
+        return evaluate_list(*plan.fast, slot.frequencies, slot.b.lines, slot.list, work, slot.real.get(),
                              slot.imaginary.get(), plan.block_threads, stride);
-    nufft_evaluate(*plan.fast, slot.frequency.data(), slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
+    nufft_evaluate(*plan.fast, slot.frequencies, slot.b.lines, work, slot.real.get(), slot.imaginary.get(),
                plan.block_threads, stride);
 }
 
 // Takes the next block of the slice into `slot`; false when the slice is done.
 bool take_block(const sweep_plan& plan, block_source& source, block_slot& slot) {
-    if (!next_block(plan, source, slot.b, slot.frequency.data())) return false;
+    if (!next_block(plan, source, slot.b, slot.frequency.data(), slot.frequencies)) return false;
     slot.in_use = true;
     slot.evaluated = plan.fast == nullptr;
     slot.next_piece = slot.b.first_piece;
@@ -198,7 +200,7 @@ void put_line(worker_state& worker, std::int32_t j, const spectrum_point& point)
 // worker's tables: the way of evaluating them chosen once, not per line.
 void evaluate_row(const sweep_plan& plan, const block_slot& from, std::int32_t first, std::int32_t lines,
                   std::int32_t r, worker_state& worker) {
-    const double* const frequencies = from.frequency.data() + first;
+    const double* const frequencies = from.frequencies + first;
     if (plan.rows_exact != nullptr) {
         const spectrum_sums* const sums = worker.piece_sums.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(lines);
         for (std::int32_t j = 0; j < lines; ++j) put_line(worker, j, spectrum_line(frequencies[j], sums[j]));
@@ -238,7 +240,7 @@ void fill_piece(const sweep_plan& plan, const block_slot& from, std::int64_t ind
     const std::int64_t offset = (index - b.first_piece) * piece_lines;
     const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(piece_lines, b.printed - offset));
     const auto first = static_cast<std::int32_t>(b.skip + offset);
-    const double* const frequencies = from.frequency.data() + first;
+    const double* const frequencies = from.frequencies + first;
     if (plan.rows_exact != nullptr) evaluate_piece_rows(plan, frequencies, lines, worker);
     for (std::int32_t r = 0; r < plan.samples.rows; ++r) {
         evaluate_row(plan, from, first, lines, r, worker);
@@ -484,7 +486,7 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
             piece.sizes.resize(rows);
         }
         for (block_slot& slot : state.blocks) {
-            slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
+            if (plan.list == nullptr) slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             if (plan.fast != nullptr) {
                 slot.real = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
                 slot.imaginary = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));

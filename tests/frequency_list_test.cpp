@@ -172,6 +172,44 @@ TEST(frequency_list, exact_lines_are_grid_lines_and_parts_are_the_run) {
     }
 }
 
+// A line's fast bits do not depend on the list's order: ascending,
+// descending and shuffled, a NaN among them or not, with either weights.
+TEST(frequency_list, a_lines_bits_do_not_depend_on_the_order) {
+    if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
+    const trapft::sample_set s = random_samples(500, 3);
+    std::mt19937_64 rng(31);
+    std::vector<double> ascending = list_of("random", rng);
+    std::sort(ascending.begin(), ascending.end());
+    std::vector<double> w(s.times.size());
+    for (double& x : w) x = std::uniform_real_distribution<double>(-1.0, 2.0)(rng);
+    for (const bool weighted : {false, true})
+        for (const bool with_nan : {false, true}) {
+            const trapft::sample_view samples(s.times, s.values, weighted ? std::span<const double>(w) : std::span<const double>());
+            std::vector<double> base = ascending;
+            if (with_nan) base.insert(base.begin() + static_cast<std::ptrdiff_t>(base.size() / 3), std::nan(""));
+            std::vector<std::size_t> order(base.size());
+            for (std::size_t m = 0; m < order.size(); ++m) order[m] = m;
+            std::vector<std::size_t> reversed(order.rbegin(), order.rend()), shuffled = order;
+            std::shuffle(shuffled.begin(), shuffled.end(), rng);
+            for (const double eps : {1e-9, 1e-12}) {
+                sweep_options options;
+                options.tolerance = eps;
+                const lines_out first = swept_list(samples, base, options);
+                for (const std::vector<std::size_t>* arranged : {&reversed, &shuffled}) {
+                    std::vector<double> list(base.size());
+                    for (std::size_t m = 0; m < list.size(); ++m) list[m] = base[(*arranged)[m]];
+                    const lines_out other = swept_list(samples, list, options);
+                    for (std::size_t m = 0; m < list.size(); ++m) {
+                        const std::size_t at = (*arranged)[m];
+                        ASSERT_EQ(std::memcmp(&other.real[m], &first.real[at], sizeof(double)), 0)
+                            << "weighted " << weighted << " NaN " << with_nan << " eps " << eps << " line " << m;
+                        ASSERT_EQ(std::memcmp(&other.imaginary[m], &first.imaginary[at], sizeof(double)), 0) << m;
+                    }
+                }
+            }
+        }
+}
+
 // Weights that are not one per sample are refused before anything is written.
 TEST(frequency_list, refuses_weights_of_another_length) {
     const trapft::sample_set s = random_samples(10, 1);
