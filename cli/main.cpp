@@ -102,6 +102,7 @@ bool load_list(const run_parameters& parameters, int& exit_status) {
     }
     read_options reading;
     reading.double_precision = parameters.double_precision;
+    reading.threads = parameters.jobs;
     const load_result loaded = load_frequencies(file, frequency_list, reading);
     if (!from_input) std::fclose(file);
     if (loaded.status == load_status::ok) return true;

@@ -205,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!sorted.empty() && trapft::nufft_prepare(rows, tolerance, lines, upsampling, listed) == trapft::nufft_status::ok) {
             check(trapft::prepare_nufft_lists(*listed, rows, sorted.front(), sorted.back(), 1) == trapft::nufft_status::ok);
             const trapft::nufft_work_owner list_engine = trapft::make_nufft_work(*listed, 1);
-            const trapft::nufft_list_work_owner list_work = trapft::make_nufft_list_work(*listed, static_cast<std::int32_t>(sorted.size()), 1);
+            const trapft::nufft_list_work_owner list_work = trapft::make_nufft_list_work(*listed, 1);
             check(list_engine != nullptr && (list_work != nullptr || !trapft::nufft_interpolates_lists(*listed)));
             const auto listed_lines = static_cast<std::int32_t>(sorted.size());
             std::vector<double> list_re(sorted.size()), list_im(sorted.size());

@@ -134,6 +134,64 @@ bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& en
     return true;
 }
 
+namespace {
+
+// The file's bytes [begin, end) cut into count pieces, read at once (pieces
+// without a thread are read by the others), at most `most` numbers each;
+// parts[0].pairs, where set, takes the first piece's numbers as pairs.
+bool read_pieces(int descriptor, std::int64_t begin, std::int64_t end, std::size_t count, std::size_t most,
+                 bool double_precision, std::vector<piece>& parts, std::vector<char>& buffers, sample_set* pairs) {
+    try {
+        parts.resize(count);
+        buffers.resize(count * piece_buffer_bytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const std::int64_t bytes = end - begin;
+    const auto pieces = static_cast<std::int64_t>(count);
+    auto boundary = [&](std::int64_t k) {  // begin + bytes·k/count, without overflow
+        return begin + bytes / pieces * k + bytes % pieces * k / pieces;
+    };
+    for (std::size_t k = 0; k < count; ++k) {
+        parts[k].start = boundary(static_cast<std::int64_t>(k));
+        parts[k].limit = boundary(static_cast<std::int64_t>(k) + 1);
+    }
+    parts[0].pairs = pairs;
+    thread_team team(static_cast<int>(count));
+    team.run(static_cast<int>(count), static_cast<int>(count), [&](int k) {
+        const auto at = static_cast<std::size_t>(k);
+        read_piece(descriptor, begin, end, most, double_precision, buffers.data() + at * piece_buffer_bytes, parts[at]);
+    });
+    return true;
+}
+
+// The first failure in file order, unless the number past `allowed` was read
+// before it (too_many_samples, at its line); else ok, with the numbers read
+// and the line of the last.
+load_result first_failure(int descriptor, std::int64_t begin, std::int64_t end, bool double_precision,
+                          std::vector<piece>& parts, char* buffer, std::size_t allowed, std::size_t& numbers,
+                          std::int64_t& last_line) {
+    numbers = 0;
+    last_line = 0;
+    std::int64_t lines_before = 0;
+    for (piece& p : parts) {
+        if (numbers + numbers_in(p) > allowed) {
+            // The line of the number past it: read the piece again up to it.
+            const std::size_t index = allowed - numbers;
+            read_piece(descriptor, begin, end, index + 1, double_precision, buffer, p);
+            return {load_status::too_many_samples, lines_before + p.last_line};
+        }
+        if (p.status != load_status::ok)
+            return {p.status, p.status == load_status::not_a_number ? lines_before + p.failure_line : 0};
+        if (numbers_in(p) != 0) last_line = lines_before + p.last_line;
+        numbers += numbers_in(p);
+        lines_before += p.line_feeds;
+    }
+    return {};
+}
+
+}  // namespace
+
 load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t end, int pieces,
                               sample_set& samples, const read_options& options) {
     samples.times.clear();
@@ -142,52 +200,18 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
     // A piece needs no more than the numbers of one pair past the capacity.
     const std::size_t most = 2 * static_cast<std::size_t>(std::max(options.capacity, 0)) + 1;
     const std::size_t count = static_cast<std::size_t>(std::max(pieces, 1));
-
     std::vector<piece> parts;
     std::vector<char> buffers;
-    try {
-        parts.resize(count);
-        buffers.resize(count * piece_buffer_bytes);
-    } catch (const std::bad_alloc&) {
+    if (!read_pieces(descriptor, begin, end, count, most, double_precision, parts, buffers, &samples))
         return {load_status::out_of_memory, 0};
-    }
-    const std::int64_t bytes = end - begin;
-    const std::int64_t pieces_count = static_cast<std::int64_t>(count);
-    auto boundary = [&](std::int64_t k) {  // begin + bytes·k/count, without overflow
-        return begin + bytes / pieces_count * k + bytes % pieces_count * k / pieces_count;
-    };
-    for (std::size_t k = 0; k < count; ++k) {
-        parts[k].start = boundary(static_cast<std::int64_t>(k));
-        parts[k].limit = boundary(static_cast<std::int64_t>(k) + 1);
-    }
-    parts[0].pairs = &samples;
-    auto read = [&](std::size_t k) {
-        read_piece(descriptor, begin, end, most, double_precision, buffers.data() + k * piece_buffer_bytes, parts[k]);
-    };
-    {
-        thread_team team(static_cast<int>(count));  // pieces without a thread are read by the others
-        team.run(static_cast<int>(count), static_cast<int>(count), [&](int k) { read(static_cast<std::size_t>(k)); });
-    }
 
     // The first failure in file order decides, unless the pair past the
     // capacity was read before it.
-    const std::size_t allowed = most - 1;
-    std::size_t before = 0;       // numbers in the pieces before
-    std::int64_t lines_before = 0;
-    std::int64_t last_line = 0;   // of the last number so far
-    for (piece& p : parts) {
-        if (before + numbers_in(p) > allowed) {
-            // The line of the time past the capacity: read the piece again up to it.
-            const std::size_t index = allowed - before;
-            read_piece(descriptor, begin, end, index + 1, double_precision, buffers.data(), p);
-            return {load_status::too_many_samples, lines_before + p.last_line};
-        }
-        if (p.status != load_status::ok)
-            return {p.status, p.status == load_status::not_a_number ? lines_before + p.failure_line : 0};
-        if (numbers_in(p) != 0) last_line = lines_before + p.last_line;
-        before += numbers_in(p);
-        lines_before += p.line_feeds;
-    }
+    std::size_t before = 0;
+    std::int64_t last_line = 0;
+    const load_result failure =
+        first_failure(descriptor, begin, end, double_precision, parts, buffers.data(), most - 1, before, last_line);
+    if (failure.status != load_status::ok) return failure;
     if (before % 2 != 0) return {load_status::time_without_value, last_line};
 
     const std::size_t pairs = std::max<std::size_t>(before / 2, 1);
@@ -209,6 +233,31 @@ load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t e
     for (std::size_t k = 1; k < count; ++k) {
         append(parts[0], parts[k].numbers.data(), parts[k].numbers.size(), pairs);
         std::vector<double>().swap(parts[k].numbers);  // memory back as soon as copied
+    }
+    return {};
+}
+
+load_result load_file_numbers(int descriptor, std::int64_t begin, std::int64_t end, int pieces, std::size_t allowed,
+                              std::vector<double>& numbers, bool double_precision) {
+    numbers.clear();
+    const std::size_t count = static_cast<std::size_t>(std::max(pieces, 1));
+    std::vector<piece> parts;
+    std::vector<char> buffers;
+    if (!read_pieces(descriptor, begin, end, count, allowed + 1, double_precision, parts, buffers, nullptr))
+        return {load_status::out_of_memory, 0};
+    std::size_t total = 0;
+    std::int64_t last_line = 0;
+    const load_result failure =
+        first_failure(descriptor, begin, end, double_precision, parts, buffers.data(), allowed, total, last_line);
+    if (failure.status != load_status::ok) return failure;
+    try {
+        numbers.reserve(total);
+    } catch (const std::bad_alloc&) {
+        return {load_status::out_of_memory, 0};
+    }
+    for (piece& p : parts) {
+        numbers.insert(numbers.end(), p.numbers.begin(), p.numbers.end());
+        std::vector<double>().swap(p.numbers);
     }
     return {};
 }

@@ -1,8 +1,9 @@
-// Reads a regular file's samples in pieces, on several threads.
+// Reads a regular file's samples, or single numbers, in pieces, on several threads.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "trapft/reader.hpp"
 
@@ -21,5 +22,11 @@ bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& en
 // many pieces there are. The file's offset does not move.
 load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t end, int pieces,
                               sample_set& samples, const read_options& options);
+
+// The same for a file of single numbers, any number of them to a line, into
+// `numbers`: at most `allowed` (one more is too_many_samples, at its line),
+// with the result of reading them in order however many pieces there are.
+load_result load_file_numbers(int descriptor, std::int64_t begin, std::int64_t end, int pieces, std::size_t allowed,
+                              std::vector<double>& numbers, bool double_precision);
 
 }  // namespace trapft

@@ -52,7 +52,8 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
-    work.engine = make_nufft_list_work(plan, lines, threads);
+    work.stretch_starts.reserve(size + 2);
+    work.engine = make_nufft_list_work(plan, threads);
     return work.engine != nullptr || !nufft_interpolates_lists(plan);
 }
 
@@ -125,6 +126,44 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
     }
 }
 
+// The finite frequencies in order of the stretch of `stretch` from `lowest`
+// that holds each (list order within a stretch) into work.sorted, and where
+// each came from into work.order: one counting pass and one placing pass.
+void order_by_stretch(const double* frequencies, std::int32_t count, double lowest, double highest, double stretch,
+                      list_work& work) {
+    const auto last = std::min(static_cast<std::size_t>((highest - lowest) / stretch), work.stretch_starts.capacity() - 2);
+    const auto stretch_of = [&](double f) { return std::min(static_cast<std::size_t>((f - lowest) / stretch), last); };
+    std::vector<std::int32_t>& starts = work.stretch_starts;
+    starts.assign(last + 2, 0);
+    for (std::int32_t j = 0; j < count; ++j)
+        if (std::isfinite(frequencies[j])) ++starts[stretch_of(frequencies[j]) + 1];
+    for (std::size_t k = 1; k < starts.size(); ++k) starts[k] += starts[k - 1];
+    work.sorted.resize(static_cast<std::size_t>(starts.back()));
+    work.order.resize(static_cast<std::size_t>(starts.back()));
+    for (std::int32_t j = 0; j < count; ++j) {
+        if (!std::isfinite(frequencies[j])) continue;
+        const auto at = static_cast<std::size_t>(starts[stretch_of(frequencies[j])]++);
+        work.sorted[at] = frequencies[j];
+        work.order[at] = j;
+    }
+}
+
+// Each row's sums of work.sorted's lines back to their places in the list.
+void put_back(const nufft_plan& plan, const list_work& work, double* real, double* imaginary, std::size_t row_stride) {
+    const auto stride = static_cast<std::size_t>(work.lines);
+    for (std::int32_t r = 0; r < nufft_rows(plan); ++r) {
+        const double* const sorted_real = work.real.get() + static_cast<std::size_t>(r) * stride;
+        const double* const sorted_imaginary = work.imaginary.get() + static_cast<std::size_t>(r) * stride;
+        double* const row_real = real + static_cast<std::size_t>(r) * row_stride;
+        double* const row_imaginary = imaginary + static_cast<std::size_t>(r) * row_stride;
+        for (std::size_t i = 0; i < work.order.size(); ++i) {
+            const auto j = static_cast<std::size_t>(work.order[i]);
+            row_real[j] = sorted_real[i];
+            row_imaginary[j] = sorted_imaginary[i];
+        }
+    }
+}
+
 }  // namespace
 
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
@@ -136,30 +175,28 @@ void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32
                                        : ascends_finite(frequencies, count))
         return nufft_evaluate_sorted(plan, frequencies, count, engine, work.engine.get(), real, imaginary, threads,
                                      row_stride);
-    // One progression for them all: interpolated where they stand.
     const finite_range range = finite_extent(frequencies, count);
     if (!range.any) return;
-    if (nufft_evaluate_in_place(plan, frequencies, count, range.lowest, range.highest, engine, work.engine.get(), real,
-                                imaginary, threads, row_stride))
-        return;
-    sort_finite(frequencies, count, work);
-
-    const auto finite = static_cast<std::int32_t>(work.sorted.size());
     const auto stride = static_cast<std::size_t>(work.lines);
-    nufft_evaluate_sorted(plan, work.sorted.data(), finite, engine, work.engine.get(), work.real.get(),
-                          work.imaginary.get(), threads, stride);
-    const std::int32_t rows = nufft_rows(plan);
-    for (std::int32_t r = 0; r < rows; ++r) {
-        const double* const sorted_real = work.real.get() + static_cast<std::size_t>(r) * stride;
-        const double* const sorted_imaginary = work.imaginary.get() + static_cast<std::size_t>(r) * stride;
-        double* const row_real = real + static_cast<std::size_t>(r) * row_stride;
-        double* const row_imaginary = imaginary + static_cast<std::size_t>(r) * row_stride;
-        for (std::int32_t i = 0; i < finite; ++i) {
-            const auto j = static_cast<std::size_t>(work.order[static_cast<std::size_t>(i)]);
-            row_real[j] = sorted_real[i];
-            row_imaginary[j] = sorted_imaginary[i];
-        }
+    double stretch = 0.0;
+    if (nufft_one_cluster(plan, frequencies, count, range.lowest, range.highest, work.engine.get(), stretch)) {
+        // One progression for them all: in place when they ascend, else a
+        // stretch at a time, so that the reads of its sums stay close.
+        if (std::is_sorted(frequencies, frequencies + count))
+            return nufft_evaluate_cluster(plan, frequencies, count, range.lowest, range.highest, engine, *work.engine,
+                                          real, imaginary, threads, row_stride);
+        order_by_stretch(frequencies, count, range.lowest, range.highest, stretch, work);
+        nufft_evaluate_cluster(plan, work.sorted.data(), static_cast<std::int32_t>(work.sorted.size()), range.lowest,
+                               range.highest, engine, *work.engine, work.real.get(), work.imaginary.get(), threads,
+                               stride);
+    } else {
+        sort_finite(frequencies, count, work);
+        nufft_evaluate_sorted(plan, work.sorted.data(), static_cast<std::int32_t>(work.sorted.size()), engine,
+                              work.engine.get(), work.real.get(), work.imaginary.get(), threads, stride);
     }
+    // Put back in list order from their own sums: writing each line where it
+    // belongs as it comes would miss the cache at every line.
+    put_back(plan, work, real, imaginary, row_stride);
 }
 
 }  // namespace trapft

@@ -38,6 +38,7 @@ struct list_work {
     std::vector<keyed_line> keyed, spare;  // for sorting
     std::vector<std::int32_t> order;
     std::vector<double> sorted;
+    std::vector<std::int32_t> stretch_starts;  // for ordering by stretches instead
     std::unique_ptr<double[]> real;
     std::unique_ptr<double[]> imaginary;
     std::int32_t lines = 0;  // capacity of each row's sums

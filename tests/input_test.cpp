@@ -538,7 +538,8 @@ struct memory_file {
 };
 
 // Files cut into pieces read at once: the pieces' borders fall inside numbers,
-// runs of numbers, CRLF and errors, and every cut gives the whole reading's result.
+// runs of numbers, CRLF and errors, and every cut gives the whole reading's
+// result, of samples and of single numbers.
 TEST(load_file_samples, gives_the_result_of_one_reading_however_the_file_is_cut) {
     using namespace std::literals;
     struct piece_case {
@@ -585,6 +586,24 @@ TEST(load_file_samples, gives_the_result_of_one_reading_however_the_file_is_cut)
                     ASSERT_TRUE(same_number(samples.times[k], whole.samples.times[k])) << k;
                     ASSERT_TRUE(same_number(samples.values[k], whole.samples.values[k])) << k;
                 }
+            }
+            // The same text as a list of single numbers, as load_frequencies reads it.
+            std::vector<double> listed;
+            std::FILE* stream = c.text.empty() ? std::fopen("/dev/null", "r")
+                                               : fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r");
+            const trapft::load_result one = trapft::load_frequencies(stream, listed, options);
+            std::fclose(stream);
+            for (const int pieces : {2, 3, 13}) {
+                SCOPED_TRACE(pieces);
+                std::vector<double> numbers;
+                trapft::load_result result = trapft::load_file_numbers(file.descriptor, 0, size, pieces, INT32_MAX,
+                                                                       numbers, double_precision);
+                if (result.status == load_status::ok && numbers.empty()) result.status = load_status::no_numbers;
+                EXPECT_EQ(result.status, one.status);
+                EXPECT_EQ(result.line, one.line);
+                if (result.status != load_status::ok) continue;
+                ASSERT_EQ(numbers.size(), listed.size());
+                for (std::size_t k = 0; k < numbers.size(); ++k) ASSERT_TRUE(same_number(numbers[k], listed[k])) << k;
             }
         }
     }

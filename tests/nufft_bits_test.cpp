@@ -250,7 +250,7 @@ TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
     for (int set = 0; set <= static_cast<int>(widest); ++set) {
         plan->instruction_set = static_cast<trapft::instruction_set>(set);
         const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
-        const trapft::nufft_list_work_owner list = trapft::make_nufft_list_work(*plan, count, 1);
+        const trapft::nufft_list_work_owner list = trapft::make_nufft_list_work(*plan, 1);
         ASSERT_TRUE(work != nullptr && list != nullptr);
         re[set].assign(2 * f.size(), 0.0);
         im[set].assign(2 * f.size(), 0.0);

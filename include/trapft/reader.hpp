@@ -59,7 +59,8 @@ std::string load_message(const load_result& result, std::int32_t capacity);
 // stream's current position to its end into `frequencies`, each number read
 // as load_samples reads one (through float unless options.double_precision).
 // A list without numbers is refused (no_numbers); too_many_samples past
-// 2^31 − 1 numbers. options.capacity and options.threads are not used.
+// 2^31 − 1 numbers. A regular file is read by up to options.threads threads,
+// with the same result; options.capacity is not used.
 load_result load_frequencies(std::FILE* stream, std::vector<double>& frequencies, const read_options& options = {});
 
 // The one-line message of a frequency list that failed to load, naming the

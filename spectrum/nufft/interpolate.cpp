@@ -147,7 +147,7 @@ void interpolate_cluster(const nufft_plan& plan, row_group rows, const double* f
     const list_plan& lp = *plan.lists;
     const double first = cluster_first(lp, lowest);
     const auto size = static_cast<std::int32_t>(cluster_points(lp, lowest, highest));
-    double* const sums = storage.sums.data();
+    double* const sums = storage.sums.get();
     const group_results at{lp.real_sums(sums, 0), lp.imaginary_sums(sums, 0), 2 * static_cast<std::size_t>(lp.row_points)};
     progression(*lp.inner, lp.inner->instruction_set, rows, first, lp.step, size, *storage.inner, at, threads);
     stages_for(plan.instruction_set).interpolate(plan, rows, f, count, first, size, sums, out);
@@ -176,28 +176,6 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
         }
         i = j;
     }
-}
-
-// Points of the progression in a stretch that order_by_stretch keeps together.
-constexpr double stretch_points = 1024.0;
-
-std::int32_t order_by_stretch(const nufft_plan& plan, const double* f, std::int32_t count, double lowest,
-                              nufft_list_work& storage) {
-    const double stretch = stretch_points * plan.lists->step;
-    std::vector<std::int32_t>& starts = storage.stretch_starts;
-    std::fill(starts.begin(), starts.end(), 0);
-    const std::size_t last = starts.size() - 2;
-    const auto stretch_of = [&](double g) { return std::min(static_cast<std::size_t>((g - lowest) / stretch), last); };
-    for (std::int32_t m = 0; m < count; ++m)
-        if (std::isfinite(f[m])) ++starts[stretch_of(f[m]) + 1];
-    for (std::size_t k = 1; k < starts.size(); ++k) starts[k] += starts[k - 1];
-    for (std::int32_t m = 0; m < count; ++m) {
-        if (!std::isfinite(f[m])) continue;
-        const auto at = static_cast<std::size_t>(starts[stretch_of(f[m])]++);
-        storage.by_stretch[at] = f[m];
-        storage.stretch_lines[at] = m;
-    }
-    return starts[last];
 }
 
 bool one_cluster(const nufft_plan& plan, const double* f, std::int32_t count, double lowest, double highest,
@@ -269,18 +247,14 @@ bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::
     return true;
 }
 
-nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, std::int32_t lines, int threads) {
+nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) {
     if (plan.lists == nullptr) return nullptr;
     try {
         nufft_list_work_owner work(new nufft_list_work);
         const nufft::list_plan& lp = *plan.lists;
-        work->sums.resize(2 * static_cast<std::size_t>(lp.row_points) * static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
+        const auto rows = static_cast<std::size_t>(std::min(plan.rows, nufft_row_group));
+        work->sums = std::make_unique_for_overwrite<double[]>(2 * static_cast<std::size_t>(lp.row_points) * rows);
         work->held.resize(static_cast<std::size_t>(lp.most_points) / 64 + 2);
-        work->stretch_starts.resize(static_cast<std::size_t>(lp.most_points / nufft::stretch_points) + 3);
-        work->by_stretch.resize(static_cast<std::size_t>(lines));
-        work->stretch_lines.resize(static_cast<std::size_t>(lines));
-        work->stretch_sums.resize(2 * static_cast<std::size_t>(lines) *
-                                  static_cast<std::size_t>(std::min(plan.rows, nufft_row_group)));
         work->inner = make_nufft_work(*plan.lists->inner, threads);
         if (work->inner == nullptr) return nullptr;
         return work;
@@ -289,37 +263,21 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, std::int32_t 
     }
 }
 
-bool nufft_evaluate_in_place(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
-                             double highest, nufft_work& work, nufft_list_work* list, double* real, double* imaginary,
-                             int threads, std::size_t row_stride) {
-    if (list == nullptr || plan.lists == nullptr || !nufft::one_cluster(plan, frequencies, count, lowest, highest, *list))
-        return false;
+bool nufft_one_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
+                       double highest, nufft_list_work* list, double& stretch) {
+    if (list == nullptr || plan.lists == nullptr) return false;
+    // The sums of 1024 points, both parts, fill an eighth of a megabyte.
+    stretch = 1024.0 * plan.lists->step;
+    return nufft::one_cluster(plan, frequencies, count, lowest, highest, *list);
+}
+
+void nufft_evaluate_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
+                            double highest, nufft_work& work, nufft_list_work& list, double* real, double* imaginary,
+                            int threads, std::size_t row_stride) {
     threads = std::clamp(threads, 1, work.threads);
-    // Lines in order already are read in place; others are taken a stretch
-    // of the progression at a time, so that their reads stay close.
-    const bool ascending = std::is_sorted(frequencies, frequencies + count);
-    const std::int32_t finite =
-        ascending ? count : nufft::order_by_stretch(plan, frequencies, count, lowest, *list);
     nufft::by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
-        if (ascending)
-            return nufft::interpolate_cluster(plan, rows, frequencies, count, lowest, highest, *list, out, threads);
-        // Into their own sums in that order, then put back: writing each
-        // line where it belongs as it comes would miss the cache every time.
-        double* const sums = list->stretch_sums.data();
-        const std::size_t stride = list->by_stretch.size();
-        nufft::interpolate_cluster(plan, rows, list->by_stretch.data(), finite, lowest, highest, *list,
-                                   {sums, sums + stride * static_cast<std::size_t>(rows.count), stride}, threads);
-        for (std::int32_t r = 0; r < rows.count; ++r) {
-            const double* const re = sums + static_cast<std::size_t>(r) * stride;
-            const double* const im = re + stride * static_cast<std::size_t>(rows.count);
-            for (std::int32_t k = 0; k < finite; ++k) {
-                const auto m = static_cast<std::size_t>(list->stretch_lines[static_cast<std::size_t>(k)]);
-                out.real_of(r)[m] = re[k];
-                out.imaginary_of(r)[m] = im[k];
-            }
-        }
+        nufft::interpolate_cluster(plan, rows, frequencies, count, lowest, highest, list, out, threads);
     });
-    return true;
 }
 
 void nufft_evaluate_sorted(const nufft_plan& plan, const double* sorted, std::int32_t count, nufft_work& work,

@@ -61,14 +61,6 @@ void interpolate(const nufft_plan& plan, row_group rows, const double* sorted, s
 bool one_cluster(const nufft_plan& plan, const double* f, std::int32_t count, double lowest, double highest,
                  nufft_list_work& storage);
 
-// The finite lines of f in order of the stretch of stretch_points points of
-// the progression from `lowest` that holds them, in list order within a
-// stretch, into storage.by_stretch, and their places in the list into
-// storage.stretch_lines (room for count): so that the interpolation's reads
-// stay close. Gives how many there are.
-std::int32_t order_by_stretch(const nufft_plan& plan, const double* f, std::int32_t count, double lowest,
-                              nufft_list_work& storage);
-
 // Whether `lines` sorted lines lie close enough to the progression through
 // their ends for one pass with few Taylor terms, as block takes them
 // (`offsets` receives their offsets: room for `lines`).
@@ -85,15 +77,11 @@ void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, 
 namespace trapft {
 
 // Storage for the interpolation of one list block at a time: every row's sums
-// on a progression (list_plan::real_sums), room for one_cluster and
-// order_by_stretch, and the inner engine's work.
+// on a progression (list_plan::real_sums), room for one_cluster's marks, and
+// the inner engine's work.
 struct nufft_list_work {
-    std::vector<double> sums;
+    std::unique_ptr<double[]> sums;  // written before they are read, so never cleared
     std::vector<std::uint8_t> held;  // one_cluster's marks, one a gap's width
-    std::vector<std::int32_t> stretch_starts;  // order_by_stretch's
-    std::vector<double> by_stretch;
-    std::vector<std::int32_t> stretch_lines;
-    std::vector<double> stretch_sums;  // their results, real parts then imaginary
     nufft_work_owner inner;
 };
 

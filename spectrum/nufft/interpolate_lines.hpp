@@ -31,7 +31,14 @@ template <typename vector>
     const unit_pair step_cycles = fraction_of_product(lp.step, plan.centre);
     vector index = {};
     for (std::int32_t i = 0; i < size_of; ++i) index[i] = static_cast<double>(i);
-    // (Past the last point into the lanes, which are zeroed after.)
+    const auto zero_lanes = [&] {
+        for (std::int32_t r = 0; r < rows.count; ++r) {
+            std::fill_n(lp.real_sums(sums, r) + points, lp.lanes, 0.0);
+            std::fill_n(lp.imaginary_sums(sums, r) + points, lp.lanes, 0.0);
+        }
+    };
+    // (Past the last point into the lanes, zeroed before and after.)
+    zero_lanes();
     for (std::int32_t j = 0; j < points; j += size_of) {
         vector sine, cosine;
         sin_cos_lanes(phases_at({0.0, 0.0}, step_cycles, index + static_cast<double>(j)), sine, cosine);
@@ -45,10 +52,7 @@ template <typename vector>
             store(im, b * cosine + a * sine);
         }
     }
-    for (std::int32_t r = 0; r < rows.count; ++r) {
-        std::fill_n(lp.real_sums(sums, r) + points, lp.lanes, 0.0);
-        std::fill_n(lp.imaginary_sums(sums, r) + points, lp.lanes, 0.0);
-    }
+    zero_lanes();
 }
 
 // A batch of lines' kernel arguments, first points and turns e^(−2πi (f − first) t_c).
@@ -114,22 +118,28 @@ template <typename vector>
         }
 }
 
-// The kernel's weights at the `lanes` points of two placed lines, i and j, by
-// Horner's rule (fused), the two side by side so that neither waits on its
-// own chain.
-template <typename vector, int lanes>
+// The kernel's weights at the lanes of two placed lines, i and j, by Horner's
+// rule (fused), the two side by side so that neither waits on its own chain;
+// width, degree and lanes fixed, so that the weights stay in registers.
+template <typename vector, int width>
 [[gnu::always_inline]] inline void kernel_weights(const list_plan& lp, const line_places& at, std::int32_t i,
-                                                  std::int32_t j, vector* phi_i, vector* phi_j) {
+                                                  std::int32_t j, vector (&phi_i)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))],
+                                                  vector (&phi_j)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))]) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
+    constexpr int degree = kernel_degrees[width];
     const double* const pieces = lp.kernel.data();
     const vector z_i = vector{} + at.z[i];
     const vector z_j = vector{} + at.z[j];
+#pragma GCC unroll 16
     for (int b = 0; b < blocks; ++b) {
         load(phi_i[b], pieces + b * size_of);
         phi_j[b] = phi_i[b];
     }
-    for (int p = 1; p <= lp.degree; ++p)
+#pragma GCC unroll 24
+    for (int p = 1; p <= degree; ++p)
+#pragma GCC unroll 16
         for (int b = 0; b < blocks; ++b) {
             vector c;
             load(c, pieces + p * lanes + b * size_of);
@@ -142,11 +152,13 @@ template <typename vector, int lanes>
 // k in partial sum k mod 8, each partial in order of k, the partials added as
 // ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)), then the line's turn:
 // the same operations on every instruction set.
-template <typename vector, int lanes>
+template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_line(const list_plan& lp, row_group rows, const line_places& at,
-                                            std::int32_t i, const vector* phi, const double* sums,
-                                            const group_results& out) {
+                                            std::int32_t i,
+                                            const vector (&phi)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))],
+                                            const double* sums, const group_results& out) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
     constexpr int chains = 8 / size_of;
     static_assert(lanes % 8 == 0 && 8 % size_of == 0);
@@ -155,7 +167,9 @@ template <typename vector, int lanes>
         const double* const re = lp.real_sums(sums, r) + start;
         const double* const im = lp.imaginary_sums(sums, r) + start;
         vector sum_re[chains], sum_im[chains];
+#pragma GCC unroll 8
         for (int c = 0; c < chains; ++c) sum_re[c] = sum_im[c] = vector{};
+#pragma GCC unroll 16
         for (int b = 0; b < blocks; ++b) {
             vector s;
             load(s, re + b * size_of);
@@ -164,6 +178,7 @@ template <typename vector, int lanes>
             multiply_add(sum_im[b % chains], phi[b], s, sum_im[b % chains]);
         }
         double part_re[8], part_im[8];
+#pragma GCC unroll 8
         for (int c = 0; c < chains; ++c) {
             store(part_re + c * size_of, sum_re[c]);
             store(part_im + c * size_of, sum_im[c]);
@@ -179,17 +194,17 @@ template <typename vector, int lanes>
 
 // A batch of placed lines' results, two lines at a time; a line that is not
 // finite is skipped.
-template <typename vector, int lanes>
+template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_lines(const list_plan& lp, row_group rows, const double* f,
                                              std::int32_t count, const line_places& at, const double* sums,
                                              const group_results& out) {
-    constexpr int blocks = lanes / static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int blocks = (width + 7) / 8 * 8 / static_cast<int>(sizeof(vector) / sizeof(double));
     for (std::int32_t i = 0; i < count; i += 2) {
         const std::int32_t j = std::min(i + 1, count - 1);
         vector phi_i[blocks], phi_j[blocks];
-        kernel_weights<vector, lanes>(lp, at, i, j, phi_i, phi_j);
-        if (std::isfinite(f[i])) sum_line<vector, lanes>(lp, rows, at, i, phi_i, sums, out);
-        if (j > i && std::isfinite(f[j])) sum_line<vector, lanes>(lp, rows, at, j, phi_j, sums, out);
+        kernel_weights<vector, width>(lp, at, i, j, phi_i, phi_j);
+        if (std::isfinite(f[i])) sum_line<vector, width>(lp, rows, at, i, phi_i, sums, out);
+        if (j > i && std::isfinite(f[j])) sum_line<vector, width>(lp, rows, at, j, phi_j, sums, out);
     }
 }
 
@@ -198,8 +213,8 @@ template <typename vector, int lanes>
 // the progression first + j·h (see interpolate.hpp), which reach a kernel's
 // width past every line: the sums are turned first (turn_sums), so that X(f)
 // is e^(−2πi (f − first) t_c) Σ_j φ_j S_j.
-template <typename vector, int lanes>
-[[gnu::always_inline]] inline void interpolate_lanes(const nufft_plan& plan, row_group rows, const double* f,
+template <typename vector, int width>
+[[gnu::always_inline]] inline void interpolate_width(const nufft_plan& plan, row_group rows, const double* f,
                                                      std::int32_t count, double first, std::int32_t points,
                                                      double* sums, const group_results& out) {
     const list_plan& lp = *plan.lists;
@@ -214,7 +229,7 @@ template <typename vector, int lanes>
             place_lines<vector>(plan, f + next, size, first, first_cycles, points, places[turn ^ 1]);
             fetch_lines(lp, rows, places[turn ^ 1], size, sums);
         }
-        sum_lines<vector, lanes>(lp, rows, f + from, std::min(interpolation_batch, count - from), places[turn],
+        sum_lines<vector, width>(lp, rows, f + from, std::min(interpolation_batch, count - from), places[turn],
                                  sums, out.from(from));
     }
 }
@@ -223,10 +238,14 @@ template <typename vector>
 [[gnu::always_inline]] inline void interpolate_lines(const nufft_plan& plan, row_group rows, const double* f,
                                                      std::int32_t count, double first, std::int32_t points,
                                                      double* sums, const group_results& out) {
-    switch (plan.lists->lanes) {
-    case 8: return interpolate_lanes<vector, 8>(plan, rows, f, count, first, points, sums, out);
-    case 16: return interpolate_lanes<vector, 16>(plan, rows, f, count, first, points, sums, out);
-    default: return interpolate_lanes<vector, 24>(plan, rows, f, count, first, points, sums, out);
+    switch (plan.lists->width) {
+#define TRAPFT_WIDTH(w) \
+    case w: return interpolate_width<vector, w>(plan, rows, f, count, first, points, sums, out);
+        TRAPFT_WIDTH(3) TRAPFT_WIDTH(4) TRAPFT_WIDTH(5) TRAPFT_WIDTH(6) TRAPFT_WIDTH(7) TRAPFT_WIDTH(8)
+        TRAPFT_WIDTH(9) TRAPFT_WIDTH(10) TRAPFT_WIDTH(11) TRAPFT_WIDTH(12) TRAPFT_WIDTH(13) TRAPFT_WIDTH(14)
+        TRAPFT_WIDTH(15) TRAPFT_WIDTH(16)
+#undef TRAPFT_WIDTH
+    default: return interpolate_width<vector, 17>(plan, rows, f, count, first, points, sums, out);
     }
 }
 

@@ -90,9 +90,9 @@ bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::
 // Whether prepare_nufft_lists gave the plan an interpolation.
 bool nufft_interpolates_lists(const nufft_plan& plan);
 
-// A thread's storage for lists of up to `lines` lines, beside its nufft_work:
-// null when memory runs out, or when the plan interpolates no list (none is needed then).
-nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, std::int32_t lines, int threads);
+// A thread's storage for lists, beside its nufft_work: null when memory runs
+// out, or when the plan interpolates no list (none is needed then).
+nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads);
 
 // As nufft_evaluate, at `count` finite frequencies sorted ascending, any
 // number of them and any distance apart: lines lying close to a progression
@@ -103,13 +103,19 @@ void nufft_evaluate_sorted(const nufft_plan& plan, const double* sorted, std::in
                            nufft_list_work* list, double* real, double* imaginary, int threads,
                            std::size_t row_stride = 0);
 
-// The same at `count` frequencies in any order (those not finite left
-// unspecified), without sorting them, where one progression from `lowest` to
-// `highest` (the finite ones' extremes) serves them all as well as clusters of
-// them would: each line's bits then depend on it and the extremes only, not on
-// the order. False, with nothing written, where it does not (sort them then).
-bool nufft_evaluate_in_place(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
-                             double highest, nufft_work& work, nufft_list_work* list, double* real, double* imaginary,
-                             int threads, std::size_t row_stride = 0);
+// Whether one progression from `lowest` to `highest` (the extremes of the
+// finite ones of the `count` frequencies) serves them all as well as clusters
+// of them would; then nufft_evaluate_cluster takes them in any order, and
+// they are best given a `stretch` of frequency at a time, which the
+// progression's sums for it fit in cache.
+bool nufft_one_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
+                       double highest, nufft_list_work* list, double& stretch);
+
+// As nufft_evaluate, at `count` frequencies in any order that nufft_one_cluster
+// accepted with `lowest` and `highest`, from that one progression: each
+// line's bits depend on it and the extremes only, not on the order.
+void nufft_evaluate_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
+                            double highest, nufft_work& work, nufft_list_work& list, double* real, double* imaginary,
+                            int threads, std::size_t row_stride = 0);
 
 }  // namespace trapft

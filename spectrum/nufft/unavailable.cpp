@@ -26,16 +26,17 @@ void nufft_list_work_release::operator()(nufft_list_work* work) const { delete w
 
 nufft_status prepare_nufft_lists(nufft_plan&, sample_rows, double, double, int) { return nufft_status::unavailable; }
 
-nufft_list_work_owner make_nufft_list_work(const nufft_plan&, std::int32_t, int) { return nullptr; }
+nufft_list_work_owner make_nufft_list_work(const nufft_plan&, int) { return nullptr; }
 
 bool nufft_interpolates_lists(const nufft_plan&) { return false; }
 
 bool nufft_near_progressions(const nufft_plan&, const double*, std::int64_t) { return true; }
 
-bool nufft_evaluate_in_place(const nufft_plan&, const double*, std::int32_t, double, double, nufft_work&,
-                             nufft_list_work*, double*, double*, int, std::size_t) {
+bool nufft_one_cluster(const nufft_plan&, const double*, std::int32_t, double, double, nufft_list_work*, double&) {
     return false;
 }
+void nufft_evaluate_cluster(const nufft_plan&, const double*, std::int32_t, double, double, nufft_work&,
+                            nufft_list_work&, double*, double*, int, std::size_t) {}
 void nufft_evaluate_sorted(const nufft_plan&, const double*, std::int32_t, nufft_work&, nufft_list_work*, double*,
                            double*, int, std::size_t) {}
 
