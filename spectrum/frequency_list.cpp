@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <functional>
 
 namespace trapft {
 
@@ -180,9 +181,11 @@ void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32
     const auto stride = static_cast<std::size_t>(work.lines);
     double stretch = 0.0;
     if (nufft_one_cluster(plan, frequencies, count, range.lowest, range.highest, work.engine.get(), stretch)) {
-        // One progression for them all: in place when they ascend, else a
-        // stretch at a time, so that the reads of its sums stay close.
-        if (std::is_sorted(frequencies, frequencies + count))
+        // One progression for them all: in place when they ascend or
+        // descend, else a stretch at a time, so that the reads of its sums
+        // stay close.
+        if (std::is_sorted(frequencies, frequencies + count) ||
+            std::is_sorted(frequencies, frequencies + count, std::greater<>()))
             return nufft_evaluate_cluster(plan, frequencies, count, range.lowest, range.highest, engine, *work.engine,
                                           real, imaginary, threads, row_stride);
         order_by_stretch(frequencies, count, range.lowest, range.highest, stretch, work);

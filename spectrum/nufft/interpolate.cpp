@@ -86,8 +86,11 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     }
     const sample_rows inner(samples.times, samples.values, samples.rows, lp->weights);
     // Grids in proportion to the progressions, which the list's sums take
-    // already, so that a progression takes a pass or two over the samples.
-    const std::size_t memory = std::max(grid_memory, 4 * point_bytes * static_cast<std::size_t>(lp->most_points));
+    // already, so that a progression takes a pass or two over the samples;
+    // the blocks' choice counts a grid for every Taylor term, of which a
+    // progression uses the first alone.
+    const std::size_t memory = std::max(grid_memory, 4 * point_bytes * static_cast<std::size_t>(lp->most_points)) *
+                               (nufft_max_terms + 1) / 2;
     if (prepare_plan(inner, inner_tolerance, lp->most_points, -1, threads, lp->inner, memory) != nufft_status::ok)
         return nullptr;
     return lp;
