@@ -33,10 +33,11 @@ struct list_plan {
     nufft_plan_owner inner;       // the samples with those weights, at the tolerance left
 
     // Row r's real and imaginary sums on a progression in the work's `sums`.
-    double* real_sums(double* sums, std::int32_t r) const { return sums + 2 * static_cast<std::size_t>(r) * row_points; }
-    const double* real_sums(const double* sums, std::int32_t r) const {
-        return sums + 2 * static_cast<std::size_t>(r) * row_points;
+    std::size_t row_offset(std::int32_t r) const {
+        return 2 * static_cast<std::size_t>(r) * static_cast<std::size_t>(row_points);
     }
+    double* real_sums(double* sums, std::int32_t r) const { return sums + row_offset(r); }
+    const double* real_sums(const double* sums, std::int32_t r) const { return sums + row_offset(r); }
     double* imaginary_sums(double* sums, std::int32_t r) const { return real_sums(sums, r) + row_points; }
     const double* imaginary_sums(const double* sums, std::int32_t r) const { return real_sums(sums, r) + row_points; }
 };
