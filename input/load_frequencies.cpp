@@ -7,7 +7,6 @@
 
 #include "input/byte_reader.hpp"
 #include "input/parallel_read.hpp"
-#include "spectrum/parallel.hpp"
 #include "trapft/reader.hpp"
 
 namespace trapft {
@@ -16,22 +15,18 @@ load_result load_frequencies(std::FILE* stream, std::vector<double>& frequencies
     frequencies.clear();
     constexpr auto most = static_cast<std::size_t>(INT32_MAX);
     // A regular file large enough is read in parallel, in pieces.
-    const int online = resolve_jobs(options.threads);
     std::int64_t begin = 0, end = 0;
-    const bool regular = regular_file_range(stream, begin, end);
-    if (online > 1 && regular) {
-        const std::int64_t pieces = std::min<std::int64_t>(online, (end - begin) / min_piece_bytes);
-        if (pieces > 1) {
-            const load_result result = load_file_numbers(fileno(stream), begin, end, static_cast<int>(pieces), most,
-                                                         frequencies, options.double_precision);
-            std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
-            if (result.status == load_status::ok && frequencies.empty()) return {load_status::no_numbers, 0};
-            return result;
-        }
+    const int pieces = file_pieces(stream, options.threads, begin, end);
+    if (pieces > 1) {
+        const load_result result =
+            load_file_numbers(fileno(stream), begin, end, pieces, most, frequencies, options.double_precision);
+        std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
+        if (result.status == load_status::ok && frequencies.empty()) return {load_status::no_numbers, 0};
+        return result;
     }
     // Room for as many numbers as the file's bytes could hold (a byte and a
     // separator each): address space only, the pages touched as they are read.
-    if (regular) {
+    if (pieces > 0) {
         try {
             frequencies.reserve(static_cast<std::size_t>(std::min<std::int64_t>((end - begin) / 2 + 1, INT32_MAX)));
         } catch (const std::exception&) {

@@ -18,19 +18,14 @@ load_result load_samples(std::FILE* stream, sample_set& samples, const read_opti
     samples.times.clear();
     samples.values.clear();
     // A regular file large enough is read in parallel, in pieces.
-    const int online = resolve_jobs(options.threads);
     std::int64_t begin = 0, end = 0;
-    const bool regular = regular_file_range(stream, begin, end);
-    if (online > 1 && regular) {
-        const std::int64_t pieces = std::min<std::int64_t>(online, (end - begin) / min_piece_bytes);
-        if (pieces > 1) {
-            const load_result result =
-                load_file_samples(fileno(stream), begin, end, static_cast<int>(pieces), samples, options);
-            std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
-            return result;
-        }
+    const int pieces = file_pieces(stream, options.threads, begin, end);
+    if (pieces > 1) {
+        const load_result result = load_file_samples(fileno(stream), begin, end, pieces, samples, options);
+        std::fseek(stream, 0, SEEK_END);  // read to its end, as a stream would be
+        return result;
     }
-    if (regular) reserve_pairs(samples, end - begin, options.capacity);
+    if (pieces > 0) reserve_pairs(samples, end - begin, options.capacity);
 
     char buffer[1 << 14];
     byte_reader reader = stream_reader(stream, buffer, sizeof buffer, options.keep_going);

@@ -192,6 +192,12 @@ load_result first_failure(int descriptor, std::int64_t begin, std::int64_t end, 
 
 }  // namespace
 
+int file_pieces(std::FILE* stream, int threads, std::int64_t& begin, std::int64_t& end) {
+    if (!regular_file_range(stream, begin, end)) return 0;
+    const std::int64_t pieces = std::min<std::int64_t>(resolve_jobs(threads), (end - begin) / min_piece_bytes);
+    return static_cast<int>(std::max<std::int64_t>(pieces, 1));
+}
+
 load_result load_file_samples(int descriptor, std::int64_t begin, std::int64_t end, int pieces,
                               sample_set& samples, const read_options& options) {
     samples.times.clear();

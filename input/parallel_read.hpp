@@ -16,6 +16,11 @@ inline constexpr std::int64_t min_piece_bytes = std::int64_t{1} << 19;
 // current position and of the file's end.
 bool regular_file_range(std::FILE* stream, std::int64_t& begin, std::int64_t& end);
 
+// The pieces worth reading `stream` in on up to `threads` threads (0: one per
+// online processor): 0 where it reads no regular file, else at least 1, with
+// the file's range from the stream's position in `begin` and `end`.
+int file_pieces(std::FILE* stream, int threads, std::int64_t& begin, std::int64_t& end);
+
 // Reads the samples in bytes [begin, end) of the regular file open as
 // `descriptor`, cut into `pieces` pieces read at once (on fewer threads if
 // threads cannot start), with load_samples' result on the same bytes however
