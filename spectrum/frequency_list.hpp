@@ -49,7 +49,8 @@ struct unset_allocator : std::allocator<number> {
 };
 
 // A list block's storage, reserved before the first line: the order of its
-// finite frequencies, those frequencies sorted, and their sums in that order.
+// finite frequencies, those frequencies sorted (or by stretches), and their
+// sums in that order.
 struct keyed_line {
     std::uint64_t key;  // the frequency's bits, made to sort as unsigned integers
     std::int32_t line;
@@ -72,9 +73,12 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
 // The sums of `count` listed frequencies (count ≤ the reserved lines) for
 // every row of the plan, as nufft_evaluate gives them but in the list's order:
 // row r's line j at real[r × row_stride + j]. The finite frequencies are
-// evaluated sorted, ties in list order (see nufft_evaluate_sorted), so the
-// results depend only on the list block; lines whose frequency is not finite
-// are left unspecified.
+// interpolated from one progression where it serves them all
+// (nufft_evaluate_cluster), else evaluated sorted, ties in list order (see
+// nufft_evaluate_sorted): either way a line's result depends on its frequency
+// and the list block's, and on their order only where they ascend close to
+// progressions (then evaluated as a sweep's blocks). Lines whose frequency is
+// not finite are left unspecified.
 void evaluate_list(const nufft_plan& plan, const double* frequencies, std::int32_t count, list_work& work,
                    nufft_work& engine, double* real, double* imaginary, int threads, std::size_t row_stride);
 
