@@ -15,6 +15,8 @@
 
 #include "nufft_cases.hpp"
 #include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/offsets.hpp"
+#include "spectrum/nufft/phase_vectors.hpp"
 #include "tools/kernel_measure.hpp"
 
 namespace {
@@ -180,6 +182,43 @@ TEST(phase_reduction, turns_phases_into_sine_and_cosine) {
                           std::fabs(static_cast<double>(sc.cosine - cosl(angle)))});
     }
     EXPECT_LE(worst, 2.5e-16);
+}
+
+// The vector forms give each lane its scalar namesake's bits: products of
+// every size (zero, huge, the largest double, tiny), phases across the
+// quarter turns' edges, floors either side of whole numbers, and offsets.
+TEST(phase_reduction, vector_lanes_give_the_scalar_bits) {
+    using trapft::nufft::vector2;
+    const auto same = [](double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); };
+    const double values[] = {0.0, -0.0, 0.5, -0.5, 0.375, -0.125, 0.25, -0.25, 0x1p-60, 3.0, -2.5, 1e-300, 0x1.8p52,
+                             0x1.000001p52, 0x1p104, -0x1.fffffffffffffp104, 1e300, 1.7976931348623157e308, -5e-324,
+                             0.1, 0.7, 1e26 + 0x1p35, 2451545.123456789, -1.1638538241386412e+72, 6.5, -7.0 + 0x1p-40};
+    for (const double a : values)
+        for (const double b : values) {
+            const vector2 x = {a, b}, y = {b, a};
+            const trapft::nufft::unit_pairs<vector2> v = trapft::nufft::fractions_of_products(x, y);
+            const vector2 reduced = trapft::nufft::reduce_units(x);
+            vector2 sine, cosine;
+            const vector2 r = {std::clamp(std::fmod(a, 1.0) * 0.5, -0.5, 0.5), std::clamp(b / 8.0, -0.5, 0.5)};
+            trapft::nufft::sin_cos_lanes(r, sine, cosine);
+            for (int i = 0; i < 2; ++i) {
+                SCOPED_TRACE(std::to_string(x[i]) + " × " + std::to_string(y[i]));
+                const trapft::unit_pair u = trapft::fraction_of_product(x[i], y[i]);
+                EXPECT_TRUE(same(v.hi[i], u.hi) && same(v.lo[i], u.lo));
+                EXPECT_TRUE(same(reduced[i], trapft::reduce_unit(x[i])));
+                const trapft::sine_cosine sc = trapft::sin_cos_cycles(r[i]);
+                EXPECT_TRUE(same(sine[i], sc.sine) && same(cosine[i], sc.cosine)) << r[i];
+                if (std::fabs(x[i]) < 0x1p51) {
+                    EXPECT_TRUE(same(trapft::nufft::floors(x)[i], x[i] == 0.0 ? 0.0 : std::floor(x[i])));
+                }
+                const double m = std::floor(std::fabs(y[i]) < 1e9 ? std::fabs(y[i]) : 7.0);
+                const vector2 offset = trapft::nufft::line_offset(x, vector2{m, m}, vector2{} + 0.75, vector2{} + 0.1);
+                const double line = trapft::nufft::line_offset(x[i], static_cast<std::int32_t>(m), 0.75, 0.1);
+                if (std::isfinite(x[i])) {
+                    EXPECT_TRUE(same(offset[i], line));
+                }
+            }
+        }
 }
 
 }  // namespace

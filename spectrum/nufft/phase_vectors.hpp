@@ -51,7 +51,7 @@ template <typename vector>
     return (x + 0x1.8p52) - 0x1.8p52;
 }
 
-// floor(x) for |x| < 2^51.
+// floor(x) for |x| < 2^51 (but +0 for −0).
 template <typename vector>
 [[gnu::always_inline]] inline vector floors(const vector& x) {
     const vector nearest = nearest_integers(x);
