@@ -118,10 +118,6 @@ bool direct_cheaper(const nufft_plan& plan, const list_plan& lp, std::int32_t li
     return static_cast<double>(lines) * samples * direct_cost <= progression;
 }
 
-}  // namespace
-
-namespace {
-
 // Where a cluster's progression starts, and how many points it takes, for
 // lines from `lowest` to `highest`: a kernel's width and some to spare either side.
 double cluster_first(const list_plan& lp, double lowest) { return lowest - (lp.width + 1.0) * lp.step; }
@@ -269,7 +265,7 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) 
 bool nufft_one_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
                        double highest, nufft_list_work* list, double& stretch) {
     if (list == nullptr || plan.lists == nullptr) return false;
-    // The sums of 1024 points, both parts, fill an eighth of a megabyte.
+    // The sums of 1024 points, both parts, fill 16 KiB: they stay in the first-level cache.
     stretch = 1024.0 * plan.lists->step;
     return nufft::one_cluster(plan, frequencies, count, lowest, highest, *list);
 }
