@@ -214,7 +214,7 @@ template <typename vector>
         const vector z = two_pi * delta * plan.radius;
         vector sine, cosine;
         short_phase(cycles, sine, cosine);
-        const auto offset = delta != zero;
+        const auto offset = ~equal(delta, zero);
         const std::size_t at = 2 * static_cast<std::size_t>(j & mask);
         auto split = [&](const double* grid, vector& re, vector& im) { split_pairs(grid + at, re, im); };
         for (std::int32_t r = 0; r < d.rows.count; ++r) {
@@ -251,13 +251,14 @@ template <typename vector>
             }
             const vector rr = shifted_re * cosine + shifted_im * sine;
             const vector ri = shifted_im * cosine - shifted_re * sine;
-            re = offset ? rr : re;
-            im = offset ? ri : im;
+            re = choose(offset, rr, re);
+            im = choose(offset, ri, im);
             // unscale, lane by lane
             const double scale = plan.scale[static_cast<std::size_t>(d.rows.first + r)];
             auto store_unscaled = [&](double* target, const vector& v) {
                 const vector scaled = v * scale;
-                store(target, scaled < -largest ? zero - largest : (largest < scaled ? zero + largest : scaled));
+                const vector low = zero - largest, high = zero + largest;
+                store(target, choose(less(scaled, low), low, choose(less(high, scaled), high, scaled)));
             };
             store_unscaled(d.out.real_of(r) + m, re);
             store_unscaled(d.out.imaginary_of(r) + m, im);

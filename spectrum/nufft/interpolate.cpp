@@ -53,6 +53,25 @@ double sample_weight(const nufft_plan& plan, std::int32_t k) {
     return weight(t[std::min(k + 1, n - 1)], t[std::max(k - 1, 0)], 1.0);
 }
 
+// The most a row's sum of |c_k x_k / φ̂(hτ_k)| can be over its A = Σ|c_k x_k|,
+// times `sum_bound` (the most the kernel's values add up to): the inner sums'
+// errors weigh this much in a line. At most `bound`, which it is where no row
+// gives a finite ratio; samples near the ends of the times weigh the most,
+// but most samples lie inside.
+double inner_weight(const nufft_plan& plan, const std::vector<double>& weights, double sum_bound, double bound) {
+    double worst = 0.0;
+    for (std::int32_t r = 0; r < plan.rows; ++r) {
+        const double* const x = plan.values + static_cast<std::size_t>(r) * static_cast<std::size_t>(plan.count);
+        double inner = 0.0;
+        for (std::int32_t k = 0; k < plan.count; ++k) inner += std::fabs(weights[static_cast<std::size_t>(k)] * x[k]);
+        const double total = plan.total[static_cast<std::size_t>(r)];
+        if (total > 0.0) worst = std::max(worst, inner / total);
+    }
+    // The sums are rounded: a margin of 2^-20 covers them many times over.
+    const double weight = sum_bound * worst * (1.0 + 0x1p-20);
+    return std::isfinite(weight) && weight > 0.0 ? std::min(weight, bound) : bound;
+}
+
 }  // namespace
 
 std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_rows samples, double lowest,
@@ -61,10 +80,8 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     int width = 3;
     while (width < kernel_max_width && kernel_error(width, upsampling) * kernel_growth > eps / 4) ++width;
     const double error = kernel_error(width, upsampling) * kernel_growth;
-    const double gain = kernel_gain(width, upsampling);
-    const double inner_tolerance = std::min(max_tolerance, (eps - error - 64 * unit_roundoff * gain) / gain);
     const double step = 1.0 / (2.0 * sigma * plan.radius);
-    if (error > eps / 4 || !(inner_tolerance >= min_tolerance) || !std::isfinite(step) || !(step > 0.0)) return nullptr;
+    if (error > eps / 4 || !std::isfinite(step) || !(step > 0.0)) return nullptr;
 
     auto lp = std::make_shared<list_plan>();
     lp->width = width;
@@ -84,6 +101,12 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
         const double xi = std::min(std::fabs(plan.times[k] - plan.centre) * step, 0.5 / sigma);
         lp->weights[static_cast<std::size_t>(k)] = sample_weight(plan, k) * inverse_transform(table, xi);
     }
+    // The inner sums' share: what the kernel's error leaves, over the weight
+    // their errors have in a line (the kernel's gain at most).
+    const double gain = kernel_gain(width, upsampling);
+    const double weight = inner_weight(plan, lp->weights, gain / table.back(), gain);
+    const double inner_tolerance = std::min(max_tolerance, (eps - error - 64 * unit_roundoff * weight) / weight);
+    if (!(inner_tolerance >= min_tolerance)) return nullptr;
     const sample_rows inner(samples.times, samples.values, samples.rows, lp->weights);
     // Grids in proportion to the progressions, which the list's sums take
     // already, so that a progression takes a pass or two over the samples;

@@ -41,7 +41,9 @@ template <typename vector>
     zero_lanes();
     for (std::int32_t j = 0; j < points; j += size_of) {
         vector sine, cosine;
-        sin_cos_lanes(phases_at({0.0, 0.0}, step_cycles, index + static_cast<double>(j)), sine, cosine);
+        sin_cos_lanes(phases_at(every_lane<vector>({0.0, 0.0}), every_lane<vector>(step_cycles),
+                                index + static_cast<double>(j)),
+                      sine, cosine);
         for (std::int32_t r = 0; r < rows.count; ++r) {
             double* const re = lp.real_sums(sums, r) + j;
             double* const im = lp.imaginary_sums(sums, r) + j;
@@ -88,15 +90,15 @@ template <typename vector>
         load(g, lines + i);
         const vector below = floors((g - first) / h);
         const vector offset = line_offset(g, below, firsts, steps) / h;
-        const auto down = even ? offset < 0.0 : offset < -0.5;
-        const auto up = even ? offset >= 1.0 : offset > 0.5;
-        const vector cell = down ? below - 1.0 : (up ? below + 1.0 : below);
-        const vector within = down ? offset + 1.0 : (up ? offset - 1.0 : offset);
+        const auto down = less(offset, zero + (even ? 0.0 : -0.5));
+        const auto up = even ? less_equal(zero + 1.0, offset) : less(zero + 0.5, offset);
+        const vector cell = choose(down, below - 1.0, choose(up, below + 1.0, below));
+        const vector within = choose(down, offset + 1.0, choose(up, offset - 1.0, offset));
         store(at.z + i, even ? 2.0 * within - 1.0 : 2.0 * within);
         // (Within the points by construction; held there whatever the rounding.)
         const vector start = cell - static_cast<double>(kernel_lead(w));
         const double last = static_cast<double>(points - w);
-        store(at.start + i, start < 0.0 ? zero : (start > last ? zero + last : start));
+        store(at.start + i, choose(less(start, zero), zero, choose(less(zero + last, start), zero + last, start)));
         const unit_pairs<vector> line = fractions_of_products(g, zero + plan.centre);
         vector sine, cosine;
         sin_cos_lanes(reduce_units((line.hi - first_cycles.hi) + (line.lo - first_cycles.lo)), sine, cosine);

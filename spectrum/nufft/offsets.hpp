@@ -67,13 +67,13 @@ template <typename vector>
     for (; m + size_of <= lines; m += size_of) {
         vector f;
         load(f, frequencies + m);
-        const auto usable = (f <= largest_double) & (f >= -largest_double);
-        f = usable ? f : firsts;
+        const auto usable = less_equal(f, zero + largest_double) & less_equal(zero - largest_double, f);
+        f = choose(usable, f, firsts);
         vector offset = line_offset(f, index, firsts, increments);
-        offset = usable ? offset : zero;
+        offset = choose(usable, offset, zero);
         store(offsets + m, offset);
-        const vector size = offset < zero ? -offset : offset;
-        most = size > most ? size : most;
+        const vector size = choose(less(offset, zero), -offset, offset);
+        most = choose(less(most, size), size, most);
         check += offset * zero;
         index += static_cast<double>(size_of);
     }

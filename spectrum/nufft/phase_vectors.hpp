@@ -13,10 +13,6 @@ namespace trapft::nufft {
 // Each function here does, lane by lane, the operations of its namesake for
 // one double, so that a lane's bits are the same on every instruction set.
 
-// The integers of the lanes' bits; comparisons give masks of this type.
-template <typename vector>
-using mask_of = decltype(vector{} < vector{});
-
 template <typename vector>
 [[gnu::always_inline]] inline mask_of<vector> bits_of(const vector& x) {
     return std::bit_cast<mask_of<vector>>(x);
@@ -55,14 +51,14 @@ template <typename vector>
 template <typename vector>
 [[gnu::always_inline]] inline vector floors(const vector& x) {
     const vector nearest = nearest_integers(x);
-    return nearest > x ? nearest - 1.0 : nearest;
+    return choose(less(x, nearest), nearest - 1.0, nearest);
 }
 
 template <typename vector>
 [[gnu::always_inline]] inline vector reduce_units(const vector& x) {
     const vector magic = std::bit_cast<vector>(bits_of(sign_bits(x)) | bits_of(vector{} + 0x1.8p52));
     const vector r = x - ((x + magic) - magic);
-    return magnitude(x) < 0x1p52 ? r : vector{};
+    return choose(less(magnitude(x), vector{} + 0x1p52), r, vector{});
 }
 
 template <typename vector>
@@ -80,14 +76,21 @@ template <typename vector>
     const vector s = r1 + r2;
     const vector back = s - r1;
     const vector error = (r1 - (s - back)) + (r2 - back);
-    const auto finite = magnitude(p) <= std::numeric_limits<double>::max();
-    return {finite ? reduce_units(s) : vector{}, finite ? error : vector{}};
+    const auto finite = less_equal(magnitude(p), vector{} + std::numeric_limits<double>::max());
+    return {choose(finite, reduce_units(s), vector{}), choose(finite, error, vector{})};
 }
 
 template <typename vector>
-[[gnu::always_inline]] inline vector phases_at(unit_pair v, unit_pair u, const vector& steps) {
-    const unit_pairs<vector> su = fractions_of_products(steps, vector{} + u.hi);
+[[gnu::always_inline]] inline vector phases_at(const unit_pairs<vector>& v, const unit_pairs<vector>& u,
+                                               const vector& steps) {
+    const unit_pairs<vector> su = fractions_of_products(steps, u.hi);
     return reduce_units((su.hi + v.hi) + ((su.lo + steps * u.lo) + v.lo));
+}
+
+// One pair in every lane.
+template <typename vector>
+[[gnu::always_inline]] inline unit_pairs<vector> every_lane(unit_pair p) {
+    return {vector{} + p.hi, vector{} + p.lo};
 }
 
 // The quadrant's choices made from q in {−2, …, 2} with comparisons where
@@ -101,13 +104,14 @@ template <typename vector>
     quarter_polynomials(x2, sp, cp, fused_lanes{});
     const vector s = fused_lanes{}(x * x2, sp, x);
     const vector c = fused_lanes{}(x2, cp, 1.0);
-    const auto odd = (q == 1.0) | (q == -1.0);          // quadrant & 1
-    const auto negate_a = (q == 2.0) | (q <= -1.0);     // quadrant & 2: quadrants 2 and 3
-    const auto negate_b = (q == 1.0) | (magnitude(q) == 2.0);  // (quadrant + 1) & 2: quadrants 1 and 2
-    const vector a = odd ? c : s;
-    const vector b = odd ? s : c;
-    sine = negate_a ? -a : a;
-    cosine = negate_b ? -b : b;
+    const vector one = vector{} + 1.0, two = vector{} + 2.0;
+    const auto odd = equal(q, one) | equal(q, -one);                 // quadrant & 1
+    const auto negate_a = equal(q, two) | less_equal(q, -one);       // quadrant & 2: quadrants 2 and 3
+    const auto negate_b = equal(q, one) | equal(magnitude(q), two);  // (quadrant + 1) & 2: quadrants 1 and 2
+    const vector a = choose(odd, c, s);
+    const vector b = choose(odd, s, c);
+    sine = choose(negate_a, -a, a);
+    cosine = choose(negate_b, -b, b);
 }
 
 }  // namespace trapft::nufft

@@ -1,11 +1,13 @@
 // Rotating and spreading: each sample's phase and place on the grid, and its weight spread onto the grids by the kernel.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 #include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/phase_vectors.hpp"
 #include "spectrum/nufft/plan.hpp"
 #include "spectrum/nufft/vectors.hpp"
 #include "spectrum/nufft/weights.hpp"
@@ -17,13 +19,15 @@ namespace trapft::nufft {
 // Lines first + (steps + j)·increment, j = m − h, h = centre_line: `steps` is
 // h plus the lines before the progression's first (an integer below 2^53).
 // The phases, cells and τ_k are the times' alone, found once for every row.
-// Each sample's phase at the progression's centre, and its place on the grid.
+// Each sample's phase at the progression's centre, and its place on the grid,
+// a vector of samples at a time (the lanes' bits are the scalar forms').
 // From `first` 0 (as sweeps from 0 begin), first·t_k mod 1 is 0 and is not
 // worked out: the same bits.
-template <bool from_zero>
+template <typename vector, bool from_zero>
 [[gnu::always_inline]] inline void place_samples(const nufft_plan& plan, double first, double increment,
                                                  double steps, std::int32_t points, std::int32_t begin,
                                                  std::int32_t end, nufft_scratch& scratch) {
+    constexpr std::int32_t lanes = static_cast<std::int32_t>(sizeof(vector) / sizeof(double));
     const double grid = static_cast<double>(points);
     const bool even = plan.width % 2 == 0;
     const std::int32_t lead = kernel_lead(plan.width);
@@ -31,35 +35,61 @@ template <bool from_zero>
     const double* const times = plan.times + begin;
     double* const cosine = scratch.cosine.data();
     double* const sine = scratch.sine.data();
-    double* const argument = scratch.argument.data();
+    double* const arguments = scratch.argument.data();
     std::int32_t* const first_point = scratch.first_point.data();
     const std::int32_t size = end - begin;
-    for (std::int32_t i = 0; i < size; ++i) {
-        const double t = times[i];
-        const unit_pair u = fraction_of_product(increment, t);
-        const unit_pair v = from_zero ? unit_pair{0.0, 0.0} : fraction_of_product(first, t);
-        const sine_cosine sc = sin_cos_cycles(phase_at(v, u, steps));
-        cosine[i] = sc.cosine;
-        sine[i] = sc.sine;
-
-        // Position n·u on the grid as an exact cell and an offset.
-        const double position = u.hi * grid;
-        const double nearest = nearest_integer(position);
-        const double from_nearest = (position - nearest) + u.lo * grid;
-        // An even width takes the cell below (offset in [0, 1]), an odd one the nearest.
-        const bool below = even && from_nearest < 0.0;
-        const double cell = below ? nearest - 1.0 : nearest;
-        const double within = below ? from_nearest + 1.0 : from_nearest;
-        argument[i] = even ? 2.0 * within - 1.0 : 2.0 * within;
-        first_point[i] = (static_cast<std::int32_t>(cell) - lead) & mask;
+    if (size <= 0) return;
+    // Samples past the last whole vector are taken as copies of the last
+    // sample, in a vector of their own; only the real ones are kept.
+    double tail[lanes];
+    for (std::int32_t j = 0; j < lanes; ++j) tail[j] = times[std::min(size - size % lanes + j, size - 1)];
+    const vector zero = {};
+    for (std::int32_t i = 0; i < size; i += lanes) {
+        vector t;
+        load(t, i + lanes <= size ? times + i : tail);
+        const unit_pairs<vector> u = fractions_of_products(zero + increment, t);
+        const unit_pairs<vector> v =
+            from_zero ? unit_pairs<vector>{zero, zero} : fractions_of_products(zero + first, t);
+        vector sine_lanes, cosine_lanes;
+        sin_cos_lanes(phases_at(v, u, zero + steps), sine_lanes, cosine_lanes);
+        // Position n·u on the grid as an exact cell and an offset; an even
+        // width takes the cell below (offset in [0, 1]), an odd one the nearest.
+        const vector position = u.hi * grid;
+        const vector nearest = nearest_integers(position);
+        const vector from_nearest = (position - nearest) + u.lo * grid;
+        const auto below = less(from_nearest, zero);
+        const vector cell = even ? choose(below, nearest - 1.0, nearest) : nearest;
+        const vector within = even ? choose(below, from_nearest + 1.0, from_nearest) : from_nearest;
+        const vector argument = even ? 2.0 * within - 1.0 : 2.0 * within;
+        const std::int32_t kept = std::min(lanes, size - i);
+        double cells[lanes];
+        store(cells, cell);
+        for (std::int32_t j = 0; j < kept; ++j)
+            first_point[i + j] = (static_cast<std::int32_t>(cells[j]) - lead) & mask;
+        if (kept == lanes) {
+            store(cosine + i, cosine_lanes);
+            store(sine + i, sine_lanes);
+            store(arguments + i, argument);
+            continue;
+        }
+        double last[3][lanes];
+        store(last[0], cosine_lanes);
+        store(last[1], sine_lanes);
+        store(last[2], argument);
+        std::copy_n(last[0], kept, cosine + i);
+        std::copy_n(last[1], kept, sine + i);
+        std::copy_n(last[2], kept, arguments + i);
     }
 }
 
+// Samples [begin, end)'s places, and each row's weights turned by the phases
+// (and times τ_k^p for the Taylor terms), into `scratch`.
+template <typename vector>
 [[gnu::always_inline]] inline void rotate_samples(const nufft_plan& plan, row_group rows, double first,
                                                   double increment, double steps, std::int32_t points, int terms,
                                                   std::int32_t begin, std::int32_t end, nufft_scratch& scratch) {
-    if (first == 0.0) place_samples<true>(plan, first, increment, steps, points, begin, end, scratch);
-    else place_samples<false>(plan, first, increment, steps, points, begin, end, scratch);
+    if (first == 0.0) place_samples<vector, true>(plan, first, increment, steps, points, begin, end, scratch);
+    else place_samples<vector, false>(plan, first, increment, steps, points, begin, end, scratch);
     const double* const times = plan.times + begin;
     const double* const cosine = scratch.cosine.data();
     const double* const sine = scratch.sine.data();

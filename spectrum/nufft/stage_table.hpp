@@ -19,7 +19,7 @@ constexpr bool portable = sizeof(stage_vector) == 2 * sizeof(double);
 [[TRAPFT_STAGE_TARGET]] void rotate_stage(const nufft_plan& plan, row_group rows, double first, double increment,
                                           double steps, std::int32_t points, int terms, std::int32_t begin,
                                           std::int32_t end, nufft_scratch& scratch) {
-    rotate_samples(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
+    rotate_samples<stage_vector>(plan, rows, first, increment, steps, points, terms, begin, end, scratch);
 }
 
 template <bool compensated>

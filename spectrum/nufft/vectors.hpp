@@ -72,6 +72,23 @@ inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const v
 }
 #endif
 
+// Lane by lane comparisons (masks of all ones or zeros) and choices. They
+// carry their instruction set, as multiply_add does: written in a template
+// compiled without it, GCC takes a 512-bit comparison or choice lane by lane,
+// with a branch for each.
+template <typename vector>
+using mask_of = decltype(vector{} < vector{});
+#define TRAPFT_LANE_CHOICES(vector, attributes)                                                              \
+    attributes inline mask_of<vector> equal(const vector& a, const vector& b) { return a == b; }            \
+    attributes inline mask_of<vector> less(const vector& a, const vector& b) { return a < b; }              \
+    attributes inline mask_of<vector> less_equal(const vector& a, const vector& b) { return a <= b; }       \
+    attributes inline vector choose(const mask_of<vector>& m, const vector& a, const vector& b) { return m ? a : b; }
+TRAPFT_LANE_CHOICES(vector2, [[gnu::always_inline]])
+#if defined(__x86_64__)
+TRAPFT_LANE_CHOICES(vector4, [[gnu::target("avx2,fma")]])
+TRAPFT_LANE_CHOICES(vector8, [[gnu::target("avx512f,avx2,fma")]])
+#endif
+#undef TRAPFT_LANE_CHOICES
 
 // The real and the imaginary parts of a vector's worth of (re, im) pairs at p.
 template <typename vector>
