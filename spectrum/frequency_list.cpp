@@ -50,8 +50,8 @@ bool reserve_list_work(const nufft_plan& plan, list_work& work, std::int32_t lin
     work.sorted.reserve(size);
     work.keyed.reserve(size);
     work.spare.reserve(size);
-    work.real = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
-    work.imaginary = std::make_unique_for_overwrite<double[]>(size * static_cast<std::size_t>(rows));
+    work.real = make_page_array<double>(size * static_cast<std::size_t>(rows));
+    work.imaginary = make_page_array<double>(size * static_cast<std::size_t>(rows));
     work.lines = lines;
     work.stretch_starts.reserve(size + 2);
     work.engine = make_nufft_list_work(plan, threads);
@@ -72,7 +72,7 @@ double key_frequency(std::uint64_t key) {
 // Sorts `keyed` by key, equal keys in their order, eleven bits at a time
 // from the lowest, every digit's counts taken in one pass first (a digit
 // that every key shares is skipped); `spare` is the same size.
-void radix_sort(std::vector<keyed_line>& keyed, std::vector<keyed_line>& spare) {
+void radix_sort(page_vector<keyed_line>& keyed, page_vector<keyed_line>& spare) {
     constexpr int bits = 11;
     constexpr int digits = (64 + bits - 1) / bits;
     constexpr std::size_t buckets = std::size_t{1} << bits;

@@ -4,11 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
-#include <utility>
 #include <vector>
 
 #include "spectrum/nufft/nufft.hpp"
+#include "spectrum/pages.hpp"
 
 namespace trapft {
 
@@ -30,24 +29,6 @@ finite_range finite_extent(const double* frequencies, std::int64_t count);
 // a progression block by block (as numpy.linspace makes them).
 bool needs_interpolation(const nufft_plan& plan, const double* frequencies, std::int64_t count);
 
-// An allocator whose resize leaves new numbers unset, for tables that are
-// written before they are read: a pass over memory saved.
-template <typename number>
-struct unset_allocator : std::allocator<number> {
-    template <typename kind>
-    struct rebind {
-        using other = unset_allocator<kind>;
-    };
-    unset_allocator() = default;
-    template <typename kind>
-    unset_allocator(const unset_allocator<kind>&) noexcept {}
-    template <typename... arguments>
-    void construct(number* at, arguments&&... given) {
-        if constexpr (sizeof...(given) == 0) ::new (static_cast<void*>(at)) number;
-        else ::new (static_cast<void*>(at)) number(std::forward<arguments>(given)...);
-    }
-};
-
 // A list block's storage, reserved before the first line: the order of its
 // finite frequencies, those frequencies sorted (or by stretches), and their
 // sums in that order.
@@ -56,12 +37,12 @@ struct keyed_line {
     std::int32_t line;
 };
 struct list_work {
-    std::vector<keyed_line> keyed, spare;  // for sorting
-    std::vector<std::int32_t, unset_allocator<std::int32_t>> order;
-    std::vector<double, unset_allocator<double>> sorted;
+    page_vector<keyed_line> keyed, spare;  // for sorting
+    page_vector<std::int32_t> order;
+    page_vector<double> sorted;
     std::vector<std::int32_t> stretch_starts;  // for ordering by stretches instead
-    std::unique_ptr<double[]> real;
-    std::unique_ptr<double[]> imaginary;
+    page_array<double> real;
+    page_array<double> imaginary;
     std::int32_t lines = 0;  // capacity of each row's sums
     nufft_list_work_owner engine;  // the interpolation's, where the plan has one
 };

@@ -20,6 +20,7 @@
 #include "spectrum/exact_rows.hpp"
 #include "spectrum/frequency_list.hpp"
 #include "spectrum/non_finite.hpp"
+#include "spectrum/pages.hpp"
 #include "spectrum/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -118,8 +119,8 @@ struct block_slot {
     const double* frequencies = nullptr;  // the block's: the list's own, or `frequency`
     // The fast evaluation's sums: block_lines for each row, written before
     // they are read, so never cleared.
-    std::unique_ptr<double[]> real;
-    std::unique_ptr<double[]> imaginary;
+    page_array<double> real;
+    page_array<double> imaginary;
     list_work list;  // the fast evaluation of a list: its sorting
 };
 
@@ -488,8 +489,8 @@ sweep_status sweep_with(sweep_plan& plan, const sweep_options& options, int jobs
         for (block_slot& slot : state.blocks) {
             if (plan.list == nullptr) slot.frequency.resize(static_cast<std::size_t>(plan.block_lines));
             if (plan.fast != nullptr) {
-                slot.real = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
-                slot.imaginary = std::make_unique_for_overwrite<double[]>(rows * static_cast<std::size_t>(plan.block_lines));
+                slot.real = make_page_array<double>(rows * static_cast<std::size_t>(plan.block_lines));
+                slot.imaginary = make_page_array<double>(rows * static_cast<std::size_t>(plan.block_lines));
                 if (plan.list != nullptr && !reserve_list_work(*plan.fast, slot.list, plan.block_lines, plan.block_threads))
                     return sweep_status::out_of_memory;
             }

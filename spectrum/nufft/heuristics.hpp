@@ -37,8 +37,6 @@ inline constexpr std::int32_t small_plans = 8192;
 inline constexpr std::size_t grid_memory = std::size_t{40} << 20;
 // Doubles between the grids of several rows, beside their size (six cache lines).
 inline constexpr std::size_t grid_stagger = 48;
-// Grids from this size on are mapped on huge pages.
-inline constexpr std::size_t huge_page = std::size_t{2} << 20;
 
 // Approximate costs on a current x86-64 core, in nanoseconds, for choosing
 // block sizes, the direct sum and the Taylor terms: per sample and pass (and

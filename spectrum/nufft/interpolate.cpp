@@ -275,7 +275,7 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) 
         nufft_list_work_owner work(new nufft_list_work);
         const nufft::list_plan& lp = *plan.lists;
         const auto rows = static_cast<std::size_t>(std::min(plan.rows, nufft_row_group));
-        work->sums = std::make_unique_for_overwrite<double[]>(2 * static_cast<std::size_t>(lp.row_points) * rows);
+        work->sums = make_page_array<double>(2 * static_cast<std::size_t>(lp.row_points) * rows);
         work->held.resize(static_cast<std::size_t>(lp.most_points) / 64 + 2);
         work->inner = make_nufft_work(*plan.lists->inner, threads);
         if (work->inner == nullptr) return nullptr;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "spectrum/nufft/plan.hpp"
+#include "spectrum/pages.hpp"
 
 namespace trapft {
 struct nufft_list_work;
@@ -81,7 +82,7 @@ namespace trapft {
 // on a progression (list_plan::real_sums), room for one_cluster's marks, and
 // the inner engine's work.
 struct nufft_list_work {
-    std::unique_ptr<double[]> sums;  // written before they are read, so never cleared
+    page_array<double> sums;  // written before they are read, so never cleared
     std::vector<std::uint8_t> held;  // one_cluster's marks, one a gap's width
     nufft_work_owner inner;
 };

@@ -1,38 +1,22 @@
 // Working storage: the grids, mapped fresh (on huge pages where the system allows), and each sub-grid's scratch.
 #include "spectrum/nufft/storage.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <new>
 
 #include "spectrum/nufft/heuristics.hpp"
+#include "spectrum/pages.hpp"
 
 namespace trapft::nufft {
 namespace {
 
-// Fresh pages for the grids, on huge pages where the system allows it: a
-// block touches its grids end to end, and small pages would cost a fault
-// each. Large mappings start on a huge page, so that grids of a whole number
-// of huge pages share none, and a grid that is never used is never touched.
-// Page-aligned, as the transforms' vector code wants. Null when memory runs out.
+// Fresh pages for the grids (see map_pages): a block touches its grids end
+// to end, and small pages would cost a fault each; a grid that is never used
+// is never touched. Page-aligned, as the transforms' vector code wants. Null
+// when memory runs out.
 mapped_array map_grids(std::size_t bytes) {
-    const bool huge = bytes >= huge_page;
-    const std::size_t mapped = huge ? bytes + huge_page : bytes;
-    void* const data = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (data == MAP_FAILED) return mapped_array(nullptr, mapped_release{0});
-    char* start = static_cast<char*>(data);
-    if (huge) {
-        const std::size_t lead = (huge_page - reinterpret_cast<std::uintptr_t>(data) % huge_page) % huge_page;
-        start += lead;
-        if (lead > 0) munmap(data, lead);
-        if (lead < huge_page) munmap(start + bytes, huge_page - lead);
-#ifdef MADV_HUGEPAGE
-        madvise(start, bytes, MADV_HUGEPAGE);  // advice only: nothing to do when refused
-#endif
-    }
-    return mapped_array(reinterpret_cast<double*>(start), mapped_release{bytes});
+    return mapped_array(static_cast<double*>(map_pages(bytes)), mapped_release{bytes});
 }
 
 }  // namespace
@@ -40,7 +24,7 @@ mapped_array map_grids(std::size_t bytes) {
 
 namespace trapft {
 
-void mapped_release::operator()(double* data) const { munmap(data, bytes); }
+void mapped_release::operator()(double* data) const { unmap_pages(data, bytes); }
 
 void nufft_work_release::operator()(nufft_work* work) const { delete work; }
 
