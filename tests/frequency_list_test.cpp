@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exact_phase.hpp"
@@ -91,10 +92,10 @@ std::vector<double> list_of(const std::string& shape, std::mt19937_64& rng) {
     return f;
 }
 
-// Every shape of list, with the trapezoid's weights, all ones and random
-// weights, at three tolerances: each line within tolerance × A of the exact
-// sums (plus the reference's own rounding); lines not finite as the exact
-// evaluation gives them.
+// Every shape of list, with the trapezoid's weights, all ones, random
+// weights and weights near the times' middle or ends, at four tolerances:
+// each line within tolerance × A of the exact sums (plus the reference's own
+// rounding); lines not finite as the exact evaluation gives them.
 TEST(frequency_list, fast_lines_hold_the_bound_for_any_list) {
     if (!trapft::fast_evaluation_available()) GTEST_SKIP() << "built without the fast evaluation";
     const trapft::sample_set s = random_samples(400, 17);
@@ -103,20 +104,29 @@ TEST(frequency_list, fast_lines_hold_the_bound_for_any_list) {
     std::mt19937_64 rng(23);
     std::normal_distribution<double> normal;
     for (double& w : random_weights) w = normal(rng);
+    // Weight near the middle of the times, or near their ends: the inner
+    // sums' share of the tolerance follows where the weight lies.
+    const double centre = 0.5 * (s.times.front() + s.times.back()), radius = 0.5 * (s.times.back() - s.times.front());
+    std::vector<double> middle(s.times.size()), ends(s.times.size());
+    for (std::size_t k = 0; k < s.times.size(); ++k) {
+        const double u = (s.times[k] - centre) / radius;
+        middle[k] = std::exp(-40.0 * u * u);
+        ends[k] = std::exp(-40.0 * (1.0 - std::fabs(u)));
+    }
     const char* shapes[] = {"shuffled_grid", "descending", "random", "clustered", "log_spaced_12_decades",
                             "signs_zeros_duplicates", "huge_f_t", "not_finite_among_them"};
     for (const char* shape : shapes) {
         const std::vector<double> list = list_of(shape, rng);
-        const std::vector<double>* const weightings[] = {nullptr, &ones, &random_weights};
-        for (const std::vector<double>* weights : weightings) {
+        const std::pair<const char*, const std::vector<double>*> weightings[] = {
+            {"trapezoid", nullptr}, {"ones", &ones}, {"random", &random_weights}, {"middle", &middle}, {"ends", &ends}};
+        for (const auto& [weighting, weights] : weightings) {
             const trapft::sample_view samples(s.times, s.values, weights ? std::span<const double>(*weights) : std::span<const double>());
             const lines_out exact = swept_list(samples, list, {});
             std::vector<long double> ref_re(list.size()), ref_im(list.size()), total(list.size());
             for (std::size_t m = 0; m < list.size(); ++m)
                 if (std::isfinite(list[m])) reference(samples, list[m], ref_re[m], ref_im[m], total[m]);
             for (const double eps : {1e-4, 1e-9, 1e-12, 1e-14}) {  // 1e-14: too tight to interpolate
-                SCOPED_TRACE(std::string(shape) + (weights == nullptr ? " trapezoid" : weights == &ones ? " ones" : " random weights") +
-                             " at " + std::to_string(eps));
+                SCOPED_TRACE(testing::Message() << shape << ", " << weighting << " weights, at " << eps);
                 sweep_options options;
                 options.tolerance = eps;
                 const lines_out fast = swept_list(samples, list, options);
