@@ -288,8 +288,9 @@ nufft_list_work_owner make_nufft_list_work(const nufft_plan& plan, int threads) 
 bool nufft_one_cluster(const nufft_plan& plan, const double* frequencies, std::int32_t count, double lowest,
                        double highest, nufft_list_work* list, double& stretch) {
     if (list == nullptr || plan.lists == nullptr) return false;
-    // The sums of 1024 points, both parts, fill 16 KiB: they stay in the first-level cache.
-    stretch = 1024.0 * plan.lists->step;
+    // The sums of 4096 points, both parts, fill 64 KiB: they stay in the second-level cache
+    // (measured against 1024 and 16384 points: the fewer stretches, the cheaper the ordering).
+    stretch = 4096.0 * plan.lists->step;
     return nufft::one_cluster(plan, frequencies, count, lowest, highest, *list);
 }
 
