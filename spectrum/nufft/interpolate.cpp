@@ -119,14 +119,35 @@ std::shared_ptr<const list_plan> make_list_plan(const nufft_plan& plan, sample_r
     return lp;
 }
 
+namespace {
+
+// At least the largest offset of sorted finite lines f_m from the progression
+// f_0 + m·increment, in plain arithmetic: each rounded offset is within a few
+// units of the last place of the sizes involved of the exact one.
+double offset_bound(const double* f, std::int32_t lines, double increment) {
+    double largest = 0.0, m = 0.0;
+    for (std::int32_t i = 0; i < lines; ++i, m += 1.0)
+        largest = std::max(largest, std::fabs(f[i] - (f[0] + m * increment)));
+    const double size = std::fabs(f[0]) + 2.0 * std::fabs(f[lines - 1] - f[0]) + std::fabs(f[lines - 1]) + largest;
+    return largest + 4.0 * unit_roundoff * size;
+}
+
+// Whether offsets up to `largest` leave one pass with few Taylor terms.
+bool few_terms(const nufft_plan& plan, double largest) {
+    const double x = two_pi * largest * plan.radius;
+    return std::isfinite(x) && x <= largest_offset_phase && x * x * x / 6 <= plan.truncation;
+}
+
+}  // namespace
+
 // Whether a block of sorted lines lies close enough to the progression
-// through its ends for one pass with few Taylor terms (as block takes it).
+// through its ends for one pass with few Taylor terms (as block takes it):
+// the exact offsets are worked out only where a bound on them does not settle it.
 bool near_progression(const nufft_plan& plan, const double* f, std::int32_t lines, double* offsets) {
     if (lines < 3) return true;
     const double increment = (f[lines - 1] - f[0]) / static_cast<double>(lines - 1);
-    const double largest = line_offsets(plan.instruction_set, f, lines, f[0], increment, offsets);
-    const double x = two_pi * largest * plan.radius;
-    return std::isfinite(x) && x <= largest_offset_phase && x * x * x / 6 <= plan.truncation;
+    if (few_terms(plan, offset_bound(f, lines, increment))) return true;
+    return few_terms(plan, line_offsets(plan.instruction_set, f, lines, f[0], increment, offsets));
 }
 
 namespace {
