@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "input/nearest_double.hpp"
+
 namespace trapft {
 namespace {
 
@@ -144,42 +146,42 @@ std::size_t read_plain_decimal(const char* text, const char* end, bool double_pr
     if (significant <= kept_digits) {
         const std::uint64_t mantissa = append_digits(append_digits(0, integer, integer_end), fraction, fraction_end);
         const std::int64_t power = exponent - (fraction_end - fraction);
-        if (power >= -largest_exact_power && power <= largest_exact_power) {
-            const double m = static_cast<double>(mantissa);
-            const bool exact = mantissa <= largest_exact_integer;
-            const std::uint64_t sign = std::uint64_t{negative} << 63;
-            if (double_precision) {
-                // Both operands exact: one correctly rounded operation gives
-                // the nearest double.
-                if (exact) {
-                    const double x = power < 0 ? m / exact_powers[-power] : m * exact_powers[power];
-                    value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) | sign);
+        const bool small_power = power >= -largest_exact_power && power <= largest_exact_power;
+        const double m = static_cast<double>(mantissa);
+        const std::uint64_t sign = std::uint64_t{negative} << 63;
+        if (double_precision) {
+            // Both operands exact: one correctly rounded operation gives
+            // the nearest double.
+            if (small_power && mantissa <= largest_exact_integer) {
+                const double x = power < 0 ? m / exact_powers[-power] : m * exact_powers[power];
+                value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) | sign);
+                return used;
+            }
+            // Products with the power's leading 128 bits settle nearly all the rest.
+            if (nearest_double(mantissa, power, negative, value)) return used;
+            // A wider type holds the mantissa and the power exactly: one
+            // rounding to its 64 bits, and a second one to double that is
+            // right unless the first landed exactly halfway between doubles.
+            if (small_power && wide_mantissa && wide_arithmetic()) {
+                const long double wide = static_cast<long double>(mantissa);
+                const long double power_of_ten = static_cast<long double>(exact_powers[power < 0 ? -power : power]);
+                const long double x = power < 0 ? wide / power_of_ten : wide * power_of_ten;
+                if (!is_double_midpoint(x)) {
+                    value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(static_cast<double>(x)) | sign);
                     return used;
                 }
-                // A wider type holds the mantissa and the power exactly: one
-                // rounding to its 64 bits, and a second one to double that is
-                // right unless the first landed exactly halfway between doubles.
-                if (wide_mantissa && wide_arithmetic()) {
-                    const long double wide = static_cast<long double>(mantissa);
-                    const long double power_of_ten = static_cast<long double>(exact_powers[power < 0 ? -power : power]);
-                    const long double x = power < 0 ? wide / power_of_ten : wide * power_of_ten;
-                    if (!is_double_midpoint(x)) {
-                        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(static_cast<double>(x)) | sign);
-                        return used;
-                    }
-                }
-            } else {
-                // Within 3 units of the last place of the exact value (the
-                // mantissa, the power and the product each rounded at most
-                // once), so within 6 bit steps, units being halved a binade
-                // lower: with no float midpoint that close, the nearest float
-                // of this double is the nearest float of the number.
-                const double x = m * (power < 0 ? inverse_powers[-power] : exact_powers[power]);
-                if (x <= FLT_MAX && distance_to_float_midpoint(x) > 16) {
-                    const float rounded = static_cast<float>(x);
-                    value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(static_cast<double>(rounded)) | sign);
-                    return used;
-                }
+            }
+        } else if (small_power) {
+            // Within 3 units of the last place of the exact value (the
+            // mantissa, the power and the product each rounded at most
+            // once), so within 6 bit steps, units being halved a binade
+            // lower: with no float midpoint that close, the nearest float
+            // of this double is the nearest float of the number.
+            const double x = m * (power < 0 ? inverse_powers[-power] : exact_powers[power]);
+            if (x <= FLT_MAX && distance_to_float_midpoint(x) > 16) {
+                const float rounded = static_cast<float>(x);
+                value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(static_cast<double>(rounded)) | sign);
+                return used;
             }
         }
     }
