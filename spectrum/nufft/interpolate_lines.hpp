@@ -120,24 +120,37 @@ template <typename vector>
         }
 }
 
-// The kernel's weights at the lanes of two placed lines, i and j, by Horner's
-// rule (fused), the two side by side so that neither waits on its own chain;
-// width, degree and lanes fixed, so that the weights stay in registers.
+// Vectors of one line's kernel weights, and how many lines take their weights
+// side by side: enough chains of Horner's rule (eight) that none waits on its own.
 template <typename vector, int width>
-[[gnu::always_inline]] inline void kernel_weights(const list_plan& lp, const line_places& at, std::int32_t i,
-                                                  std::int32_t j, vector (&phi_i)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))],
-                                                  vector (&phi_j)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))]) {
+inline constexpr int weight_blocks = (width + 7) / 8 * 8 / static_cast<int>(sizeof(vector) / sizeof(double));
+template <typename vector, int width>
+inline constexpr int lines_together = std::max(2, 8 / weight_blocks<vector, width>);
+template <typename vector, int width>
+using line_weights = vector[lines_together<vector, width>][weight_blocks<vector, width>];
+
+// The kernel's weights at the lanes of placed lines `index`, by Horner's
+// rule (fused), side by side; width, degree and lanes fixed, so that the
+// weights stay in registers.
+template <typename vector, int width>
+[[gnu::always_inline]] inline void kernel_weights(const list_plan& lp, const line_places& at,
+                                                  const std::int32_t (&index)[lines_together<vector, width>],
+                                                  line_weights<vector, width>& phi) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int lanes = (width + 7) / 8 * 8;
-    constexpr int blocks = lanes / size_of;
+    constexpr int blocks = weight_blocks<vector, width>;
+    constexpr int together = lines_together<vector, width>;
     constexpr int degree = kernel_degrees[width];
     const double* const pieces = lp.kernel.data();
-    const vector z_i = vector{} + at.z[i];
-    const vector z_j = vector{} + at.z[j];
+    vector z[together];
+#pragma GCC unroll 8
+    for (int l = 0; l < together; ++l) z[l] = vector{} + at.z[index[l]];
 #pragma GCC unroll 16
     for (int b = 0; b < blocks; ++b) {
-        load(phi_i[b], pieces + b * size_of);
-        phi_j[b] = phi_i[b];
+        vector c;
+        load(c, pieces + b * size_of);
+#pragma GCC unroll 8
+        for (int l = 0; l < together; ++l) phi[l][b] = c;
     }
 #pragma GCC unroll 24
     for (int p = 1; p <= degree; ++p)
@@ -145,8 +158,8 @@ template <typename vector, int width>
         for (int b = 0; b < blocks; ++b) {
             vector c;
             load(c, pieces + p * lanes + b * size_of);
-            multiply_add(phi_i[b], phi_i[b], z_i, c);
-            multiply_add(phi_j[b], phi_j[b], z_j, c);
+#pragma GCC unroll 8
+            for (int l = 0; l < together; ++l) multiply_add(phi[l][b], phi[l][b], z[l], c);
         }
 }
 
@@ -156,8 +169,7 @@ template <typename vector, int width>
 // the same operations on every instruction set.
 template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_line(const list_plan& lp, row_group rows, const line_places& at,
-                                            std::int32_t i,
-                                            const vector (&phi)[(width + 7) / 8 * 8 / (sizeof(vector) / sizeof(double))],
+                                            std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
                                             const double* sums, const group_results& out) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int lanes = (width + 7) / 8 * 8;
@@ -194,19 +206,20 @@ template <typename vector, int width>
     }
 }
 
-// A batch of placed lines' results, two lines at a time; a line that is not
-// finite is skipped.
+// A batch of placed lines' results, lines_together at a time; a line that
+// is not finite is skipped.
 template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_lines(const list_plan& lp, row_group rows, const double* f,
                                              std::int32_t count, const line_places& at, const double* sums,
                                              const group_results& out) {
-    constexpr int blocks = (width + 7) / 8 * 8 / static_cast<int>(sizeof(vector) / sizeof(double));
-    for (std::int32_t i = 0; i < count; i += 2) {
-        const std::int32_t j = std::min(i + 1, count - 1);
-        vector phi_i[blocks], phi_j[blocks];
-        kernel_weights<vector, width>(lp, at, i, j, phi_i, phi_j);
-        if (std::isfinite(f[i])) sum_line<vector, width>(lp, rows, at, i, phi_i, sums, out);
-        if (j > i && std::isfinite(f[j])) sum_line<vector, width>(lp, rows, at, j, phi_j, sums, out);
+    constexpr int together = lines_together<vector, width>;
+    for (std::int32_t i = 0; i < count; i += together) {
+        std::int32_t index[together];
+        for (int l = 0; l < together; ++l) index[l] = std::min(i + l, count - 1);
+        line_weights<vector, width> phi;
+        kernel_weights<vector, width>(lp, at, index, phi);
+        for (int l = 0; l < together && i + l < count; ++l)
+            if (std::isfinite(f[i + l])) sum_line<vector, width>(lp, rows, at, i + l, phi[l], sums, out);
     }
 }
 
