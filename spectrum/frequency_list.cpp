@@ -132,8 +132,14 @@ void sort_finite(const double* frequencies, std::int32_t count, list_work& work)
 // each came from into work.order: one counting pass and one placing pass.
 void order_by_stretch(const double* frequencies, std::int32_t count, double lowest, double highest, double stretch,
                       list_work& work) {
-    const auto last = std::min(static_cast<std::size_t>((highest - lowest) / stretch), work.stretch_starts.capacity() - 2);
-    const auto stretch_of = [&](double f) { return std::min(static_cast<std::size_t>((f - lowest) / stretch), last); };
+    // (By a product with the inverse, not a division: any rule that gives
+    // each frequency one stretch serves.)
+    const double per_stretch = 1.0 / stretch;
+    const auto last =
+        std::min(static_cast<std::size_t>((highest - lowest) * per_stretch), work.stretch_starts.capacity() - 2);
+    const auto stretch_of = [&](double f) {
+        return std::min(static_cast<std::size_t>((f - lowest) * per_stretch), last);
+    };
     std::vector<std::int32_t>& starts = work.stretch_starts;
     starts.assign(last + 2, 0);
     for (std::int32_t j = 0; j < count; ++j)
