@@ -12,10 +12,11 @@ seconds=${2:?seconds}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 libraries=()
 case "$target" in
-  load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp spectrum/parallel.cpp) ;;
-  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp spectrum/parallel.cpp) ;;
+  load_samples) sources=(input/float_scanner.cpp input/plain_decimal.cpp input/nearest_double.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp spectrum/parallel.cpp) ;;
+  arguments) sources=(cli/arguments.cpp input/float_scanner.cpp input/plain_decimal.cpp input/nearest_double.cpp input/byte_reader.cpp input/parallel_read.cpp input/pairs.cpp input/load_samples.cpp spectrum/parallel.cpp) ;;
   nufft) sources=(spectrum/nufft/{heuristics,kernel,transform,storage,prepare,grids,direct,stencils,evaluate,block,table_cache,interpolate}.cpp
                  spectrum/nufft/stages{,_portable,_avx2,_avx512}.cpp spectrum/instruction_set.cpp spectrum/parallel.cpp
+                 spectrum/pages.cpp
                  tests/nufft_hooks.cpp)
          libraries=(-lfftw3) ;;
   g15) sources=(output/g15.cpp) ;;

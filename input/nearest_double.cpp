@@ -30,7 +30,7 @@ using big = std::array<std::uint32_t, limbs>;
 
 constexpr int bit_length(const big& x) {
     for (int i = limbs - 1; i >= 0; --i)
-        if (x[static_cast<std::size_t>(i)] != 0) return 32 * i + std::bit_width(x[static_cast<std::size_t>(i)]);
+        if (x[static_cast<std::size_t>(i)] != 0) return 32 * i + static_cast<int>(std::bit_width(x[static_cast<std::size_t>(i)]));
     return 0;
 }
 

@@ -253,15 +253,14 @@ template <typename vector>
             const vector ri = shifted_im * cosine - shifted_re * sine;
             re = choose(offset, rr, re);
             im = choose(offset, ri, im);
-            // unscale, lane by lane
+            // unscale, lane by lane (not in a lambda: the choices would not be inlined)
             const double scale = plan.scale[static_cast<std::size_t>(d.rows.first + r)];
-            auto store_unscaled = [&](double* target, const vector& v) {
-                const vector scaled = v * scale;
-                const vector low = zero - largest, high = zero + largest;
-                store(target, choose(less(scaled, low), low, choose(less(high, scaled), high, scaled)));
-            };
-            store_unscaled(d.out.real_of(r) + m, re);
-            store_unscaled(d.out.imaginary_of(r) + m, im);
+            const vector low = zero - largest, high = zero + largest;
+            const vector scaled[2] = {re * scale, im * scale};
+            double* const targets[2] = {d.out.real_of(r) + m, d.out.imaginary_of(r) + m};
+            for (int part = 0; part < 2; ++part)
+                store(targets[part],
+                      choose(less(scaled[part], low), low, choose(less(high, scaled[part]), high, scaled[part])));
         }
     }
     for (; m < to; ++m) deconvolve_line(d, m);

@@ -72,23 +72,51 @@ inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const v
 }
 #endif
 
-// Lane by lane comparisons (masks of all ones or zeros) and choices. They
-// carry their instruction set, as multiply_add does: written in a template
-// compiled without it, GCC takes a 512-bit comparison or choice lane by lane,
-// with a branch for each.
+// Lane by lane comparisons (masks of all ones or zeros) and choices. The
+// *_into forms carry their instruction set, as multiply_add does: written in
+// a template compiled without it, GCC takes a 512-bit comparison or choice
+// lane by lane, with a branch for each. (Results by reference, as for
+// multiply_add; the templates below return them.)
 template <typename vector>
 using mask_of = decltype(vector{} < vector{});
-#define TRAPFT_LANE_CHOICES(vector, attributes)                                                              \
-    attributes inline mask_of<vector> equal(const vector& a, const vector& b) { return a == b; }            \
-    attributes inline mask_of<vector> less(const vector& a, const vector& b) { return a < b; }              \
-    attributes inline mask_of<vector> less_equal(const vector& a, const vector& b) { return a <= b; }       \
-    attributes inline vector choose(const mask_of<vector>& m, const vector& a, const vector& b) { return m ? a : b; }
+#define TRAPFT_LANE_CHOICES(vector, attributes)                                                                  \
+    attributes inline void equal_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a == b; }      \
+    attributes inline void less_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a < b; }        \
+    attributes inline void less_equal_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a <= b; } \
+    attributes inline void choose_into(vector& r, const mask_of<vector>& m, const vector& a, const vector& b) {  \
+        r = m ? a : b;                                                                                           \
+    }
 TRAPFT_LANE_CHOICES(vector2, [[gnu::always_inline]])
 #if defined(__x86_64__)
 TRAPFT_LANE_CHOICES(vector4, [[gnu::target("avx2,fma")]])
 TRAPFT_LANE_CHOICES(vector8, [[gnu::target("avx512f,avx2,fma")]])
 #endif
 #undef TRAPFT_LANE_CHOICES
+
+template <typename vector>
+[[gnu::always_inline]] inline mask_of<vector> equal(const vector& a, const vector& b) {
+    mask_of<vector> r;
+    equal_into(r, a, b);
+    return r;
+}
+template <typename vector>
+[[gnu::always_inline]] inline mask_of<vector> less(const vector& a, const vector& b) {
+    mask_of<vector> r;
+    less_into(r, a, b);
+    return r;
+}
+template <typename vector>
+[[gnu::always_inline]] inline mask_of<vector> less_equal(const vector& a, const vector& b) {
+    mask_of<vector> r;
+    less_equal_into(r, a, b);
+    return r;
+}
+template <typename vector>
+[[gnu::always_inline]] inline vector choose(const mask_of<vector>& m, const vector& a, const vector& b) {
+    vector r;
+    choose_into(r, m, a, b);
+    return r;
+}
 
 // The real and the imaginary parts of a vector's worth of (re, im) pairs at p.
 template <typename vector>
