@@ -29,8 +29,10 @@ constexpr int limbs = 24;  // 768 bits: 10^129 takes 429, 2^575 a few more
 using big = std::array<std::uint32_t, limbs>;
 
 constexpr int bit_length(const big& x) {
-    for (int i = limbs - 1; i >= 0; --i)
-        if (x[static_cast<std::size_t>(i)] != 0) return 32 * i + static_cast<int>(std::bit_width(x[static_cast<std::size_t>(i)]));
+    for (int i = limbs - 1; i >= 0; --i) {
+        const std::uint32_t limb = x[static_cast<std::size_t>(i)];
+        if (limb != 0) return 32 * i + static_cast<int>(std::bit_width(limb));
+    }
     return 0;
 }
 

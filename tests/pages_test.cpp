@@ -1,4 +1,4 @@
-// Tables on fresh pages: small ones from the heap, large ones mapped on huge-page boundaries, their contents kept as they grow.
+// Tables on fresh pages: small ones from the heap, large ones on huge-page boundaries, kept as they grow.
 #include <gtest/gtest.h>
 
 #include <cstdint>
