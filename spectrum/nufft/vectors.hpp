@@ -80,7 +80,6 @@ inline void multiply_add(vector2& r, const vector2& a, const vector2& b, const v
 template <typename vector>
 using mask_of = decltype(vector{} < vector{});
 #define TRAPFT_LANE_CHOICES(vector, attributes)                                                                  \
-    attributes inline void equal_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a == b; }      \
     attributes inline void less_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a < b; }        \
     attributes inline void less_equal_into(mask_of<vector>& r, const vector& a, const vector& b) { r = a <= b; } \
     attributes inline void choose_into(vector& r, const mask_of<vector>& m, const vector& a, const vector& b) {  \
@@ -94,12 +93,6 @@ TRAPFT_LANE_CHOICES(vector8, [[gnu::target("avx512f,avx2,fma")]])
 #undef TRAPFT_LANE_CHOICES
 
 template <typename vector>
-[[gnu::always_inline]] inline mask_of<vector> equal(const vector& a, const vector& b) {
-    mask_of<vector> r;
-    equal_into(r, a, b);
-    return r;
-}
-template <typename vector>
 [[gnu::always_inline]] inline mask_of<vector> less(const vector& a, const vector& b) {
     mask_of<vector> r;
     less_into(r, a, b);
@@ -110,6 +103,11 @@ template <typename vector>
     mask_of<vector> r;
     less_equal_into(r, a, b);
     return r;
+}
+// a == b, as a ≤ b and b ≤ a (both false where either is NaN).
+template <typename vector>
+[[gnu::always_inline]] inline mask_of<vector> equal(const vector& a, const vector& b) {
+    return less_equal(a, b) & less_equal(b, a);
 }
 template <typename vector>
 [[gnu::always_inline]] inline vector choose(const mask_of<vector>& m, const vector& a, const vector& b) {
