@@ -41,7 +41,7 @@ template <typename vector>
     zero_lanes();
     for (std::int32_t j = 0; j < points; j += size_of) {
         vector sine, cosine;
-        sin_cos_lanes(phases_at(every_lane<vector>({0.0, 0.0}), every_lane<vector>(step_cycles),
+        sin_cos_lanes(phases_at(unit_pairs<vector>{}, every_lane<vector>(step_cycles),
                                 index + static_cast<double>(j)),
                       sine, cosine);
         for (std::int32_t r = 0; r < rows.count; ++r) {

@@ -39,7 +39,7 @@ template <bool compensated>
     correct_vectors<stage_vector>(plan, rows, points, from, to, work);
 }
 
-[[TRAPFT_STAGE_TARGET, gnu::flatten]] void deconvolve_stage(const deconvolution& d, std::int32_t from, std::int32_t to) {
+[[TRAPFT_STAGE_TARGET]] void deconvolve_stage(const deconvolution& d, std::int32_t from, std::int32_t to) {
     if constexpr (portable) deconvolve_plain(d, from, to);
     else deconvolve_vectors<stage_vector>(d, from, to);
 }
