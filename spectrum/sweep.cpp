@@ -646,6 +646,8 @@ sweep_status sweep_samples(sample_rows samples, frequency_grid grid, const doubl
             plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);
             if (prepare_nufft_lists(*fast, samples, range.lowest, range.highest, jobs) != nufft_status::ok)
                 return sweep_status::out_of_memory;
+        } else if (list != nullptr) {
+            plan.block_lines = nufft_progression_block_lines(*fast);
         }
     } else {
         if (samples.rows > 1 && plan.slice.size() > 0 && !samples.weighted()) {

@@ -84,6 +84,8 @@ std::vector<double> list_of(const std::string& shape, std::mt19937_64& rng) {
             const double v = std::round(50.0 * unit(rng)) * 0.25;
             f.insert(f.end(), {v, -v, 0.0, -0.0, v});
         }
+    } else if (shape == "near_progression") {  // as numpy.linspace: each line rounded on its own
+        for (int m = 0; m < 900; ++m) f.push_back(1000.0 + m * 0.2509);
     } else if (shape == "huge_f_t") {
         for (int m = 0; m < 600; ++m) f.push_back(1e12 + 1e3 * unit(rng));
     } else if (shape == "not_finite_among_them") {
@@ -114,7 +116,7 @@ TEST(frequency_list, fast_lines_hold_the_bound_for_any_list) {
         ends[k] = std::exp(-40.0 * (1.0 - std::fabs(u)));
     }
     const char* shapes[] = {"shuffled_grid", "descending", "random", "clustered", "log_spaced_12_decades",
-                            "signs_zeros_duplicates", "huge_f_t", "not_finite_among_them"};
+                            "signs_zeros_duplicates", "near_progression", "huge_f_t", "not_finite_among_them"};
     for (const char* shape : shapes) {
         const std::vector<double> list = list_of(shape, rng);
         const std::pair<const char*, const std::vector<double>*> weightings[] = {

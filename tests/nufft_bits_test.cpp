@@ -123,7 +123,8 @@ TEST(nufft, line_offsets_give_the_same_bits_with_every_instruction_set) {
 
 // Whole blocks with every instruction set this CPU has: the same bits, on
 // every way a block can go (compensated grids, Taylor terms, differences,
-// direct sums, exact runs, several rows, samples wrapping round the grid).
+// the wide stencil, direct sums, exact runs, several rows, samples wrapping
+// round the grid).
 TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
     struct isa_case {
         const char* name;
@@ -131,7 +132,10 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
         std::vector<double> frequencies;
         double tolerance;
         std::int32_t rows = 1;
+        bool margins = false;  // a list's block
     };
+    std::vector<double> linspace(3001);  // each line rounded on its own
+    for (std::size_t m = 0; m < linspace.size(); ++m) linspace[m] = 10.0 + static_cast<double>(m) * 0.004;
     sample_set coherent;
     for (std::int32_t k = 0; k < 5000; ++k) {
         coherent.times.push_back(k);
@@ -148,6 +152,7 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
         {"wrapping, large phases", make_shape(shape::far_times, 2000, 6), running_sum(60.0, 59.0, 801), 1e-3},
         {"two sub-grids", scattered, running_sum(0.0, 90.0, 3000), 1e-12},
         {"three rows", make_shape(shape::sorted, 1000, 7), running_sum(-2.0, 30.0, 2001), 1e-9, 3},
+        {"wide differences", make_shape(shape::sorted, 2000, 9), linspace, 1e-12, 2, true},
     };
     for (const isa_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,7 +175,7 @@ TEST(nufft, blocks_give_the_same_bits_with_every_instruction_set) {
             for (std::int32_t b = 0; b < lines; b += block)
                 trapft::nufft_block(*plan, set, c.frequencies.data() + b, std::min(block, lines - b),
                                     *work, re[set].data() + b, im[set].data() + b, 2,
-                                    static_cast<std::size_t>(lines));
+                                    static_cast<std::size_t>(lines), c.margins);
             if (set == 0) continue;
             EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
             EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;

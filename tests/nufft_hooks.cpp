@@ -91,9 +91,9 @@ void nufft_progression(const nufft_plan& plan, int set, double first, double inc
 }
 
 void nufft_block(const nufft_plan& plan, int set, const double* frequencies, std::int32_t count, nufft_work& work,
-                 double* real, double* imaginary, int threads, std::size_t row_stride) {
+                 double* real, double* imaginary, int threads, std::size_t row_stride, bool margins) {
     by_groups(plan, work, count, real, imaginary, row_stride, [&](row_group rows, const group_results& out) {
-        block(plan, as_set(set), rows, frequencies, count, work, out, threads);
+        block(plan, as_set(set), rows, frequencies, count, work, out, threads, margins);
     });
 }
 

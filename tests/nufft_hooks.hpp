@@ -14,9 +14,9 @@ namespace trapft {
 void nufft_progression(const nufft_plan& plan, int set, double first, double increment, std::int32_t count,
                        nufft_work& work, double* real, double* imaginary, int threads = 1, std::size_t row_stride = 0);
 
-// As nufft_evaluate, with the vector code `set`.
+// As nufft_evaluate, with the vector code `set`; with `margins`, as a list's block.
 void nufft_block(const nufft_plan& plan, int set, const double* frequencies, std::int32_t count, nufft_work& work,
-                 double* real, double* imaginary, int threads, std::size_t row_stride = 0);
+                 double* real, double* imaginary, int threads, std::size_t row_stride = 0, bool margins = false);
 
 // The grid size for a block of `count` lines.
 std::int32_t nufft_grid_points(const nufft_plan& plan, std::int32_t count);

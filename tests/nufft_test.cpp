@@ -16,6 +16,7 @@
 
 #include "nufft_cases.hpp"
 #include "spectrum/nufft/kernel.hpp"
+#include "spectrum/nufft/stencils.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace {
@@ -342,10 +343,31 @@ TEST(nufft, term_by_differences_stands_for_term_1) {
     }
 }
 
+// The wide stencil's weights as stored: 2 Σ α_j sin(jθ) within wide_miss·|θ|
+// of θ for 0 < θ ≤ wide_span (odd, so for negative θ too), measured on a
+// fine grid in long double, and its gain within wide_gain.
+TEST(nufft, the_wide_stencil_misses_within_its_bound) {
+    using trapft::nufft::wide_reach, trapft::nufft::wide_weights;
+    long double gain = 0.0L;
+    for (const double a : wide_weights) gain += 2.0L * std::fabs(static_cast<long double>(a));
+    EXPECT_LE(gain, trapft::nufft::wide_gain);
+    constexpr int samples = 200000;
+    long double worst = 0.0L;
+    for (int i = 1; i <= samples; ++i) {
+        const long double theta = trapft::nufft::wide_span * static_cast<long double>(i) / samples;
+        long double p = 0.0L;
+        for (int j = 1; j <= wide_reach; ++j) p += 2.0L * wide_weights[j - 1] * std::sin(j * theta);
+        worst = std::max(worst, std::fabs(p - theta) / theta);
+    }
+    EXPECT_LE(worst, trapft::nufft::wide_miss);
+    EXPECT_GE(worst, trapft::nufft::wide_miss / 2);  // and the bound not far from it
+}
+
 // Lines a progression's step apart plus random offsets of up to `jitter`
 // (any caller's lines, not only a sweep's): close lines take term 1 from
-// differences of term 0's lines (one-sided at the block's ends), far ones
-// from its own grid. Each line within the bound with every instruction set.
+// differences of term 0's lines (one-sided at the block's ends), lines up to
+// the wide stencil's span apart from it where a list's block has room for its
+// margins, far ones from its own grid. Each line within the bound with every instruction set.
 // A night's samples in Julian dates, with lines from near zero (so that the
 // fitted progression's first carries bits far below the lines'), make δ·t_c
 // over a hundred cycles, which δ's own rounding would put off by u·|δ·t_c|:
@@ -356,6 +378,7 @@ TEST(nufft, takes_lines_near_a_progression) {
         double first, step, jitter, eps;
         double origin, scale;  // of the times
         bool ones;             // every value 1
+        bool margins = false;  // a list's block
     };
     const jitter_case cases[] = {
         {"close_lines_differences", 100.0, 1e-3, 1e-7, 1e-6, 0.0, 1.0, false},    // x near 1e-5, u near 0.09
@@ -363,6 +386,9 @@ TEST(nufft, takes_lines_near_a_progression) {
         {"far_lines_grids", 100.0, 0.05, 1e-8, 1e-6, 0.0, 1.0, false},             // u near 4.4
         {"tiny_offsets_differences", 100.0, 1e-3, 1e-12, 1e-12, 0.0, 1.0, false},
         {"a_night_in_julian_dates", 0.0, 0.9224246903269413, 5e-5, 1e-14, 2459000.5, 0.004, true},  // three terms
+        {"wide_stencil", 100.0, 0.0205, 1e-12, 1e-12, 0.0, 1.0, false, true},  // u near 1.8, x near 1e-10
+        {"wide_stencil_at_1e-14", 100.0, 0.0205, 1e-13, 1e-14, 0.0, 1.0, false, true},
+        {"past_the_wide_span_grids", 100.0, 0.025, 1e-12, 1e-12, 0.0, 1.0, false, true},  // u near 2.2
     };
     std::mt19937_64 rng(41);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -383,7 +409,7 @@ TEST(nufft, takes_lines_near_a_progression) {
         for (int set = 0; set <= trapft::nufft_widest_set(*plan); ++set) {
             std::vector<double> re(f.size()), im(f.size());
             trapft::nufft_block(*plan, set, f.data(), static_cast<std::int32_t>(f.size()), *work, re.data(), im.data(),
-                                1);
+                                1, 0, c.margins);
             double worst = 0.0;
             for (std::size_t m = 0; m < f.size(); ++m)
                 worst = std::max(worst, static_cast<double>(std::hypot(re[m] - ref_re[m], im[m] - ref_im[m]) / total));

@@ -207,12 +207,13 @@ struct progression_fit {
 // smaller offsets, the least-squares line through the offsets (not when term
 // 1 can come from differences: the fit costs about as much).
 progression_fit fit_progression(const nufft_plan& plan, instruction_set set, const double* frequencies,
-                                std::int32_t lines, double* offsets) {
+                                std::int32_t lines, bool margins, double* offsets) {
     progression_fit p{frequencies[0], (frequencies[lines - 1] - frequencies[0]) / static_cast<double>(lines - 1)};
     p.largest = line_offsets(set, frequencies, lines, p.first, p.increment, offsets);
     const int terms = taylor_terms(plan, p.largest);
     const bool fit = p.largest > 0.0 && std::isfinite(p.largest) && terms > 1 &&
-                     !(terms == 2 && differences_suffice(plan, lines, p.increment, p.largest));
+                     !(terms == 2 && (differences_suffice(plan, lines, p.increment, p.largest) ||
+                                      (margins && wide_differences_suffice(plan, p.increment, p.largest))));
     if (!fit) return p;
     double at_zero = 0.0, slope = 0.0;
     least_squares(offsets, lines, at_zero, slope);
@@ -224,26 +225,31 @@ progression_fit fit_progression(const nufft_plan& plan, instruction_set set, con
 }
 
 // One pass over the samples for the fitted progression, with `terms` Taylor
-// terms, term 1 from differences where `differences`.
+// terms, term 1 from differences where `differences` (by the wide stencil
+// where `wide`: the grid then holds its reach past either end as well).
 void one_pass(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
               std::int32_t lines, std::int32_t points, const progression_fit& p, int terms, bool differences,
-              nufft_work& work, const group_results& out, int threads) {
-    const int grids = differences ? 1 : terms;
-    spread_and_transform(plan, set, rows, p.first, p.increment, 0.0, points, grids, work, threads);
+              bool wide, nufft_work& work, const group_results& out, int threads) {
+    const std::int32_t margin = wide ? wide_reach : 0;
+    const int grids = differences || wide ? 1 : terms;
+    spread_and_transform(plan, set, rows, p.first, p.increment, -static_cast<double>(margin), points, grids, work,
+                         threads);
     double* const offsets = work.offsets.get();
     // Offsets whose whole phase 2π δ t_k is within the truncation's share are
     // dropped: the lines are then taken as the progression's.
     const bool negligible =
         terms == 1 && two_pi * p.largest * (plan.radius + std::fabs(plan.centre)) <= plan.truncation;
     const progression_lines at{frequencies, p.largest == 0.0 || negligible ? nullptr : offsets, p.first, p.increment};
-    if (!differences) return deconvolve(plan, set, rows, points, lines, terms, at, work, out);
+    if (!differences && !wide) return deconvolve(plan, set, rows, points, lines, terms, at, work, out);
     // Term 0's lines corrected a chunk ahead of their deconvolution, so that
-    // the stencils find them in cache.
-    const difference_stencil stencil = make_stencil(plan, p.increment);
+    // the stencils find them in cache (lines counted from the margin's first).
+    const difference_stencil stencil = make_stencil(plan, p.increment, wide);
+    const std::int32_t ahead = margin + (wide ? wide_reach : 2);
     constexpr std::int32_t chunk = 2048;
     for (std::int32_t from = 0; from < lines; from += chunk) {
         const std::int32_t to = std::min(lines, from + chunk);
-        correct_lines(plan, set, rows, points, from == 0 ? 0 : from + 2, std::min(lines, to + 2), work);
+        correct_lines(plan, set, rows, points, from == 0 ? 0 : from + ahead, std::min(lines + 2 * margin, to + ahead),
+                      work);
         deconvolve(plan, set, rows, points, lines, terms, at, work, out, &stencil, from, to);
     }
 }
@@ -251,7 +257,7 @@ void one_pass(const nufft_plan& plan, instruction_set set, row_group rows, const
 }  // namespace
 
 void block(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
-           std::int32_t count, nufft_work& work, group_results out, int threads) {
+           std::int32_t count, nufft_work& work, group_results out, int threads, bool margins) {
     std::int32_t a = 0, b = count - 1;
     while (a < count && !std::isfinite(frequencies[a])) ++a;
     while (b > a && !std::isfinite(frequencies[b])) --b;
@@ -262,19 +268,25 @@ void block(const nufft_plan& plan, instruction_set set, row_group rows, const do
     const std::int32_t points = grid_points(plan, lines);
     if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
         return direct_sums(plan, rows, frequencies, lines, work, out);
-    const progression_fit p = fit_progression(plan, set, frequencies, lines, work.offsets.get());
+    // Room on the grid for the wide stencil's margins.
+    const std::int32_t widened = lines + 2 * wide_reach;
+    margins = margins && widened <= plan.block_lines && grid_points(plan, widened) == points &&
+              widened <= lines_on(plan.upsampling, points);
+    const progression_fit p = fit_progression(plan, set, frequencies, lines, margins, work.offsets.get());
     const bool finite = std::isfinite(p.largest) && std::isfinite(p.increment);
     const double x = p.largest == 0.0 || !finite ? 0.0 : two_pi * p.largest * plan.radius;
     const int terms = p.largest == 0.0 || !finite ? 1 : taylor_terms(plan, p.largest);
     // Term 1 from differences of term 0's lines, where they are close enough.
     const bool differences = finite && terms == 2 && differences_suffice(plan, lines, p.increment, p.largest);
-    const int grids = differences ? 1 : terms;
+    const bool wide = !differences && margins && finite && terms == 2 &&
+                      wide_differences_suffice(plan, p.increment, p.largest);
+    const int grids = differences || wide ? 1 : terms;
     const double pass_cost =
         static_cast<double>(plan.count) * sample_pass_cost(plan, grids) + grids * fft_pass_cost(points);
     const bool pass = finite && x <= largest_offset_phase && terms <= nufft_max_terms &&
                       (grids == 1 || !runs_are_cheaper(plan, frequencies, lines, pass_cost));
     if (!pass) return exact_runs(plan, set, rows, frequencies, lines, work, out, threads);
-    one_pass(plan, set, rows, frequencies, lines, points, p, terms, differences, work, out, threads);
+    one_pass(plan, set, rows, frequencies, lines, points, p, terms, differences, wide, work, out, threads);
 }
 
 }  // namespace trapft::nufft

@@ -17,9 +17,11 @@ namespace trapft::nufft {
 void progression(const nufft_plan& plan, instruction_set set, row_group rows, double first, double increment,
                  std::int32_t count, nufft_work& work, const group_results& out, int threads);
 
-// A block's lines for one group of rows: as nufft_evaluate.
+// A block's lines for one group of rows: as nufft_evaluate. With `margins`
+// (a list's block), term 1 may come from the wide stencil where the grid has
+// room for the lines it reads past the ends.
 void block(const nufft_plan& plan, instruction_set set, row_group rows, const double* frequencies,
-           std::int32_t count, nufft_work& work, group_results out, int threads);
+           std::int32_t count, nufft_work& work, group_results out, int threads, bool margins = false);
 
 // Runs `evaluate(rows, results)` for each group of the plan's rows that the
 // work holds, then zeroes the rows whose weights are all zero.

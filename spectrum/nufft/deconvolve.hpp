@@ -101,6 +101,9 @@ struct deconvolution {
     const difference_stencil* differences;
 };
 
+// Term 0's corrected lines before line 0: the wide stencil's reach, else none.
+inline std::int32_t margin_of(const deconvolution& d) { return d.differences != nullptr ? d.differences->margin : 0; }
+
 // The phase below 2^-10 cycles of e^(−2πi δ t_c), by short series (truncated
 // below 2^-60), for lines whose offset is not zero.
 template <typename number>
@@ -141,7 +144,7 @@ inline void deconvolve_line(const deconvolution& d, std::int32_t m) {
     const sine_cosine sc = delta != 0.0 ? offset_phase(d, m, delta) : sine_cosine{0.0, 1.0};
     for (std::int32_t r = 0; r < d.rows.count; ++r) {
         const double* const grid = d.work.grid(0, r, 0);
-        const double* const g_re = corrected_lines(plan, d.work, r);
+        const double* const g_re = corrected_lines(plan, d.work, r) + margin_of(d);
         const double* const g_im = g_re + plan.block_lines;
         double re = d.differences != nullptr ? g_re[m] : grid[at] * factor;
         double im = d.differences != nullptr ? g_im[m] : grid[at + 1] * factor;
@@ -196,9 +199,10 @@ template <typename vector>
     std::int32_t m = from;
     for (; m + size_of <= to; m += size_of) {
         const std::int32_t j = m - d.centre;
-        // (With differences, the stencil's central form: two lines either side.)
-        bool by_line =
-            (j < 0 && j + size_of > 0) || (d.differences != nullptr && (m < 2 || m + size_of + 2 > d.lines));
+        // (With differences, the stencil's central form: two lines either
+        // side, or the wide stencil's, which has its margins.)
+        bool by_line = (j < 0 && j + size_of > 0) ||
+                       (d.differences != nullptr && margin_of(d) == 0 && (m < 2 || m + size_of + 2 > d.lines));
         vector delta = zero, f = zero;
         if (d.offsets != nullptr) load(delta, d.offsets + m);
         if (d.frequencies != nullptr) load(f, d.frequencies + m);
@@ -219,7 +223,7 @@ template <typename vector>
         auto split = [&](const double* grid, vector& re, vector& im) { split_pairs(grid + at, re, im); };
         for (std::int32_t r = 0; r < d.rows.count; ++r) {
             vector re, im;
-            const double* const g_re = corrected_lines(plan, d.work, r);
+            const double* const g_re = corrected_lines(plan, d.work, r) + margin_of(d);
             const double* const g_im = g_re + plan.block_lines;
             if (d.differences != nullptr) {
                 load(re, g_re + m);
@@ -235,7 +239,8 @@ template <typename vector>
                 for (int p = d.terms - 1; p >= 1; --p) {
                     vector term_re, term_im, gr, gi;
                     if (p == 1 && d.differences != nullptr) {
-                        term_from_lines(*d.differences, g_re, g_im, m - 2, 2, term_re, term_im);
+                        if (margin_of(d) > 0) wide_term(*d.differences, g_re, g_im, m, term_re, term_im);
+                        else term_from_lines(*d.differences, g_re, g_im, m - 2, 2, term_re, term_im);
                         gr = term_re + tr;
                         gi = term_im + ti;
                     } else {

@@ -13,6 +13,7 @@
 #include "spectrum/nufft/kernel.hpp"
 #include "spectrum/nufft/prepare.hpp"
 #include "spectrum/nufft/stages.hpp"
+#include "spectrum/nufft/stencils.hpp"
 #include "spectrum/nufft/table_cache.hpp"
 #include "spectrum/nufft/weights.hpp"
 #include "spectrum/phase_reduction.hpp"
@@ -251,7 +252,7 @@ void sorted_lines(const nufft_plan& plan, row_group rows, const double* sorted, 
     while (i < count) {
         const std::int32_t lines = std::min(block, count - i);
         if (list == nullptr || plan.lists == nullptr || near_progression(plan, sorted + i, lines, work.offsets.get())) {
-            nufft::block(plan, plan.instruction_set, rows, sorted + i, lines, work, out.from(i), threads);
+            nufft::block(plan, plan.instruction_set, rows, sorted + i, lines, work, out.from(i), threads, true);
             i += lines;
             continue;
         }
@@ -281,10 +282,15 @@ nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double l
 
 bool nufft_interpolates_lists(const nufft_plan& plan) { return plan.lists != nullptr; }
 
+std::int32_t nufft_progression_block_lines(const nufft_plan& plan) {
+    return plan.block_lines > 4 * nufft::wide_reach ? plan.block_lines - 2 * nufft::wide_reach : plan.block_lines;
+}
+
 bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::int64_t count) {
-    std::vector<double> offsets(static_cast<std::size_t>(plan.block_lines));
-    for (std::int64_t i = 0; i < count; i += plan.block_lines) {
-        const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(plan.block_lines, count - i));
+    const std::int32_t block = nufft_progression_block_lines(plan);
+    std::vector<double> offsets(static_cast<std::size_t>(block));
+    for (std::int64_t i = 0; i < count; i += block) {
+        const auto lines = static_cast<std::int32_t>(std::min<std::int64_t>(block, count - i));
         if (!nufft::near_progression(plan, sorted + i, lines, offsets.data())) return false;
     }
     return true;

@@ -57,6 +57,11 @@ inline nufft_status prepare_nufft(sample_view samples, double tolerance, std::in
 // depends only on what prepare_nufft was given.
 std::int32_t nufft_block_lines(const nufft_plan& plan);
 
+// The lines of one block of a list taken where it stands (see
+// nufft_near_progressions): a block's, less the lines that term 1 may read
+// past its ends, so that its grid holds those too.
+std::int32_t nufft_progression_block_lines(const nufft_plan& plan);
+
 // The rows the plan was prepared for.
 std::int32_t nufft_rows(const nufft_plan& plan);
 
@@ -83,8 +88,9 @@ void nufft_evaluate(const nufft_plan& plan, const double* frequencies, std::int3
 // as it is, and lists are evaluated as blocks, exactly as a sweep's lines.
 nufft_status prepare_nufft_lists(nufft_plan& plan, sample_rows samples, double lowest, double highest, int threads);
 
-// Whether every block of `count` sorted finite frequencies lies close to a
-// progression, so that no interpolation is needed.
+// Whether every block of `count` sorted finite frequencies (blocks of
+// nufft_progression_block_lines) lies close to a progression, so that no
+// interpolation is needed.
 bool nufft_near_progressions(const nufft_plan& plan, const double* sorted, std::int64_t count);
 
 // Whether prepare_nufft_lists gave the plan an interpolation.

@@ -17,15 +17,33 @@ bool differences_suffice(const nufft_plan& plan, std::int32_t lines, double incr
     return error <= plan.truncation && std::isfinite(1.0 / (12.0 * u));  // κ below is finite
 }
 
-difference_stencil make_stencil(const nufft_plan& plan, double increment) {
-    difference_stencil st;
+bool wide_differences_suffice(const nufft_plan& plan, double increment, double largest) {
+    if (!(increment != 0.0)) return false;
+    const double x = two_pi * largest * plan.radius;
+    const double u = two_pi * std::fabs(increment) * plan.radius;
+    const double error = x * x / 2 + wide_miss * x +
+                         wide_gain * (largest / std::fabs(increment)) * (plan.tolerance + 64 * unit_roundoff);
+    return u <= wide_span && error <= plan.truncation && std::isfinite(1.0 / u);
+}
+
+difference_stencil make_stencil(const nufft_plan& plan, double increment, bool wide) {
+    difference_stencil st{};
     const unit_pair phase = fraction_of_product(increment, plan.centre);
+    auto turn = [&](int j) { return sin_cos_cycles(reduce_unit(j * phase.hi + j * phase.lo)); };
     for (int j = -4; j <= 4; ++j) {
-        const sine_cosine sc = sin_cos_cycles(reduce_unit(j * phase.hi + j * phase.lo));
+        const sine_cosine sc = turn(j);
         st.sine[j + 4] = sc.sine;
         st.cosine[j + 4] = sc.cosine;
     }
     st.kappa = 1.0 / (12.0 * (two_pi * increment * plan.radius));
+    if (!wide) return st;
+    for (int j = 1; j <= wide_reach; ++j) {
+        const sine_cosine sc = turn(j);
+        st.wide_sine[j - 1] = wide_weights[j - 1] * sc.sine;
+        st.wide_cosine[j - 1] = wide_weights[j - 1] * sc.cosine;
+    }
+    st.kappa = 1.0 / (two_pi * increment * plan.radius);
+    st.margin = wide_reach;
     return st;
 }
 

@@ -23,22 +23,47 @@ inline constexpr double stencils[5][5] = {  // twelve times the weights, for the
 inline constexpr double stencil_miss = 6.0;
 inline constexpr double stencil_gain = 11.0;
 
+// Term 1 from a wide central stencil, for lines up to u = 2π|d|R ≤ wide_span
+// apart: Σ_(j=1…K) α_j (σ^j G0_(m+j) − σ^(−j) G0_(m−j)) takes sample k to
+// −i P(θ_k) times its share of G0_m, where P(θ) = 2 Σ_j α_j sin(jθ) lies
+// within wide_miss·|θ| of θ for |θ| ≤ wide_span (the weights, from
+// tools/wide_stencil.py, least relative miss; the tests measure it), so
+// κ Σ … with κ = 1/u stands for G1_m, missing by wide_miss of A, and G0's
+// error grows by wide_gain = 2 Σ|α_j| over u. It reads K lines past either
+// end of a block, which the block's grid then holds as well.
+inline constexpr int wide_reach = 12;
+inline constexpr double wide_span = 2.0;
+inline constexpr double wide_weights[wide_reach] = {
+    0.9582798167017468,    -0.42132284202708703,  0.22611745237840558,   -0.12447645948025418,
+    0.06622433543252851,   -0.03294693062925882,  0.014932708178429871,  -0.005998012300815425,
+    0.0020593625203671473, -0.000571337010819406, 0.00011522625981735812, -1.2841929308948785e-05};
+inline constexpr double wide_miss = 2.4e-7;
+inline constexpr double wide_gain = 3.71;
+
 
 // Whether term 1 may come from differences for a block of `lines` lines d
 // apart with offsets up to `largest`: the stencil's miss and the grid's error
 // through it, with the truncation after term 1, within the truncation's share.
 bool differences_suffice(const nufft_plan& plan, std::int32_t lines, double increment, double largest);
 
-// σ^j for j = −4 … 4 (at j + 4), and κ = 1 / (12 · 2π d R), for a progression d apart.
+// The same for the wide stencil (the block's lines any in number, with room for its reach).
+bool wide_differences_suffice(const nufft_plan& plan, double increment, double largest);
+
+// σ^j for j = −4 … 4 (at j + 4), and κ = 1 / (12 · 2π d R), for a progression
+// d apart; or, for the wide stencil (margin = wide_reach, the lines it reads
+// past the block's ends), α_j σ^j for j = 1 … K (at j − 1) and κ = 1 / (2π d R).
 struct difference_stencil {
     double sine[9];
     double cosine[9];
     double kappa;
+    std::int32_t margin;
+    double wide_sine[wide_reach];
+    double wide_cosine[wide_reach];
 };
 
 
-// σ^j and κ for a progression `increment` apart.
-difference_stencil make_stencil(const nufft_plan& plan, double increment);
+// The stencil, `wide` or not, for a progression `increment` apart.
+difference_stencil make_stencil(const nufft_plan& plan, double increment, bool wide = false);
 
 // c_j (W_(m+j) − W_(m−j)) + i s_j (W_(m+j) + W_(m−j)), half the products.
 template <typename number>
@@ -75,10 +100,33 @@ template <typename number>
     term_im = sum_re * st.kappa;
 }
 
-// Line m's term 1 of a block of `lines`: the central stencil, one-sided
-// within two lines of either end.
+// Term 1 of line m (or a vector of lines from m) by the wide stencil, from
+// term 0's lines at re and im, which hold wide_reach more either side.
+template <typename number>
+[[gnu::always_inline]] inline void wide_term(const difference_stencil& st, const double* re, const double* im,
+                                             std::int32_t m, number& term_re, number& term_im) {
+    number sum_re = number{} + 0.0;
+    number sum_im = number{} + 0.0;
+    for (int j = 1; j <= wide_reach; ++j) {
+        number after_re, after_im, before_re, before_im;
+        load(after_re, re + m + j);
+        load(after_im, im + m + j);
+        load(before_re, re + m - j);
+        load(before_im, im + m - j);
+        const double c = st.wide_cosine[j - 1];
+        const double n = st.wide_sine[j - 1];
+        sum_re = sum_re + (c * (after_re - before_re) - n * (after_im + before_im));
+        sum_im = sum_im + (c * (after_im - before_im) + n * (after_re + before_re));
+    }
+    term_re = -(sum_im * st.kappa);
+    term_im = sum_re * st.kappa;
+}
+
+// Line m's term 1 of a block of `lines`: the wide stencil where it has its
+// margins, else the central five-point one, one-sided within two lines of either end.
 inline void term_of_line(const difference_stencil& st, const double* re, const double* im, std::int32_t lines,
                          std::int32_t m, double& term_re, double& term_im) {
+    if (st.margin > 0) return wide_term(st, re, im, m, term_re, term_im);
     const std::int32_t w = std::clamp(m - 2, 0, lines - 5);
     term_from_lines(st, re, im, w, m - w, term_re, term_im);
 }

@@ -15,6 +15,8 @@ nufft_status prepare_nufft(sample_rows, double, std::int64_t, nufft_plan_owner&,
 
 std::int32_t nufft_block_lines(const nufft_plan&) { return 1; }
 
+std::int32_t nufft_progression_block_lines(const nufft_plan&) { return 1; }
+
 std::int32_t nufft_rows(const nufft_plan&) { return 1; }
 
 nufft_work_owner make_nufft_work(const nufft_plan&, int) { return nullptr; }
