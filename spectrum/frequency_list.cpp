@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace trapft {
 
@@ -17,14 +19,37 @@ std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::i
 }
 
 finite_range finite_extent(const double* frequencies, std::int64_t count) {
-    finite_range range;
-    for (std::int64_t j = 0; j < count; ++j) {
-        const double f = frequencies[j];
-        if (!std::isfinite(f)) continue;
-        range.lowest = range.any ? std::min(range.lowest, f) : f;
-        range.highest = range.any ? std::max(range.highest, f) : f;
-        range.any = true;
+    // Pairs of lanes without branches, which every target has as vectors
+    // (f − f is 0 just where f is finite); a zero end may come out as either zero.
+    using pair = double __attribute__((vector_size(2 * sizeof(double))));
+    using mask = std::int64_t __attribute__((vector_size(2 * sizeof(double))));
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    pair lowest[2] = {{infinity, infinity}, {infinity, infinity}};
+    pair highest[2] = {-lowest[0], -lowest[0]};
+    auto take = [](mask m, pair a, pair b) {
+        return reinterpret_cast<pair>((reinterpret_cast<mask>(a) & m) | (reinterpret_cast<mask>(b) & ~m));
+    };
+    std::int64_t j = 0;
+    for (; j + 4 <= count; j += 4)
+        for (int half = 0; half < 2; ++half) {
+            pair f;
+            std::memcpy(&f, frequencies + j + 2 * half, sizeof f);
+            const mask finite = f - f == 0.0;
+            lowest[half] = take(finite & (f < lowest[half]), f, lowest[half]);
+            highest[half] = take(finite & (f > highest[half]), f, highest[half]);
+        }
+    finite_range range{false, infinity, -infinity};
+    for (int lane = 0; lane < 4; ++lane) {
+        range.lowest = std::min(range.lowest, lowest[lane / 2][lane % 2]);
+        range.highest = std::max(range.highest, highest[lane / 2][lane % 2]);
     }
+    for (; j < count; ++j)
+        if (std::isfinite(frequencies[j])) {
+            range.lowest = std::min(range.lowest, frequencies[j]);
+            range.highest = std::max(range.highest, frequencies[j]);
+        }
+    range.any = range.lowest <= range.highest;
+    if (!range.any) range.lowest = range.highest = 0.0;
     return range;
 }
 

@@ -126,9 +126,15 @@ namespace {
 // f_0 + m·increment, in plain arithmetic: each rounded offset is within a few
 // units of the last place of the sizes involved of the exact one.
 double offset_bound(const double* f, std::int32_t lines, double increment) {
-    double largest = 0.0, m = 0.0;
-    for (std::int32_t i = 0; i < lines; ++i, m += 1.0)
-        largest = std::max(largest, std::fabs(f[i] - (f[0] + m * increment)));
+    // (Eight lanes, so that the largest is not one long chain of comparisons.)
+    constexpr std::int32_t lanes = 8;
+    double most[lanes] = {};
+    std::int32_t i = 0;
+    for (; i + lanes <= lines; i += lanes)
+        for (std::int32_t l = 0; l < lanes; ++l)
+            most[l] = std::max(most[l], std::fabs(f[i + l] - (f[0] + static_cast<double>(i + l) * increment)));
+    for (; i < lines; ++i) most[0] = std::max(most[0], std::fabs(f[i] - (f[0] + static_cast<double>(i) * increment)));
+    const double largest = *std::max_element(most, most + lanes);
     const double size = std::fabs(f[0]) + 2.0 * std::fabs(f[lines - 1] - f[0]) + std::fabs(f[lines - 1]) + largest;
     return largest + 4.0 * unit_roundoff * size;
 }
