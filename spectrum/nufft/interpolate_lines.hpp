@@ -163,34 +163,46 @@ template <typename vector, int width>
         }
 }
 
-// Line i's results from its kernel weights: for each row Σ φ_k S_k with lane
-// k in partial sum k mod 8, each partial in order of k, the partials added as
-// ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)), then the line's turn:
-// the same operations on every instruction set.
+// Line i's partial sums of row r from its kernel weights, Σ φ_k S_k with
+// lane k in partial k mod 8, each partial in order of k: lane j of chain c
+// holds partial c·size_of + j.
 template <typename vector, int width>
-[[gnu::always_inline]] inline void sum_line(const list_plan& lp, row_group rows, const line_places& at,
-                                            std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
-                                            const double* sums, const group_results& out) {
+[[gnu::always_inline]] inline void line_partials(const list_plan& lp, std::int32_t r, const line_places& at,
+                                                 std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
+                                                 const double* sums, vector (&sum_re)[8 / (sizeof(vector) / 8)],
+                                                 vector (&sum_im)[8 / (sizeof(vector) / 8)]) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
     constexpr int chains = 8 / size_of;
     static_assert(lanes % 8 == 0 && 8 % size_of == 0);
     const auto start = static_cast<std::ptrdiff_t>(at.start[i]);
-    for (std::int32_t r = 0; r < rows.count; ++r) {
-        const double* const re = lp.real_sums(sums, r) + start;
-        const double* const im = lp.imaginary_sums(sums, r) + start;
-        vector sum_re[chains], sum_im[chains];
+    const double* const re = lp.real_sums(sums, r) + start;
+    const double* const im = lp.imaginary_sums(sums, r) + start;
 #pragma GCC unroll 8
-        for (int c = 0; c < chains; ++c) sum_re[c] = sum_im[c] = vector{};
+    for (int c = 0; c < chains; ++c) sum_re[c] = sum_im[c] = vector{};
 #pragma GCC unroll 16
-        for (int b = 0; b < blocks; ++b) {
-            vector s;
-            load(s, re + b * size_of);
-            multiply_add(sum_re[b % chains], phi[b], s, sum_re[b % chains]);
-            load(s, im + b * size_of);
-            multiply_add(sum_im[b % chains], phi[b], s, sum_im[b % chains]);
-        }
+    for (int b = 0; b < blocks; ++b) {
+        vector s;
+        load(s, re + b * size_of);
+        multiply_add(sum_re[b % chains], phi[b], s, sum_re[b % chains]);
+        load(s, im + b * size_of);
+        multiply_add(sum_im[b % chains], phi[b], s, sum_im[b % chains]);
+    }
+}
+
+// Line i's results from its kernel weights: for each row its partials
+// added as ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)), then the
+// line's turn: the same operations on every instruction set.
+template <typename vector, int width>
+[[gnu::always_inline]] inline void sum_line(const list_plan& lp, row_group rows, const line_places& at,
+                                            std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
+                                            const double* sums, const group_results& out) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int chains = 8 / size_of;
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        vector sum_re[chains], sum_im[chains];
+        line_partials<vector, width>(lp, r, at, i, phi, sums, sum_re, sum_im);
         double part_re[8], part_im[8];
 #pragma GCC unroll 8
         for (int c = 0; c < chains; ++c) {
@@ -206,14 +218,74 @@ template <typename vector, int width>
     }
 }
 
-// A batch of placed lines' results, lines_together at a time; a line that
-// is not finite is skipped.
+// Eight lines' partials (lane k of parts[l] line l's partial k) added as
+// sum_line adds them, line l's sum in lane l: the pairs k, k + 4 of two
+// lines side by side, then neighbouring lanes twice.
+[[gnu::always_inline]] inline vector8 add_partials(const vector8 (&parts)[8]) {
+    vector8 pairs[4], halves[2];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i)
+        pairs[i] = __builtin_shufflevector(parts[2 * i], parts[2 * i + 1], 0, 1, 2, 3, 8, 9, 10, 11) +
+                   __builtin_shufflevector(parts[2 * i], parts[2 * i + 1], 4, 5, 6, 7, 12, 13, 14, 15);
+#pragma GCC unroll 2
+    for (int i = 0; i < 2; ++i)
+        halves[i] = __builtin_shufflevector(pairs[2 * i], pairs[2 * i + 1], 0, 2, 4, 6, 8, 10, 12, 14) +
+                    __builtin_shufflevector(pairs[2 * i], pairs[2 * i + 1], 1, 3, 5, 7, 9, 11, 13, 15);
+    return __builtin_shufflevector(halves[0], halves[1], 0, 2, 4, 6, 8, 10, 12, 14) +
+           __builtin_shufflevector(halves[0], halves[1], 1, 3, 5, 7, 9, 11, 13, 15);
+}
+
+// Lines i … i + 7 with eight-lane vectors: their partials added and turned
+// side by side, with sum_line's operations lane by lane; a line that is not
+// finite keeps what it had.
+template <int width>
+[[gnu::always_inline]] inline void sum_eight_lines(const list_plan& lp, row_group rows, const double* f,
+                                                   std::int32_t i, const line_places& at, const double* sums,
+                                                   const group_results& out) {
+    constexpr int together = lines_together<vector8, width>;
+    line_weights<vector8, width> phi[8 / together];
+#pragma GCC unroll 4
+    for (int g = 0; g < 8 / together; ++g) {
+        std::int32_t index[together];
+        for (int l = 0; l < together; ++l) index[l] = i + g * together + l;
+        kernel_weights<vector8, width>(lp, at, index, phi[g]);
+    }
+    const vector8 zero = {};
+    vector8 lines, cosine, sine;
+    load(lines, f + i);
+    load(cosine, at.cosine + i);
+    load(sine, at.sine + i);
+    const auto finite = equal(lines - lines, zero);
+    for (std::int32_t r = 0; r < rows.count; ++r) {
+        vector8 parts_re[8], parts_im[8];
+#pragma GCC unroll 8
+        for (int l = 0; l < 8; ++l) {
+            vector8 re[1], im[1];
+            line_partials<vector8, width>(lp, r, at, i + l, phi[l / together][l % together], sums, re, im);
+            parts_re[l] = re[0];
+            parts_im[l] = im[0];
+        }
+        const vector8 a = add_partials(parts_re);
+        const vector8 b = add_partials(parts_im);
+        vector8 had_re, had_im;
+        load(had_re, out.real_of(r) + i);
+        load(had_im, out.imaginary_of(r) + i);
+        store(out.real_of(r) + i, choose(finite, a * cosine + b * sine, had_re));
+        store(out.imaginary_of(r) + i, choose(finite, b * cosine - a * sine, had_im));
+    }
+}
+
+// A batch of placed lines' results, lines_together at a time (eight at a
+// time with eight-lane vectors); a line that is not finite is skipped.
 template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_lines(const list_plan& lp, row_group rows, const double* f,
                                              std::int32_t count, const line_places& at, const double* sums,
                                              const group_results& out) {
     constexpr int together = lines_together<vector, width>;
-    for (std::int32_t i = 0; i < count; i += together) {
+    std::int32_t i = 0;
+    if constexpr (sizeof(vector) == 8 * sizeof(double))
+        for (; i + 8 <= count; i += 8) sum_eight_lines<width>(lp, rows, f, i, at, sums, out);
+    for (; i < count; i += together) {
         std::int32_t index[together];
         for (int l = 0; l < together; ++l) index[l] = std::min(i + l, count - 1);
         line_weights<vector, width> phi;
