@@ -218,15 +218,16 @@ template <typename vector, int width>
     }
 }
 
-// Eight lines' partials (lane k of parts[l] line l's partial k) added as
-// sum_line adds them, line l's sum in lane l: the pairs k, k + 4 of two
-// lines side by side, then neighbouring lanes twice.
-[[gnu::always_inline]] inline vector8 add_partials(const vector8 (&parts)[8]) {
+// Lines' partials added as sum_line adds them, line l's sum in lane l, as
+// many lines as a vector has lanes (parts[l][c]: line l's chain c): the
+// pairs k, k + 4 first (two lines side by side, or the chains), then
+// neighbouring lanes twice.
+[[gnu::always_inline]] inline vector8 add_partials(const vector8 (&parts)[8][1]) {
     vector8 pairs[4], halves[2];
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
-        pairs[i] = __builtin_shufflevector(parts[2 * i], parts[2 * i + 1], 0, 1, 2, 3, 8, 9, 10, 11) +
-                   __builtin_shufflevector(parts[2 * i], parts[2 * i + 1], 4, 5, 6, 7, 12, 13, 14, 15);
+        pairs[i] = __builtin_shufflevector(parts[2 * i][0], parts[2 * i + 1][0], 0, 1, 2, 3, 8, 9, 10, 11) +
+                   __builtin_shufflevector(parts[2 * i][0], parts[2 * i + 1][0], 4, 5, 6, 7, 12, 13, 14, 15);
 #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i)
         halves[i] = __builtin_shufflevector(pairs[2 * i], pairs[2 * i + 1], 0, 2, 4, 6, 8, 10, 12, 14) +
@@ -234,40 +235,51 @@ template <typename vector, int width>
     return __builtin_shufflevector(halves[0], halves[1], 0, 2, 4, 6, 8, 10, 12, 14) +
            __builtin_shufflevector(halves[0], halves[1], 1, 3, 5, 7, 9, 11, 13, 15);
 }
-
-// Lines i … i + 7 with eight-lane vectors: their partials added and turned
-// side by side, with sum_line's operations lane by lane; a line that is not
-// finite keeps what it had.
-template <int width>
-[[gnu::always_inline]] inline void sum_eight_lines(const list_plan& lp, row_group rows, const double* f,
-                                                   std::int32_t i, const line_places& at, const double* sums,
-                                                   const group_results& out) {
-    constexpr int together = lines_together<vector8, width>;
-    line_weights<vector8, width> phi[8 / together];
+[[gnu::always_inline]] inline vector4 add_partials(const vector4 (&parts)[4][2]) {
+    vector4 pairs[4], halves[2];
 #pragma GCC unroll 4
-    for (int g = 0; g < 8 / together; ++g) {
+    for (int l = 0; l < 4; ++l) pairs[l] = parts[l][0] + parts[l][1];
+#pragma GCC unroll 2
+    for (int i = 0; i < 2; ++i)
+        halves[i] = __builtin_shufflevector(pairs[2 * i], pairs[2 * i + 1], 0, 2, 4, 6) +
+                    __builtin_shufflevector(pairs[2 * i], pairs[2 * i + 1], 1, 3, 5, 7);
+    return __builtin_shufflevector(halves[0], halves[1], 0, 2, 4, 6) +
+           __builtin_shufflevector(halves[0], halves[1], 1, 3, 5, 7);
+}
+
+// Lines i … i + size_of − 1 with vectors of four or eight lanes: their
+// partials added and turned side by side, with sum_line's operations lane by
+// lane; a line that is not finite keeps what it had.
+template <typename vector, int width>
+[[gnu::always_inline]] inline void sum_lines_across(const list_plan& lp, row_group rows, const double* f,
+                                                    std::int32_t i, const line_places& at, const double* sums,
+                                                    const group_results& out) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
+    constexpr int chains = 8 / size_of;
+    constexpr int together = lines_together<vector, width>;
+    static_assert(size_of % together == 0);
+    line_weights<vector, width> phi[size_of / together];
+#pragma GCC unroll 4
+    for (int g = 0; g < size_of / together; ++g) {
         std::int32_t index[together];
         for (int l = 0; l < together; ++l) index[l] = i + g * together + l;
-        kernel_weights<vector8, width>(lp, at, index, phi[g]);
+        kernel_weights<vector, width>(lp, at, index, phi[g]);
     }
-    const vector8 zero = {};
-    vector8 lines, cosine, sine;
+    const vector zero = {};
+    vector lines, cosine, sine;
     load(lines, f + i);
     load(cosine, at.cosine + i);
     load(sine, at.sine + i);
     const auto finite = equal(lines - lines, zero);
     for (std::int32_t r = 0; r < rows.count; ++r) {
-        vector8 parts_re[8], parts_im[8];
+        vector parts_re[size_of][chains], parts_im[size_of][chains];
 #pragma GCC unroll 8
-        for (int l = 0; l < 8; ++l) {
-            vector8 re[1], im[1];
-            line_partials<vector8, width>(lp, r, at, i + l, phi[l / together][l % together], sums, re, im);
-            parts_re[l] = re[0];
-            parts_im[l] = im[0];
-        }
-        const vector8 a = add_partials(parts_re);
-        const vector8 b = add_partials(parts_im);
-        vector8 had_re, had_im;
+        for (int l = 0; l < size_of; ++l)
+            line_partials<vector, width>(lp, r, at, i + l, phi[l / together][l % together], sums, parts_re[l],
+                                         parts_im[l]);
+        const vector a = add_partials(parts_re);
+        const vector b = add_partials(parts_im);
+        vector had_re, had_im;
         load(had_re, out.real_of(r) + i);
         load(had_im, out.imaginary_of(r) + i);
         store(out.real_of(r) + i, choose(finite, a * cosine + b * sine, had_re));
@@ -275,16 +287,17 @@ template <int width>
     }
 }
 
-// A batch of placed lines' results, lines_together at a time (eight at a
-// time with eight-lane vectors); a line that is not finite is skipped.
+// A batch of placed lines' results, lines_together at a time (a vector's
+// lanes at a time with four or eight); a line that is not finite is skipped.
 template <typename vector, int width>
 [[gnu::always_inline]] inline void sum_lines(const list_plan& lp, row_group rows, const double* f,
                                              std::int32_t count, const line_places& at, const double* sums,
                                              const group_results& out) {
+    constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int together = lines_together<vector, width>;
     std::int32_t i = 0;
-    if constexpr (sizeof(vector) == 8 * sizeof(double))
-        for (; i + 8 <= count; i += 8) sum_eight_lines<width>(lp, rows, f, i, at, sums, out);
+    if constexpr (size_of >= 4)
+        for (; i + size_of <= count; i += size_of) sum_lines_across<vector, width>(lp, rows, f, i, at, sums, out);
     for (; i < count; i += together) {
         std::int32_t index[together];
         for (int l = 0; l < together; ++l) index[l] = std::min(i + l, count - 1);
