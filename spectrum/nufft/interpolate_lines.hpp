@@ -271,6 +271,8 @@ template <typename vector, int width>
     load(cosine, at.cosine + i);
     load(sine, at.sine + i);
     const auto finite = equal(lines - lines, zero);
+    bool every_one = true;
+    for (int l = 0; l < size_of; ++l) every_one = every_one && finite[l] != 0;
     for (std::int32_t r = 0; r < rows.count; ++r) {
         vector parts_re[size_of][chains], parts_im[size_of][chains];
 #pragma GCC unroll 8
@@ -279,11 +281,18 @@ template <typename vector, int width>
                                          parts_im[l]);
         const vector a = add_partials(parts_re);
         const vector b = add_partials(parts_im);
-        vector had_re, had_im;
-        load(had_re, out.real_of(r) + i);
-        load(had_im, out.imaginary_of(r) + i);
-        store(out.real_of(r) + i, choose(finite, a * cosine + b * sine, had_re));
-        store(out.imaginary_of(r) + i, choose(finite, b * cosine - a * sine, had_im));
+        vector re = a * cosine + b * sine, im = b * cosine - a * sine;
+        // (The results are read only where some line keeps its own: a first
+        // read of fresh pages would map them twice.)
+        if (!every_one) {
+            vector had_re, had_im;
+            load(had_re, out.real_of(r) + i);
+            load(had_im, out.imaginary_of(r) + i);
+            re = choose(finite, re, had_re);
+            im = choose(finite, im, had_im);
+        }
+        store(out.real_of(r) + i, re);
+        store(out.imaginary_of(r) + i, im);
     }
 }
 
