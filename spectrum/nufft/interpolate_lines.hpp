@@ -163,18 +163,22 @@ template <typename vector, int width>
         }
 }
 
+// Vectors of a line's eight partial sums.
+template <typename vector>
+inline constexpr int partial_chains = 8 / static_cast<int>(sizeof(vector) / sizeof(double));
+
 // Line i's partial sums of row r from its kernel weights, Σ φ_k S_k with
 // lane k in partial k mod 8, each partial in order of k: lane j of chain c
 // holds partial c·size_of + j.
 template <typename vector, int width>
 [[gnu::always_inline]] inline void line_partials(const list_plan& lp, std::int32_t r, const line_places& at,
                                                  std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
-                                                 const double* sums, vector (&sum_re)[8 / (sizeof(vector) / 8)],
-                                                 vector (&sum_im)[8 / (sizeof(vector) / 8)]) {
+                                                 const double* sums, vector (&sum_re)[partial_chains<vector>],
+                                                 vector (&sum_im)[partial_chains<vector>]) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
     constexpr int lanes = (width + 7) / 8 * 8;
     constexpr int blocks = lanes / size_of;
-    constexpr int chains = 8 / size_of;
+    constexpr int chains = partial_chains<vector>;
     static_assert(lanes % 8 == 0 && 8 % size_of == 0);
     const auto start = static_cast<std::ptrdiff_t>(at.start[i]);
     const double* const re = lp.real_sums(sums, r) + start;
@@ -199,7 +203,7 @@ template <typename vector, int width>
                                             std::int32_t i, const vector (&phi)[weight_blocks<vector, width>],
                                             const double* sums, const group_results& out) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
-    constexpr int chains = 8 / size_of;
+    constexpr int chains = partial_chains<vector>;
     for (std::int32_t r = 0; r < rows.count; ++r) {
         vector sum_re[chains], sum_im[chains];
         line_partials<vector, width>(lp, r, at, i, phi, sums, sum_re, sum_im);
@@ -255,7 +259,7 @@ template <typename vector, int width>
                                                     std::int32_t i, const line_places& at, const double* sums,
                                                     const group_results& out) {
     constexpr int size_of = static_cast<int>(sizeof(vector) / sizeof(double));
-    constexpr int chains = 8 / size_of;
+    constexpr int chains = partial_chains<vector>;
     constexpr int together = lines_together<vector, width>;
     static_assert(size_of % together == 0);
     line_weights<vector, width> phi[size_of / together];
