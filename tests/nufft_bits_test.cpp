@@ -233,7 +233,9 @@ TEST(nufft, a_reused_work_gives_the_bits_of_a_fresh_one) {
 // Lines far from any progression are interpolated from progressions of
 // their own, a vector of the kernel's points at a time: every instruction
 // set gives the portable bits, for rows of several kinds and random
-// frequencies (some sparse enough to be summed directly).
+// frequencies (some sparse enough to be summed directly), sorted or in no
+// order from one progression with lines that are not finite among them
+// (which keep what they had).
 TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
     const sample_set s = make_shape(shape::mixed_scale, 3000, 8);
     std::vector<double> values = s.values;
@@ -250,8 +252,13 @@ TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
     ASSERT_EQ(trapft::prepare_nufft(rows, 1e-10, count, plan), trapft::nufft_status::ok);
     ASSERT_EQ(trapft::prepare_nufft_lists(*plan, rows, f.front(), f.back(), 1), trapft::nufft_status::ok);
     ASSERT_TRUE(trapft::nufft_interpolates_lists(*plan));
+    std::vector<double> g(f.begin(), f.end() - 1);  // the near ones, in no order
+    const double lowest = g.front(), highest = g.back();
+    std::shuffle(g.begin(), g.end(), rng);
+    for (std::size_t m = 5; m < g.size(); m += 37) g[m] = m % 2 == 0 ? std::nan("") : -INFINITY;
+    const auto shuffled = static_cast<std::int32_t>(g.size());
     const trapft::instruction_set widest = plan->instruction_set;
-    std::vector<double> re[3], im[3];
+    std::vector<double> re[3], im[3], cluster_re[3], cluster_im[3];
     for (int set = 0; set <= static_cast<int>(widest); ++set) {
         plan->instruction_set = static_cast<trapft::instruction_set>(set);
         const trapft::nufft_work_owner work = trapft::make_nufft_work(*plan, 1);
@@ -261,9 +268,20 @@ TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
         im[set].assign(2 * f.size(), 0.0);
         trapft::nufft_evaluate_sorted(*plan, f.data(), count, *work, list.get(), re[set].data(), im[set].data(), 1,
                                       f.size());
+        double stretch = 0.0;
+        ASSERT_TRUE(trapft::nufft_one_cluster(*plan, g.data(), shuffled, lowest, highest, list.get(), stretch));
+        cluster_re[set].assign(2 * g.size(), 7.0);
+        cluster_im[set].assign(2 * g.size(), 7.0);
+        trapft::nufft_evaluate_cluster(*plan, g.data(), shuffled, lowest, highest, *work, *list,
+                                       cluster_re[set].data(), cluster_im[set].data(), 1, g.size());
+        for (std::size_t m = 0; m < 2 * g.size(); ++m) {
+            if (!std::isfinite(g[m % g.size()])) ASSERT_TRUE(cluster_re[set][m] == 7.0 && cluster_im[set][m] == 7.0);
+        }
         if (set == 0) continue;
         EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
         EXPECT_EQ(bits_of(im[set]), bits_of(im[0])) << "set " << set;
+        EXPECT_EQ(bits_of(cluster_re[set]), bits_of(cluster_re[0])) << "set " << set;
+        EXPECT_EQ(bits_of(cluster_im[set]), bits_of(cluster_im[0])) << "set " << set;
     }
 }
 
