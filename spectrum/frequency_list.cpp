@@ -4,10 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cmath>
 #include <functional>
 #include <limits>
+
+#include "spectrum/nufft/vectors.hpp"
 
 namespace trapft {
 
@@ -21,22 +22,18 @@ std::int32_t list_block_lines(std::int64_t list_lines, std::int32_t rows, std::i
 finite_range finite_extent(const double* frequencies, std::int64_t count) {
     // Pairs of lanes without branches, which every target has as vectors
     // (f − f is 0 just where f is finite); a zero end may come out as either zero.
-    using pair = double __attribute__((vector_size(2 * sizeof(double))));
-    using mask = std::int64_t __attribute__((vector_size(2 * sizeof(double))));
+    using nufft::vector2;
     constexpr double infinity = std::numeric_limits<double>::infinity();
-    pair lowest[2] = {{infinity, infinity}, {infinity, infinity}};
-    pair highest[2] = {-lowest[0], -lowest[0]};
-    auto take = [](mask m, pair a, pair b) {
-        return reinterpret_cast<pair>((reinterpret_cast<mask>(a) & m) | (reinterpret_cast<mask>(b) & ~m));
-    };
+    vector2 lowest[2] = {vector2{} + infinity, vector2{} + infinity};
+    vector2 highest[2] = {-lowest[0], -lowest[0]};
     std::int64_t j = 0;
     for (; j + 4 <= count; j += 4)
         for (int half = 0; half < 2; ++half) {
-            pair f;
-            std::memcpy(&f, frequencies + j + 2 * half, sizeof f);
-            const mask finite = f - f == 0.0;
-            lowest[half] = take(finite & (f < lowest[half]), f, lowest[half]);
-            highest[half] = take(finite & (f > highest[half]), f, highest[half]);
+            vector2 f;
+            nufft::load(f, frequencies + j + 2 * half);
+            const auto finite = nufft::equal(f - f, vector2{});
+            lowest[half] = nufft::choose(finite & nufft::less(f, lowest[half]), f, lowest[half]);
+            highest[half] = nufft::choose(finite & nufft::less(highest[half], f), f, highest[half]);
         }
     finite_range range{false, infinity, -infinity};
     for (int lane = 0; lane < 4; ++lane) {

@@ -639,8 +639,8 @@ sweep_status sweep_samples(sample_rows samples, frequency_grid grid, const doubl
         plan.fast = fast.get();
         plan.block_lines = nufft_block_lines(*fast);
         // A list that ascends near progressions is taken where it stands, a
-        // grid's block at a time; any other in large blocks, to be sorted or
-        // interpolated.
+        // grid's block (less the wide stencil's margins) at a time; any other
+        // in large blocks, to be sorted or interpolated.
         const finite_range range = list != nullptr ? finite_extent(list, plan.grid.count) : finite_range{};
         if (range.any && needs_interpolation(*fast, list, plan.grid.count)) {
             plan.block_lines = list_block_lines(plan.grid.count, samples.rows, plan.block_lines);

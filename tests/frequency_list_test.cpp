@@ -13,6 +13,7 @@
 
 #include "exact_phase.hpp"
 #include "random_samples.hpp"
+#include "spectrum/frequency_list.hpp"
 #include "sweep_output.hpp"
 #include "trapft/array_sink.hpp"
 #include "trapft/sweep.hpp"
@@ -223,6 +224,34 @@ TEST(frequency_list, a_lines_bits_do_not_depend_on_the_order) {
 }
 
 // Weights that are not one per sample are refused before anything is written.
+// A list's finite extent, four lines at a time and the rest one by one: the
+// extremes wherever they lie, the infinities and NaNs never taken.
+TEST(frequency_list, finite_extent_takes_the_finite_ends_only) {
+    const double nan = std::nan(""), inf = INFINITY;
+    struct extent_case {
+        const char* name;
+        std::vector<double> list;
+        bool any;
+        double lowest, highest;
+    };
+    const extent_case cases[] = {
+        {"empty", {}, false, 0.0, 0.0},
+        {"none finite", {nan, inf, -inf, nan, inf}, false, 0.0, 0.0},
+        {"extremes in the last lines", {1, 2, 3, 4, 5, 6, 7, 8, -9, 10}, true, -9.0, 10.0},
+        {"extremes in different lanes", {0.5, -3, nan, 8, inf, 2, -inf, 1}, true, -3.0, 8.0},
+        {"one finite, past the vectors", {nan, nan, inf, -inf, 2.5}, true, 2.5, 2.5},
+        {"huge and tiny", {1e-300, -1e300, nan, 1e300, -1e-300, 0.0, -0.0, 7.0}, true, -1e300, 1e300},
+    };
+    for (const extent_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const trapft::finite_range range =
+            trapft::finite_extent(c.list.data(), static_cast<std::int64_t>(c.list.size()));
+        EXPECT_EQ(range.any, c.any);
+        EXPECT_EQ(range.lowest, c.lowest);
+        EXPECT_EQ(range.highest, c.highest);
+    }
+}
+
 TEST(frequency_list, refuses_weights_of_another_length) {
     const trapft::sample_set s = random_samples(10, 1);
     const std::vector<double> w(9, 1.0), list{1.0, 2.0};

@@ -268,17 +268,17 @@ void block(const nufft_plan& plan, instruction_set set, row_group rows, const do
     const std::int32_t points = grid_points(plan, lines);
     if (lines == 1 || direct_is_cheaper(plan, lines, points, 1))
         return direct_sums(plan, rows, frequencies, lines, work, out);
-    // Room on the grid for the wide stencil's margins.
+    // A list's block with room on its grid for the wide stencil's margins.
     const std::int32_t widened = lines + 2 * wide_reach;
-    margins = margins && widened <= plan.block_lines && grid_points(plan, widened) == points &&
-              widened <= lines_on(plan.upsampling, points);
-    const progression_fit p = fit_progression(plan, set, frequencies, lines, margins, work.offsets.get());
+    const bool room = margins && widened <= plan.block_lines && grid_points(plan, widened) == points &&
+                      widened <= lines_on(plan.upsampling, points);
+    const progression_fit p = fit_progression(plan, set, frequencies, lines, room, work.offsets.get());
     const bool finite = std::isfinite(p.largest) && std::isfinite(p.increment);
     const double x = p.largest == 0.0 || !finite ? 0.0 : two_pi * p.largest * plan.radius;
     const int terms = p.largest == 0.0 || !finite ? 1 : taylor_terms(plan, p.largest);
     // Term 1 from differences of term 0's lines, where they are close enough.
     const bool differences = finite && terms == 2 && differences_suffice(plan, lines, p.increment, p.largest);
-    const bool wide = !differences && margins && finite && terms == 2 &&
+    const bool wide = !differences && room && finite && terms == 2 &&
                       wide_differences_suffice(plan, p.increment, p.largest);
     const int grids = differences || wide ? 1 : terms;
     const double pass_cost =

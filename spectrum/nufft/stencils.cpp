@@ -30,25 +30,24 @@ difference_stencil make_stencil(const nufft_plan& plan, double increment, bool w
     difference_stencil st{};
     const unit_pair phase = fraction_of_product(increment, plan.centre);
     auto turn = [&](int j) { return sin_cos_cycles(reduce_unit(j * phase.hi + j * phase.lo)); };
+    const double u = two_pi * increment * plan.radius;
+    if (wide) {
+        for (int j = 1; j <= wide_reach; ++j) {
+            const sine_cosine sc = turn(j);
+            st.wide_sine[j - 1] = wide_weights[j - 1] * sc.sine;
+            st.wide_cosine[j - 1] = wide_weights[j - 1] * sc.cosine;
+        }
+        st.kappa = 1.0 / u;
+        st.margin = wide_reach;
+        return st;
+    }
     for (int j = -4; j <= 4; ++j) {
         const sine_cosine sc = turn(j);
         st.sine[j + 4] = sc.sine;
         st.cosine[j + 4] = sc.cosine;
     }
-    st.kappa = 1.0 / (12.0 * (two_pi * increment * plan.radius));
-    if (!wide) return st;
-    for (int j = 1; j <= wide_reach; ++j) {
-        const sine_cosine sc = turn(j);
-        st.wide_sine[j - 1] = wide_weights[j - 1] * sc.sine;
-        st.wide_cosine[j - 1] = wide_weights[j - 1] * sc.cosine;
-    }
-    st.kappa = 1.0 / (two_pi * increment * plan.radius);
-    st.margin = wide_reach;
+    st.kappa = 1.0 / (12.0 * u);
     return st;
 }
-
-// Term 1 = i κ Σ_q a_q σ^(q − s) G0_(w + q), the stencil at point s of lines w … w + 4
-// of term 0's corrected lines (re, im), for one line or a vector of them.
-// The central stencil pairs lines m ± j: σ^j W_(m+j) − σ^(−j) W_(m−j) =
 
 }  // namespace trapft::nufft
