@@ -223,7 +223,6 @@ TEST(frequency_list, a_lines_bits_do_not_depend_on_the_order) {
         }
 }
 
-// Weights that are not one per sample are refused before anything is written.
 // A list's finite extent, four lines at a time and the rest one by one: the
 // extremes wherever they lie, the infinities and NaNs never taken.
 TEST(frequency_list, finite_extent_takes_the_finite_ends_only) {
@@ -252,6 +251,7 @@ TEST(frequency_list, finite_extent_takes_the_finite_ends_only) {
     }
 }
 
+// Weights that are not one per sample are refused before anything is written.
 TEST(frequency_list, refuses_weights_of_another_length) {
     const trapft::sample_set s = random_samples(10, 1);
     const std::vector<double> w(9, 1.0), list{1.0, 2.0};

@@ -367,7 +367,8 @@ TEST(nufft, the_wide_stencil_misses_within_its_bound) {
 // (any caller's lines, not only a sweep's): close lines take term 1 from
 // differences of term 0's lines (one-sided at the block's ends), lines up to
 // the wide stencil's span apart from it where a list's block has room for its
-// margins, far ones from its own grid. Each line within the bound with every instruction set.
+// margins, far ones from its own grid. Each line within the bound with every
+// instruction set.
 // A night's samples in Julian dates, with lines from near zero (so that the
 // fitted progression's first carries bits far below the lines'), make δ·t_c
 // over a hundred cycles, which δ's own rounding would put off by u·|δ·t_c|:

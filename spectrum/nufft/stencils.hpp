@@ -40,7 +40,6 @@ inline constexpr double wide_weights[wide_reach] = {
 inline constexpr double wide_miss = 2.4e-7;
 inline constexpr double wide_gain = 3.71;
 
-
 // Whether term 1 may come from differences for a block of `lines` lines d
 // apart with offsets up to `largest`: the stencil's miss and the grid's error
 // through it, with the truncation after term 1, within the truncation's share.
