@@ -275,7 +275,9 @@ TEST(nufft, interpolated_lines_give_the_same_bits_with_every_instruction_set) {
         trapft::nufft_evaluate_cluster(*plan, g.data(), shuffled, lowest, highest, *work, *list,
                                        cluster_re[set].data(), cluster_im[set].data(), 1, g.size());
         for (std::size_t m = 0; m < 2 * g.size(); ++m) {
-            if (!std::isfinite(g[m % g.size()])) ASSERT_TRUE(cluster_re[set][m] == 7.0 && cluster_im[set][m] == 7.0);
+            if (!std::isfinite(g[m % g.size()])) {
+                ASSERT_TRUE(cluster_re[set][m] == 7.0 && cluster_im[set][m] == 7.0);
+            }
         }
         if (set == 0) continue;
         EXPECT_EQ(bits_of(re[set]), bits_of(re[0])) << "set " << set;
